@@ -1,0 +1,65 @@
+// Writes starting corpora for the fuzz targets, made with the stream writer.
+// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data)
+#include "stream/eit_writer.h"
+
+#include <cstdio>
+#include <string>
+
+static int Seed_Number = 0;
+
+static void Write_Seed(const std::string &folder, const Byte_Vector &bytes) {
+  const std::string path = folder + "/seed-" + std::to_string(Seed_Number++);
+  FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    std::perror(path.c_str());
+    return;
+  }
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+// A fuzz program that feeds `payload` in chunks of `chunk` bytes (< 2048).
+static Byte_Vector Feed_Program(const Byte_Vector &payload, size_t chunk) {
+  Byte_Vector program;
+  for (size_t at = 0; at < payload.size(); at += chunk) {
+    const size_t n = std::min(chunk, payload.size() - at);
+    program.push_back(static_cast<uint8_t>(((n >> 8) << 3) | 0));
+    program.push_back(static_cast<uint8_t>(n & 0xFF));
+    program.insert(program.end(), payload.begin() + static_cast<long>(at),
+                   payload.begin() + static_cast<long>(at + n));
+  }
+  return program;
+}
+
+static void Section_Data_Seeds(const std::string &folder) {
+  for (int portal = 0; portal < 4; ++portal) {
+    std::vector<Portal_Listing_Entry> entries;
+    for (int i = 0; i < 3 + portal * 5; ++i)
+      entries.push_back({static_cast<uint16_t>(4 + i), static_cast<uint16_t>(100 + i),
+                         "Kanal " + std::to_string(i)});
+    Byte_Vector payload{0x00}; // pointer field
+    const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(portal, entries));
+    payload.insert(payload.end(), section.begin(), section.end());
+    payload.resize(payload.size() + 1000, 0xFF);
+    Byte_Vector program;
+    for (int step = 0; step < portal; ++step)
+      program.push_back(6); // ">>" to this portal
+    const Byte_Vector feed = Feed_Program(payload, 184);
+    program.insert(program.end(), feed.begin(), feed.end());
+    Write_Seed(folder, program);
+  }
+}
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_fuzz_seeds KIND FOLDER\n");
+    return 2;
+  }
+  const std::string kind = argv[1], folder = argv[2];
+  if (kind == "section_data") {
+    Section_Data_Seeds(folder);
+    return 0;
+  }
+  std::fprintf(stderr, "make_fuzz_seeds: unknown kind %s\n", kind.c_str());
+  return 2;
+}

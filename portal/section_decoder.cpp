@@ -1,0 +1,185 @@
+// On_Section_Data: accumulate, find the shown portal's source section, decode.
+//
+// Gathering. While the decoder is armed (Scan_Idle 0) and the filter runs,
+// every chunk is appended to Section_Buffer. The first chunk after a channel
+// change starts from an empty buffer; a chunk that would overflow the buffer
+// empties it and is dropped. Nothing is looked at until 920 bytes are there.
+//
+// Scanning. The buffer is walked byte by byte for the first place that looks
+// like the head of the source section: a zero byte (in the filter's payload
+// it is the pointer field in front of the table id) followed by an EIT
+// section header whose service id, transport stream id, original network id
+// and section numbers are those of the portal. A candidate too close to the
+// end to judge, or whose section is not complete yet, is kept at the front of
+// the buffer for the next call; a scan that finds nothing empties the buffer.
+//
+// Decoding. The section is moved to the front, 12 zero bytes are written over
+// its end (its CRC is not checked), and every portal linkage descriptor in it
+// becomes an entry of the portal, in order. Every decode disarms the decoder.
+//
+// Choices where the data leaves room:
+// - Only 17 entries fit a portal. Matches after the 17th are ignored and
+//   Portal_Count is then 17.
+// - A descriptor of length 5 or 6 has no room for a name; its entry gets an
+//   empty name.
+// - A negative count, or a missing address with a positive count, is not
+//   data: the call returns at once and the buffer stays as it was.
+#include "portal/section_decoder.h"
+
+#include "plugin/plugin_state.h"
+#include "portal/portal_lock.h"
+#include "portal/portal_table.h"
+
+#include <cstring>
+
+std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
+int32_t Fill = 0;
+
+namespace {
+
+// Offsets in the source section, counted from the zero byte in front of it.
+constexpr int32_t Header_Size = 14;      // bytes 0 to 13 decide a candidate
+constexpr int32_t Descriptor_Start = 14; // where the descriptor scan begins
+constexpr int32_t Section_Tail_Zeros = 12;
+constexpr uint8_t Linkage_Descriptor_Tag = 0x4A;
+constexpr int32_t Descriptor_Length_Min = 5;
+constexpr int32_t Descriptor_Length_Max = 30;
+constexpr int32_t Descriptor_Fixed_Bytes = 7; // ts id, network id, service id, type
+
+int32_t Big_Endian_16(const uint8_t *at) { return (at[0] << 8) | at[1]; }
+
+// Bytes 4-5 and 7-13 of the source section header.
+bool Matches_Source_Fields(const uint8_t *at, const Portal_Constants &portal) {
+  return Big_Endian_16(at + 4) == portal.Source_Service_Id && at[7] == 0x00 && // section_number
+         at[8] == 0x01 &&                                                      // last_section_number
+         Big_Endian_16(at + 9) == portal.Source_Transport_Stream_Id &&
+         Big_Endian_16(at + 11) == Portal_Original_Network_Id &&
+         at[13] == 0x01; // segment_last_section_number
+}
+
+bool Matches_Portal_Descriptor(const uint8_t *at) {
+  return at[0] == Linkage_Descriptor_Tag && at[1] >= Descriptor_Length_Min &&
+         at[1] <= Descriptor_Length_Max && Big_Endian_16(at + 4) == Portal_Original_Network_Id &&
+         (at[6] != 0 || at[7] != 0) && at[8] == Portal_Linkage_Type;
+}
+
+Portal_Entry Entry_From_Descriptor(const uint8_t *at) {
+  Portal_Entry entry{};
+  entry.Descriptor_Length = at[1];
+  entry.Transport_Stream_Id = Big_Endian_16(at + 2);
+  entry.Service_Id = Big_Endian_16(at + 6);
+  const int32_t name_length = entry.Descriptor_Length - Descriptor_Fixed_Bytes;
+  if (name_length > 0) // at most 23 bytes: the name stays NUL-terminated
+    std::memcpy(entry.Name, at + 9, static_cast<std::size_t>(name_length));
+  return entry;
+}
+
+// Moves bytes [from, Fill) to the front of the buffer.
+void Keep_Tail(int32_t from) {
+  const int32_t rest = Fill - from;
+  std::memmove(Section_Buffer.data(), Section_Buffer.data() + from, static_cast<std::size_t>(rest));
+  Fill = rest;
+}
+
+// Decodes the section of length L whose head stands at p into the table row
+// of portal `portal`, then disarms the decoder and empties the buffer.
+void Decode_Section(int32_t p, int32_t length, int32_t portal) {
+  uint8_t *buffer = Section_Buffer.data();
+  std::memmove(buffer, buffer + p, static_cast<std::size_t>(length + 2));
+  std::memset(buffer + length, 0, Section_Tail_Zeros);
+
+  // Gather the entries first, then publish them under the lock in one go.
+  Portal_Row found{};
+  int32_t k = 0;
+  for (int32_t j = Descriptor_Start; j < length; ++j) {
+    if (!Matches_Portal_Descriptor(buffer + j))
+      continue;
+    if (k < Portal_Entry_Total)
+      found[k] = Entry_From_Descriptor(buffer + j);
+    ++k;
+  }
+  const int32_t kept = k < Portal_Entry_Total ? k : Portal_Entry_Total;
+  {
+    Portal_Lock_Scope lock;
+    Portal_Row &row = Portal_Table[portal];
+    if (kept >= 2) {
+      // A full list: it replaces the portal's entries and count.
+      for (int32_t i = 0; i < Portal_Entry_Total; ++i)
+        row[i] = i < kept ? found[i] : Portal_Entry{};
+      Portal_Count[portal] = kept;
+    } else if (kept == 1) {
+      // A single match overwrites entry 0 and leaves the rest as it was.
+      row[0] = found[0];
+    }
+  }
+  Scan_Idle = 1;
+  Fill = 0;
+}
+
+// One pass over the buffer, as described at the top of this file.
+void Scan_Buffer() {
+  {
+    Portal_Lock_Scope lock;
+    Scan_Portal = Current_Portal.load();
+  }
+  const int32_t portal = Scan_Portal;
+  if (portal < 0 || portal >= Portal_Total) { // cannot happen; never index outside
+    Fill = 0;
+    return;
+  }
+  const Portal_Constants &constants = Portal_Constants_Table[portal];
+  const uint8_t *buffer = Section_Buffer.data();
+  for (int32_t p = 0; p < Fill; ++p) {
+    if (buffer[p] != 0x00)
+      continue;
+    const int32_t rest = Fill - p;
+    if (rest < Header_Size) {
+      Keep_Tail(p);
+      return;
+    }
+    if (!Matches_Source_Fields(buffer + p, constants))
+      continue;
+    const int32_t length_word = Big_Endian_16(buffer + p + 2);
+    const int32_t length = length_word & Section_Length_Max;
+    if ((length_word & 0xF000) != 0xF000 || length <= 15)
+      continue;
+    if (rest <= length + 5) {
+      Keep_Tail(p);
+      return;
+    }
+    Decode_Section(p, length, portal);
+    return;
+  }
+  Fill = 0;
+}
+
+} // namespace
+
+void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {
+  if (n < 0 || (n > 0 && bytes == nullptr))
+    return;
+  if (Scan_Idle) {
+    Fill = 0;
+    return;
+  }
+  if (Exiting || !Filter_Running)
+    return;
+  if (!First_Chunk_Seen) {
+    Fill = 0;
+    First_Chunk_Seen = 1;
+  }
+  if (n > Section_Buffer_Size - Fill) {
+    Fill = 0;
+    First_Chunk_Seen = 0;
+    return;
+  }
+  if (n == 0)
+    return;
+  std::memcpy(Section_Buffer.data() + Fill, bytes, static_cast<std::size_t>(n));
+  Fill += n;
+  if (Fill < Scan_Threshold)
+    return;
+  if (Scan_Idle)
+    return;
+  Scan_Buffer();
+}
