@@ -1,1 +1,54 @@
-// placeholder
+#include "tests/unit/test_support.h"
+
+#include <algorithm>
+#include <cstring>
+
+void Arm_Decoder(int portal) {
+  Reset_Plugin_State();
+  Reset_Portal_Table();
+  for (auto &count : Portal_Count)
+    count = 0;
+  Fill = 0;
+  Current_Portal = portal;
+  Filter_Running = 1;
+  First_Chunk_Seen = 0;
+  Scan_Idle = 0;
+}
+
+std::vector<Portal_Listing_Entry> Numbered_Entries(int count) {
+  std::vector<Portal_Listing_Entry> entries;
+  for (int i = 0; i < count; ++i)
+    entries.push_back({static_cast<uint16_t>(4 + i), static_cast<uint16_t>(1000 + i),
+                       "Kanal " + std::to_string(i)});
+  return entries;
+}
+
+Byte_Vector Payload_Of(const Byte_Vector &section) {
+  Byte_Vector payload(section.size() + 1, 0x00); // pointer field 0, then the section
+  std::copy(section.begin(), section.end(), payload.begin() + 1);
+  return payload;
+}
+
+Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &entries,
+                           std::size_t padding) {
+  Byte_Vector payload = Payload_Of(Build_Eit_Section(Portal_Source_Section(portal, entries)));
+  payload.resize(payload.size() + padding, 0xFF);
+  return payload;
+}
+
+void Feed(const Byte_Vector &bytes, std::size_t chunk) {
+  for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+    const std::size_t n = std::min(chunk, bytes.size() - at);
+    On_Section_Data(0, static_cast<int32_t>(n), bytes.data() + at);
+  }
+}
+
+void Feed_Once(const Byte_Vector &bytes) {
+  On_Section_Data(0, static_cast<int32_t>(bytes.size()), bytes.data());
+}
+
+Byte_Vector Buffered() { return Byte_Vector(Section_Buffer.begin(), Section_Buffer.begin() + Fill); }
+
+std::string Name_Of(const Portal_Entry &entry) {
+  return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
+}

@@ -1,0 +1,36 @@
+// Helpers the unit tests share: put the plug-in into a known state, build
+// filter payloads around EIT sections, and feed them in chunks.
+#pragma once
+
+#include "plugin/plugin_state.h"
+#include "portal/portal_table.h"
+#include "portal/section_decoder.h"
+#include "stream/eit_writer.h"
+
+#include <string>
+#include <vector>
+
+// The state right after load, a table reset, and a channel change with the
+// filter running and `portal` shown: the decoder is armed on an empty buffer.
+void Arm_Decoder(int portal);
+
+// `count` entries named "Kanal 0", "Kanal 1", ... on transport stream 4 + i,
+// service 1000 + i.
+std::vector<Portal_Listing_Entry> Numbered_Entries(int count);
+
+// A filter payload: the pointer field 0 and then the section.
+Byte_Vector Payload_Of(const Byte_Vector &section);
+
+// The payload carrying `portal`'s source section with `entries`, followed by
+// `padding` bytes of 0xFF stuffing.
+Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &entries,
+                           std::size_t padding = 1000);
+
+// Hands `bytes` to On_Section_Data in chunks of `chunk` bytes.
+void Feed(const Byte_Vector &bytes, std::size_t chunk = 184);
+void Feed_Once(const Byte_Vector &bytes);
+
+// The buffer's valid bytes.
+Byte_Vector Buffered();
+
+std::string Name_Of(const Portal_Entry &entry);
