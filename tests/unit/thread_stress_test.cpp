@@ -1,1 +1,102 @@
-// placeholder
+// Two threads as in the host: one delivers filter data, the other plays the
+// window (cycling the shown portal under the lock, re-arming, resetting the
+// table, reading entries). Built with ThreadSanitizer, which must stay quiet;
+// every entry the window thread copies must be one a writer wrote whole.
+#include "plugin/plugin_state.h"
+#include "portal/portal_lock.h"
+#include "portal/portal_table.h"
+#include "portal/section_decoder.h"
+#include "stream/eit_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Decoded entries satisfy service id - transport stream id == Id_Gap.
+constexpr int Id_Gap = 1990;
+
+Byte_Vector Stream_Of_All_Portals() {
+  Byte_Vector stream;
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    std::vector<Portal_Listing_Entry> entries;
+    for (int i = 0; i < 3 + 4 * portal; ++i) {
+      const int ts = 10 + portal * 100 + i;
+      entries.push_back({static_cast<uint16_t>(ts), static_cast<uint16_t>(ts + Id_Gap),
+                         "Kanal " + std::to_string(ts)});
+    }
+    const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(portal, entries));
+    stream.push_back(0x00);
+    stream.insert(stream.end(), section.begin(), section.end());
+    stream.resize(stream.size() + 700, 0xFF);
+  }
+  return stream;
+}
+
+bool Whole_Entry(int portal, const Portal_Entry &entry) {
+  const std::string name(entry.Name, strnlen(entry.Name, sizeof entry.Name));
+  if (entry.Transport_Stream_Id == 0 && entry.Service_Id == 0)
+    return name.empty();
+  const Portal_Constants &defaults = Portal_Constants_Table[portal];
+  if (name == defaults.Default_Name)
+    return entry.Transport_Stream_Id == defaults.Default_Transport_Stream_Id &&
+           entry.Service_Id == defaults.Default_Service_Id;
+  return entry.Service_Id - entry.Transport_Stream_Id == Id_Gap &&
+         name == "Kanal " + std::to_string(entry.Transport_Stream_Id);
+}
+
+TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
+  Reset_Plugin_State();
+  Create_Portal_Lock();
+  Reset_Portal_Table();
+  Filter_Running = 1;
+  Scan_Idle = 0;
+  const Byte_Vector stream = Stream_Of_All_Portals();
+  std::atomic<bool> done{false};
+  std::atomic<int> decodes{0};
+
+  std::thread data_thread([&] {
+    while (!done) {
+      for (std::size_t at = 0; at < stream.size(); at += 184) {
+        const std::size_t n = std::min<std::size_t>(184, stream.size() - at);
+        const int before = Scan_Idle;
+        On_Section_Data(0, static_cast<int32_t>(n), stream.data() + at);
+        if (before == 0 && Scan_Idle == 1)
+          ++decodes;
+      }
+    }
+  });
+
+  int torn = 0, step = 0;
+  for (; step < 20000; ++step) {
+    if (step % 3 == 0) { // ">>"
+      Portal_Lock_Scope lock;
+      Current_Portal = (Current_Portal + 1) % Portal_Total;
+    }
+    if (step % 97 == 0)
+      Reset_Portal_Table(); // the window opening away from the portal stream
+    if (step % 5 == 0)
+      First_Chunk_Seen = 0; // a channel change
+    Scan_Idle = 0;          // re-arm, as the timer does
+    const int portal = Current_Portal;
+    const int count = Read_Portal_Count(portal);
+    EXPECT_GE(count, 0);
+    EXPECT_LE(count, Portal_Entry_Total);
+    for (int i = 0; i < Portal_Entry_Total; ++i)
+      torn += Whole_Entry(portal, Copy_Portal_Entry(portal, i)) ? 0 : 1;
+    std::this_thread::yield();
+  }
+  done = true;
+  data_thread.join();
+  Delete_Portal_Lock();
+  EXPECT_EQ(torn, 0);
+  EXPECT_GT(decodes.load(), 100) << "too few decodes raced the window thread";
+  std::printf("%d decodes, %d window steps\n", decodes.load(), step);
+}
+
+} // namespace
