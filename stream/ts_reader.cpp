@@ -55,11 +55,12 @@ void Consume(Ts_Reader &reader, std::size_t n) {
 }
 
 // Whether the unread bytes start on a packet boundary: 0x47 there and at
-// every 188-byte step for the confirming packets the data still holds.
+// every 188-byte step for the confirming packets. Close to the end of the
+// data, where fewer packets are left, the data must also end on a boundary.
 bool Sync_Confirmed(const Ts_Reader &reader) {
   const std::size_t available = reader.End - reader.Start;
   const uint8_t *at = reader.Buffer.data() + reader.Start;
-  if (available < Packet)
+  if (available < Packet || (available < Confirm_Bytes && available % Packet != 0))
     return false;
   for (std::size_t k = 0; k < Confirm_Bytes && k + Packet <= available; k += Packet)
     if (at[k] != 0x47)
@@ -139,8 +140,10 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     ++reader.Packets;
     if (at[1] & 0x80)
       ++reader.Error_Packets;
-    if (Packet_Payload(at, pid, payload, size))
+    if (Packet_Payload(at, pid, payload, size)) {
+      reader.Unit_Start = (at[1] & 0x40) != 0;
       return Ts_Read_Result::Payload;
+    }
   }
   if (reader.Failed)
     return Ts_Read_Result::Read_Error;

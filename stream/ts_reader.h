@@ -36,6 +36,7 @@ struct Ts_Reader {
   bool Failed = false;            // a read failed
   bool Synced = false;
   bool Ever_Synced = false;
+  bool Unit_Start = false;    // payload_unit_start_indicator of the last payload
   uint64_t Offset = 0;        // bytes consumed from the source
   uint64_t Packets = 0;       // packets read while in sync, all PIDs
   uint64_t Error_Packets = 0; // of those, flagged with transport_error_indicator

@@ -1,0 +1,262 @@
+// Packetizer and capture reader together: sections written into packets come
+// back out of the reader intact, whatever the layout, the noise around them
+// or the damage in between.
+#include "plugin/host_contract.h"
+#include "stream/eit_writer.h"
+#include "stream/ts_reader.h"
+#include "stream/ts_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Sections of assorted sizes: one packet, exactly one payload, three packets.
+std::vector<Byte_Vector> Test_Sections() {
+  std::vector<Byte_Vector> sections;
+  for (int events : {1, 0, 9, 2}) {
+    Eit_Section section;
+    section.Service_Id = static_cast<uint16_t>(0x30 + events);
+    for (int i = 0; i < events; ++i) {
+      Eit_Event event;
+      event.Event_Id = static_cast<uint16_t>(i);
+      event.Descriptors =
+          Short_Event_Descriptor_Bytes("deu", "Titel " + std::to_string(i), std::string(20, 'x'));
+      section.Events.push_back(event);
+    }
+    sections.push_back(Build_Eit_Section(section));
+  }
+  return sections;
+}
+
+struct Read_Back {
+  std::vector<Byte_Vector> Payloads;
+  std::vector<bool> Unit_Starts;
+  Ts_Read_Result Last = Ts_Read_Result::End;
+  Ts_Reader Reader; // counters after the end
+};
+
+Read_Back Read_All(Ts_Reader &reader) {
+  Read_Back back;
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  while ((back.Last = Next_Ts_Payload(reader, Eit_Pid, &payload, &size)) ==
+         Ts_Read_Result::Payload) {
+    back.Payloads.emplace_back(payload, payload + size);
+    back.Unit_Starts.push_back(reader.Unit_Start);
+  }
+  back.Reader = reader;
+  Close_Ts_Reader(reader);
+  return back;
+}
+
+Read_Back Read_Memory(const Byte_Vector &bytes, std::size_t read_limit = Ts_Reader_Buffer_Size) {
+  Ts_Reader reader;
+  Open_Ts_Memory(reader, bytes.data(), bytes.size());
+  reader.Read_Limit = read_limit;
+  return Read_All(reader);
+}
+
+// Reassembles sections from payloads the way a demultiplexer does: the
+// pointer field of a unit-start payload ends the previous section, 0xFF
+// where a table id would be is stuffing up to the end of the payload.
+std::vector<Byte_Vector> Reassemble(const Read_Back &back) {
+  std::vector<Byte_Vector> sections;
+  Byte_Vector current;
+  std::size_t wanted = 0;
+  for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
+    const Byte_Vector &payload = back.Payloads[i];
+    std::size_t at = 0;
+    if (back.Unit_Starts[i]) {
+      const std::size_t pointer = payload[0];
+      at = 1;
+      if (wanted > current.size())
+        current.insert(current.end(), payload.begin() + 1, payload.begin() + 1 + pointer);
+      if (wanted > 0 && current.size() == wanted)
+        sections.push_back(current);
+      at += pointer;
+      current.clear();
+      wanted = 0;
+    }
+    while (at < payload.size()) {
+      if (wanted == 0) {
+        if (payload[at] == 0xFF || payload.size() - at < 3)
+          break;
+        wanted = 3 + (((payload[at + 1] & 0x0F) << 8) | payload[at + 2]);
+      }
+      const std::size_t n = std::min(wanted - current.size(), payload.size() - at);
+      current.insert(current.end(), payload.begin() + static_cast<long>(at),
+                     payload.begin() + static_cast<long>(at + n));
+      at += n;
+      if (current.size() == wanted) {
+        sections.push_back(current);
+        current.clear();
+        wanted = 0;
+      }
+    }
+  }
+  return sections;
+}
+
+std::string Temp_File(const std::string &name, const Byte_Vector &bytes) {
+  const std::string path = testing::TempDir() + name;
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  return path;
+}
+
+TEST(Ts_Writer, PacketsCarrySyncPidAndRunningContinuityCounters) {
+  Ts_Writer writer;
+  for (int round = 0; round < 6; ++round) {
+    Write_Sections(writer, Eit_Pid, Test_Sections());
+    Write_Noise_Packet(writer, 0x0100);
+  }
+  ASSERT_EQ(writer.Bytes.size() % Ts_Packet_Size, 0u);
+  int next[Ts_Pid_Count];
+  std::fill(std::begin(next), std::end(next), -1);
+  for (std::size_t at = 0; at < writer.Bytes.size(); at += Ts_Packet_Size) {
+    const uint8_t *packet = writer.Bytes.data() + at;
+    ASSERT_EQ(packet[0], Ts_Sync_Byte);
+    const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
+    ASSERT_TRUE(pid == Eit_Pid || pid == 0x0100);
+    const int counter = packet[3] & 0x0F;
+    if (next[pid] >= 0) {
+      EXPECT_EQ(counter, next[pid]) << "packet at " << at;
+    }
+    next[pid] = (counter + 1) & 0x0F;
+  }
+}
+
+TEST(Ts_Round_Trip, SectionsComeBackWithValidCrcInEveryLayout) {
+  const std::vector<Byte_Vector> sections = Test_Sections();
+  for (int adaptation : {-1, 0, 1, 40}) {
+    for (bool pack : {false, true}) {
+      SCOPED_TRACE("adaptation " + std::to_string(adaptation) + (pack ? " packed" : ""));
+      Ts_Packet_Options options;
+      options.Adaptation_Length = adaptation;
+      options.Pack_Sections = pack;
+      Ts_Writer writer;
+      Write_Sections(writer, Eit_Pid, sections, options);
+      const Read_Back back = Read_Memory(writer.Bytes);
+      for (const Byte_Vector &payload : back.Payloads)
+        EXPECT_EQ(static_cast<int>(payload.size()), Ts_Payload_Room(options));
+      ASSERT_EQ(Reassemble(back), sections);
+      for (const Byte_Vector &section : Reassemble(back))
+        EXPECT_EQ(Mpeg_Crc32(section.data(), section.size()), 0u);
+    }
+  }
+}
+
+TEST(Ts_Round_Trip, EachSectionStartsAPacketWithPointerZeroUnlessPacked) {
+  const std::vector<Byte_Vector> sections = Test_Sections();
+  Ts_Writer plain;
+  Write_Sections(plain, Eit_Pid, sections);
+  const Read_Back back = Read_Memory(plain.Bytes);
+  int starts = 0;
+  for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
+    if (!back.Unit_Starts[i])
+      continue;
+    ++starts;
+    EXPECT_EQ(back.Payloads[i][0], 0x00);           // pointer field
+    EXPECT_EQ(back.Payloads[i][1], sections[0][0]); // table id right behind it
+  }
+  EXPECT_EQ(starts, 4);
+  // The 184-byte section (3 + 181) fills its first packet's 183 bytes and
+  // leaves one byte for the next packet, which is stuffed behind it.
+  Ts_Writer packed;
+  Ts_Packet_Options pack;
+  pack.Pack_Sections = true;
+  Write_Sections(packed, Eit_Pid, sections, pack);
+  EXPECT_LT(packed.Bytes.size(), plain.Bytes.size());
+  const Read_Back packed_back = Read_Memory(packed.Bytes);
+  bool nonzero_pointer = false;
+  for (std::size_t i = 0; i < packed_back.Payloads.size(); ++i)
+    nonzero_pointer |= packed_back.Unit_Starts[i] && packed_back.Payloads[i][0] != 0;
+  EXPECT_TRUE(nonzero_pointer);
+}
+
+TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
+  const std::vector<Byte_Vector> sections = Test_Sections();
+  Ts_Writer clean;
+  Write_Sections(clean, Eit_Pid, sections);
+
+  Ts_Writer noisy;
+  Write_Garbage(noisy, 1001); // junk before the first packet
+  Ts_Packet_Options damaged;
+  damaged.Transport_Error = true;
+  Write_Section(noisy, Eit_Pid, sections[2], damaged);
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    Write_Noise_Packet(noisy, 0x0100);
+    Write_Section(noisy, Eit_Pid, sections[i]);
+    if (i == 1)
+      Write_Garbage(noisy, 77); // lost sync in the middle
+    Write_Noise_Packet(noisy, 0x0101);
+  }
+  noisy.Bytes.resize(noisy.Bytes.size() + 100, 0x47); // a cut-off last packet
+
+  const Read_Back expected = Read_Memory(clean.Bytes);
+  for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}}) {
+    SCOPED_TRACE("read limit " + std::to_string(limit));
+    const Read_Back back = Read_Memory(noisy.Bytes, limit);
+    EXPECT_EQ(back.Last, Ts_Read_Result::End);
+    EXPECT_EQ(back.Payloads, expected.Payloads);
+    EXPECT_EQ(back.Reader.Sync_Losses, 1u);
+    EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
+    EXPECT_EQ(back.Reader.Error_Packets, 3u);
+    EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
+  }
+}
+
+TEST(Ts_Reader, PacketsWithoutPayloadOrWithBadAdaptationLengthAreSkipped) {
+  Ts_Writer writer;
+  Write_Ts_Packet(writer, Eit_Pid, true, Byte_Vector{0x00, 0x4E});
+  Write_Ts_Packet(writer, Eit_Pid, false, {0x01}, Ts_Packet_Options{182, false, false});
+  // Raw headers: adaptation field only; both but the field fills the packet;
+  // both with a field length past the end of the packet.
+  const uint8_t raw[][2] = {{0x20, 183}, {0x30, 183}, {0x30, 200}};
+  for (const auto &header : raw) {
+    const std::size_t at = writer.Bytes.size();
+    writer.Bytes.resize(at + Ts_Packet_Size, 0xFF);
+    writer.Bytes[at] = Ts_Sync_Byte;
+    writer.Bytes[at + 1] = 0x00;
+    writer.Bytes[at + 2] = Eit_Pid;
+    writer.Bytes[at + 3] = header[0];
+    writer.Bytes[at + 4] = header[1];
+  }
+  const Read_Back back = Read_Memory(writer.Bytes);
+  ASSERT_EQ(back.Payloads.size(), 2u);
+  EXPECT_EQ(back.Payloads[0].size(), 184u);
+  EXPECT_EQ(back.Payloads[1], Byte_Vector{0x01});
+  EXPECT_EQ(back.Reader.Packets, 5u);
+}
+
+TEST(Ts_Reader, FilesReadLikeMemoryAndNonStreamsAreRecognised) {
+  Ts_Writer writer;
+  for (int i = 0; i < 400; ++i) { // more than one buffer's worth
+    Write_Sections(writer, Eit_Pid, Test_Sections());
+    Write_Noise_Packet(writer, 0x0100);
+  }
+  Ts_Reader reader;
+  ASSERT_TRUE(Open_Ts_File(reader, Temp_File("round_trip.ts", writer.Bytes).c_str()));
+  const Read_Back from_file = Read_All(reader);
+  EXPECT_EQ(from_file.Payloads, Read_Memory(writer.Bytes).Payloads);
+  EXPECT_EQ(from_file.Reader.Packets, writer.Bytes.size() / Ts_Packet_Size);
+
+  Byte_Vector prose;
+  for (int i = 0; i < 300; ++i)
+    for (char c : std::string("Gestern lief die Sportschau. "))
+      prose.push_back(static_cast<uint8_t>(c));
+  EXPECT_EQ(Read_Memory(prose).Last, Ts_Read_Result::Not_Transport_Stream);
+  EXPECT_EQ(Read_Memory({}).Last, Ts_Read_Result::Not_Transport_Stream);
+  Byte_Vector short_packet(100, 0x47);
+  EXPECT_EQ(Read_Memory(short_packet).Last, Ts_Read_Result::Not_Transport_Stream);
+
+  EXPECT_FALSE(Open_Ts_File(reader, (testing::TempDir() + "no-such-file.ts").c_str()));
+  ASSERT_TRUE(Open_Ts_File(reader, testing::TempDir().c_str())); // a folder opens, reads fail
+  EXPECT_EQ(Read_All(reader).Last, Ts_Read_Result::Read_Error);
+}
+
+} // namespace
