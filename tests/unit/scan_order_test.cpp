@@ -1,0 +1,122 @@
+// The scan finds its candidate by jumping between 0x85 bytes; this checks it
+// against the plain byte-by-byte walk over many buffers dense with zero
+// bytes, 0x85 bytes and whole, broken and cut-off section headers.
+#include "tests/unit/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+enum class Outcome { Decode, Keep_Tail, Empty };
+struct Walk_Result {
+  Outcome What;
+  int32_t At;
+};
+
+// The walk, one byte at a time, as the decoder's comment describes it.
+Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
+  const int32_t fill = static_cast<int32_t>(b.size());
+  for (int32_t p = 0; p < fill; ++p) {
+    if (b[p] != 0)
+      continue;
+    const int32_t rest = fill - p;
+    if (rest <= 13)
+      return {Outcome::Keep_Tail, p};
+    if (b[p + 7] != 0 || b[p + 8] != 1 || b[p + 11] != 0 || b[p + 12] != 0x85 || b[p + 13] != 1 ||
+        ((b[p + 4] << 8) | b[p + 5]) != c.Source_Service_Id ||
+        ((b[p + 9] << 8) | b[p + 10]) != c.Source_Transport_Stream_Id)
+      continue;
+    const int32_t word = (b[p + 2] << 8) | b[p + 3], length = word & 0x0FFF;
+    if ((word & 0xF000) != 0xF000 || length <= 15)
+      continue;
+    if (rest <= length + 5)
+      return {Outcome::Keep_Tail, p};
+    return {Outcome::Decode, p};
+  }
+  return {Outcome::Empty, 0};
+}
+
+// A header for `portal` with one field possibly broken and a random length.
+Byte_Vector Random_Header(std::mt19937 &random, int portal, bool always_broken = false) {
+  const Portal_Constants &c = Portal_Constants_Table[portal];
+  const int length = std::uniform_int_distribution<int>(10, 1500)(random);
+  Byte_Vector h{0x00, 0x4E, static_cast<uint8_t>(0xF0 | (length >> 8)),
+                static_cast<uint8_t>(length), static_cast<uint8_t>(c.Source_Service_Id >> 8),
+                static_cast<uint8_t>(c.Source_Service_Id), 0xC1, 0x00, 0x01,
+                static_cast<uint8_t>(c.Source_Transport_Stream_Id >> 8),
+                static_cast<uint8_t>(c.Source_Transport_Stream_Id), 0x00, 0x85, 0x01, 0x4E};
+  // Bytes 0, 4, 5 and 7 to 13 must match exactly: changing one always breaks
+  // the header. Otherwise any byte may change, or none (index past the end).
+  static const int must_match[] = {0, 4, 5, 7, 8, 9, 10, 11, 12, 13};
+  const int broken = always_broken ? must_match[random() % 10]
+                                   : std::uniform_int_distribution<int>(0, 20)(random);
+  if (broken < static_cast<int>(h.size()))
+    h[broken] ^= static_cast<uint8_t>(1 + random() % 255);
+  return h;
+}
+
+TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
+  std::mt19937 random(20261208);
+  const uint8_t common[] = {0x00, 0x00, 0x85, 0x01, 0xFF, 0xF0};
+  int decodes = 0, tails = 0, empties = 0;
+  for (int round = 0; round < 4000; ++round) {
+    const int portal = round % Portal_Total;
+    const int size = std::uniform_int_distribution<int>(920, 2500)(random);
+    Byte_Vector buffer;
+    while (static_cast<int>(buffer.size()) < size) {
+      const int pick = static_cast<int>(random() % 100);
+      if (pick < 3) {
+        const Byte_Vector h = Random_Header(random, portal, round % 3 == 0);
+        buffer.insert(buffer.end(), h.begin(), h.end());
+      } else if (pick < 50) {
+        buffer.push_back(common[random() % sizeof common]);
+      } else {
+        buffer.push_back(static_cast<uint8_t>(random()));
+      }
+    }
+    buffer.resize(static_cast<std::size_t>(size));
+    if (round % 7 == 0) // a header cut off near the end
+    {
+      const Byte_Vector h = Random_Header(random, portal);
+      const auto at = buffer.end() - 10 - round % 5;
+      std::copy_n(h.begin(), buffer.end() - at, at);
+    }
+    else if (round % 3 == 0) // no zero byte near the end
+      std::replace(buffer.end() - 13, buffer.end(), uint8_t{0}, uint8_t{0x11});
+
+    const Walk_Result expected = Plain_Walk(buffer, Portal_Constants_Table[portal]);
+    Arm_Decoder(portal);
+    Feed_Once(buffer);
+    switch (expected.What) {
+    case Outcome::Decode:
+      ++decodes;
+      EXPECT_EQ(Scan_Idle, 1) << "round " << round;
+      EXPECT_EQ(Fill, 0) << "round " << round;
+      break;
+    case Outcome::Keep_Tail:
+      ++tails;
+      EXPECT_EQ(Scan_Idle, 0) << "round " << round;
+      EXPECT_EQ(Buffered(), Byte_Vector(buffer.begin() + expected.At, buffer.end()))
+          << "round " << round;
+      break;
+    case Outcome::Empty:
+      ++empties;
+      EXPECT_EQ(Scan_Idle, 0) << "round " << round;
+      EXPECT_EQ(Fill, 0) << "round " << round;
+      break;
+    }
+    if (HasFailure())
+      break;
+  }
+  // Every outcome must have come up often, or the buffers tested too little.
+  EXPECT_GT(decodes, 200);
+  EXPECT_GT(tails, 200);
+  EXPECT_GT(empties, 100);
+  std::printf("%d decodes, %d tails, %d empties\n", decodes, tails, empties);
+}
+
+} // namespace
