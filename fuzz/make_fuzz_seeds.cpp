@@ -1,6 +1,8 @@
 // Writes starting corpora for the fuzz targets, made with the stream writer.
-// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data)
+// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data, capture)
 #include "stream/eit_writer.h"
+#include "stream/sample_stream.h"
+#include "stream/ts_writer.h"
 
 #include <cstdio>
 #include <string>
@@ -50,6 +52,31 @@ static void Section_Data_Seeds(const std::string &folder) {
   }
 }
 
+// Small captures for the capture reader: a read size byte, a portal byte,
+// then packets. Each carries the portal's source section among other PIDs,
+// one after garbage and a damaged packet, one with packed sections.
+static void Capture_Seeds(const std::string &folder) {
+  for (int portal = 0; portal < 4; ++portal) {
+    const Byte_Vector section = Sample_Source_Section(portal, Sample_Portal_Entries(portal));
+    Ts_Writer writer;
+    writer.Bytes = {static_cast<uint8_t>(portal * 60), static_cast<uint8_t>(portal)};
+    if (portal == 1) {
+      Write_Garbage(writer, 50);
+      Ts_Packet_Options damaged;
+      damaged.Transport_Error = true;
+      Write_Section(writer, 0x12, section, damaged);
+    }
+    Ts_Packet_Options options;
+    options.Pack_Sections = portal == 2;
+    options.Adaptation_Length = portal == 3 ? 9 : -1;
+    Write_Noise_Packet(writer, 0x100);
+    Write_Sections(writer, 0x12, {section, section}, options);
+    for (int i = 0; i < 6; ++i)
+      Write_Noise_Packet(writer, i % 2 ? 0x12 : 0x101);
+    Write_Seed(folder, writer.Bytes);
+  }
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_fuzz_seeds KIND FOLDER\n");
@@ -58,6 +85,10 @@ int main(int argc, char **argv) {
   const std::string kind = argv[1], folder = argv[2];
   if (kind == "section_data") {
     Section_Data_Seeds(folder);
+    return 0;
+  }
+  if (kind == "capture") {
+    Capture_Seeds(folder);
     return 0;
   }
   std::fprintf(stderr, "make_fuzz_seeds: unknown kind %s\n", kind.c_str());
