@@ -42,11 +42,13 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
     reader.End += n;
     if (n == 0 || reader.Failed) {
       reader.At_End = true;
-      return;
+      break;
     }
     if (reader.End - reader.Start >= want)
-      return;
+      break;
   }
+  if (reader.Progress != nullptr)
+    reader.Progress(reader, reader.Progress_Context);
 }
 
 void Consume(Ts_Reader &reader, std::size_t n) {

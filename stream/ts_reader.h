@@ -24,12 +24,18 @@ enum class Ts_Read_Result {
   Read_Error,           // the file could not be read; errno tells why
 };
 
+struct Ts_Reader;
+// Called after every refill of the reader's buffer, e.g. to show progress.
+using Ts_Progress_Callback = void (*)(const Ts_Reader &reader, void *context);
+
 struct Ts_Reader {
   std::FILE *File = nullptr;
   const uint8_t *Memory = nullptr; // the data when reading from memory
   std::size_t Memory_Size = 0;
   std::size_t Memory_At = 0;
   std::size_t Read_Limit = Ts_Reader_Buffer_Size; // most bytes one read asks for
+  Ts_Progress_Callback Progress = nullptr;
+  void *Progress_Context = nullptr;
   std::vector<uint8_t> Buffer;
   std::size_t Start = 0, End = 0; // unread bytes are Buffer[Start, End)
   bool At_End = false;            // the source has no more bytes

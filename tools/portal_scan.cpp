@@ -28,6 +28,7 @@ struct Scan_Progress {
   bool Shown = false; // stderr is a terminal
   uint64_t File_Size = 0;
   uint64_t Next_Report = 0;
+  int Portal = 0;
 };
 
 constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
@@ -44,11 +45,14 @@ void Arm_Decoder_For(int portal) {
   Scan_Idle = 0;
 }
 
-void Report_Progress(Scan_Progress &progress, int portal, uint64_t offset) {
-  if (!progress.Shown || offset < progress.Next_Report)
+// Ts_Reader's progress callback: a line on the terminal every 16 MiB.
+void Report_Progress(const Ts_Reader &reader, void *context) {
+  Scan_Progress &progress = *static_cast<Scan_Progress *>(context);
+  const uint64_t offset = reader.Offset;
+  if (offset < progress.Next_Report)
     return;
   progress.Next_Report = offset + Progress_Step;
-  std::fprintf(stderr, "\rportal-scan: portal %d: %llu of %llu MiB ", portal,
+  std::fprintf(stderr, "\rportal-scan: portal %d: %llu of %llu MiB ", progress.Portal,
                static_cast<unsigned long long>(offset >> 20),
                static_cast<unsigned long long>(progress.File_Size >> 20));
   std::fflush(stderr);
@@ -68,11 +72,15 @@ Ts_Read_Result Scan_Pass(const char *path, int portal, bool count_packets, Porta
     return Ts_Read_Result::Read_Error;
   Arm_Decoder_For(portal);
   progress.Next_Report = 0;
+  progress.Portal = portal;
+  if (progress.Shown) {
+    reader.Progress = Report_Progress;
+    reader.Progress_Context = &progress;
+  }
   const uint8_t *payload = nullptr;
   int32_t size = 0;
   Ts_Read_Result status;
   while ((status = Next_Ts_Payload(reader, Eit_Pid, &payload, &size)) == Ts_Read_Result::Payload) {
-    Report_Progress(progress, portal, reader.Offset);
     if (result.Decoded)
       continue; // counting packets only
     On_Section_Data(0, size, payload);
