@@ -20,3 +20,20 @@ if(PICTO_CLANGXX)
 else()
   message(WARNING "clang++ not found: the fuzz targets are not built")
 endif()
+
+# The Windows build: Pictolandrum.dll, the stand-in host and the Wine test
+# programs, in build/win32; its tests run under Wine from this build's ctest.
+find_program(PICTO_MINGW_CXX NAMES i686-w64-mingw32-g++-win32 i686-w64-mingw32-g++)
+if(PICTO_MINGW_CXX)
+  ExternalProject_Add(win32_build
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/win32
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+               -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+  set(PICTO_WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
+  include(${CMAKE_SOURCE_DIR}/tests/wine/wine-tests.cmake)
+else()
+  message(WARNING "i686-w64-mingw32-g++ not found: Pictolandrum.dll is not built")
+endif()

@@ -28,3 +28,6 @@ void Start_Host_Filter();
 // Sends HOST_STOP_FILTER with the host's filter handle and marks the filter
 // stopped.
 void Stop_Host_Filter();
+
+// Kills the refresh timer if it runs; it is never created again after On_Exit.
+void Stop_Refresh_Timer();

@@ -1,0 +1,53 @@
+# The Windows build (toolchain cmake/mingw-i686.cmake): Pictolandrum.dll, the
+# stand-in host library and the programs the Wine tests run. Everything
+# lands in the top of the build folder (build/win32 from the native build).
+enable_language(RC)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The window's sources and exports; window/window-sources.cmake names them.
+set(PICTO_WINDOW_SOURCES ${CMAKE_SOURCE_DIR}/window/portal_window.cpp)
+set(PICTO_WINDOW_EXPORTS)
+include(${CMAKE_SOURCE_DIR}/window/window-sources.cmake OPTIONAL)
+list(JOIN PICTO_WINDOW_EXPORTS "\n  " PICTO_WINDOW_EXPORT_LINES)
+if(PICTO_WINDOW_EXPORT_LINES)
+  set(PICTO_WINDOW_EXPORT_LINES "  ${PICTO_WINDOW_EXPORT_LINES}")
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/plugin/Pictolandrum.def.in ${CMAKE_BINARY_DIR}/Pictolandrum.def @ONLY)
+
+# The module: no exceptions, no RTTI, the C runtime from msvcrt.dll and
+# libgcc linked in, so it imports from KERNEL32, USER32 and msvcrt only.
+# LibMain is the entry point itself; the module has no static constructors.
+add_library(Pictolandrum SHARED
+    ${PORTAL_CORE_SOURCES}
+    ${CMAKE_SOURCE_DIR}/portal/portal_lock_win32.cpp
+    ${CMAKE_SOURCE_DIR}/plugin/module_entry.cpp
+    ${CMAKE_SOURCE_DIR}/plugin/entry_points.cpp
+    ${CMAKE_SOURCE_DIR}/plugin/settings.cpp
+    ${PICTO_WINDOW_SOURCES}
+    ${CMAKE_BINARY_DIR}/Pictolandrum.def)
+set_target_properties(Pictolandrum PROPERTIES PREFIX "" OUTPUT_NAME Pictolandrum)
+target_include_directories(Pictolandrum PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(Pictolandrum PRIVATE __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN)
+target_compile_options(Pictolandrum PRIVATE ${PICTO_WARNINGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables>)
+target_link_options(Pictolandrum PRIVATE -s -static-libgcc -static-libstdc++ -nostartfiles
+    -Wl,--entry,_LibMain@12 -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
+target_link_libraries(Pictolandrum PRIVATE user32 kernel32)
+
+# The stand-in host: a small library of host routines, and the programs on it.
+add_library(stand_in_host STATIC
+    ${CMAKE_SOURCE_DIR}/host/stand_in_host.cpp
+    ${CMAKE_SOURCE_DIR}/host/module_image.cpp)
+target_include_directories(stand_in_host PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(stand_in_host PRIVATE ${PICTO_WARNINGS})
+target_link_options(stand_in_host INTERFACE -static)
+target_link_libraries(stand_in_host PUBLIC user32 kernel32)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/plugin_scenarios.cpp)
+  add_executable(plugin_scenarios ${CMAKE_SOURCE_DIR}/tests/wine/plugin_scenarios.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/wine/wine_check.cpp)
+  target_compile_options(plugin_scenarios PRIVATE ${PICTO_WARNINGS})
+  target_link_libraries(plugin_scenarios PRIVATE stand_in_host)
+  add_dependencies(plugin_scenarios Pictolandrum)
+endif()

@@ -1,0 +1,429 @@
+// Pictolandrum.dll under Wine, driven through the stand-in host. Each
+// scenario runs in a process of its own (the argument names it) in a folder
+// holding this program, the module and, after unload, its position file.
+// Scenarios that need the portal window skip while the module lacks it.
+#include "host/module_image.h"
+#include "host/stand_in_host.h"
+#include "tests/wine/wine_check.h"
+#include "window/resource_ids.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char Module_Name[] = "Pictolandrum.dll";
+constexpr char Position_File[] = "Pictolandrum.INI";
+constexpr char Default_Position[] = "WINDOWX=320;\r\nWINDOWY=320;\r\n";
+constexpr long Module_Size_Limit = 64 * 1024;
+constexpr uint32_t Start_Tag = 0x1234ABCD; // only the low half reaches Filter_Request
+constexpr DWORD Tick_Wait_Ms = 4000;       // more than two periods of the 1500 ms timer
+constexpr DWORD Quiet_Wait_Ms = 2000;      // more than one period
+constexpr int Caption_Size = 64;
+
+// ---- helpers -------------------------------------------------------------
+
+void Load_Module() {
+  if (Host_Main_Window == nullptr)
+    CHECK(Host_Create_Window() != nullptr);
+  CHECK(Host_Load_Plugin(Module_Name));
+  CHECK(Plugin.On_Start != nullptr && Plugin.On_Exit != nullptr &&
+        Plugin.On_Channel_Change != nullptr && Plugin.On_Filter_Close != nullptr);
+}
+
+void Load_And_Start() {
+  Load_Module();
+  char letter = 0;
+  int32_t word = -1;
+  Host_Start_Plugin(Start_Tag, &letter, &word);
+}
+
+void Require_Window() {
+  if (Plugin.On_Hot_Key == nullptr)
+    Skip_Scenario("the module has no portal window yet");
+}
+
+// The plug-in's Filter_Request as On_Start left it: the one 48-byte record
+// in the module's writable memory with our tag and name.
+Filter_Request_Record *Found_Request = nullptr;
+void Look_For_Request(unsigned char *start, DWORD size) {
+  for (DWORD at = 0; at + sizeof(Filter_Request_Record) <= size; at += 2) {
+    auto *record = reinterpret_cast<Filter_Request_Record *>(start + at);
+    if (record->Host_Tag == static_cast<uint16_t>(Start_Tag) &&
+        std::memcmp(record->Name, Plugin_Name, Plugin_Name_Size) == 0)
+      Found_Request = record;
+  }
+}
+Filter_Request_Record *Plugin_Filter_Request() {
+  Found_Request = nullptr;
+  Visit_Writable_Sections(Plugin.Module, Look_For_Request);
+  CHECK(Found_Request != nullptr);
+  return Found_Request;
+}
+
+Filter_Request_Record Expected_Request(uint16_t pid, uint32_t callback, uint32_t handle) {
+  Filter_Request_Record record;
+  std::memset(&record, 0, sizeof record);
+  record.Host_Tag = static_cast<uint16_t>(Start_Tag);
+  record.Pid = pid;
+  std::memcpy(record.Name, Plugin_Name, Plugin_Name_Size);
+  record.Callback = callback;
+  record.Filter_Handle = handle;
+  return record;
+}
+
+void Check_Command(int index, uint32_t command, uint32_t argument) {
+  CHECK(index < Host_Log_Count);
+  CHECK_EQ(command, Host_Log[index].Command);
+  CHECK_EQ(argument, Host_Log[index].Argument);
+}
+
+int Position_File_Text(char *text, int size) {
+  FILE *file = std::fopen(Position_File, "rb");
+  if (file == nullptr)
+    return -1;
+  const int length = static_cast<int>(std::fread(text, 1, static_cast<size_t>(size - 1), file));
+  std::fclose(file);
+  text[length] = '\0';
+  return length;
+}
+
+void Write_Position_File(const char *text) {
+  FILE *file = std::fopen(Position_File, "wb");
+  CHECK(file != nullptr);
+  std::fputs(text, file);
+  std::fclose(file);
+}
+
+void Check_Position_File(const char *expected) {
+  char text[256];
+  CHECK(Position_File_Text(text, sizeof text) >= 0);
+  if (std::strcmp(text, expected) != 0)
+    std::printf("position file: \"%s\", expected \"%s\"\n", text, expected);
+  CHECK(std::strcmp(text, expected) == 0);
+}
+
+// Start, exit and unload, as a host session does.
+void Run_Session() {
+  Load_And_Start();
+  Plugin.On_Exit();
+  Host_Unload_Plugin();
+}
+
+int Ticks_Seen_Before = 0;
+int Ticked_Twice() { return Host_Timer_Ticks >= Ticks_Seen_Before + 2; }
+
+// The portal window, found among the thread's top-level windows.
+HWND Found_Dialog = nullptr;
+BOOL CALLBACK Look_For_Dialog(HWND window, LPARAM) {
+  if (GetDlgItem(window, First_Entry_Button_Id) != nullptr)
+    Found_Dialog = window;
+  return Found_Dialog == nullptr;
+}
+HWND Portal_Window() {
+  Found_Dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), Look_For_Dialog, 0);
+  return Found_Dialog;
+}
+
+// Opens the window on the portal transport stream: one start request.
+void Open_Window_On_Portal_Stream() {
+  Host_Change_Channel(4, 18);
+  Plugin.On_Hot_Key();
+  CHECK(Portal_Window() != nullptr);
+  CHECK_EQ(1, Host_Log_Count);
+  Check_Command(0, HOST_START_FILTER, Host_Log[0].Argument);
+}
+
+// ---- the portal source section ---------------------------------------------
+
+struct Test_Entry {
+  uint16_t Transport_Stream_Id;
+  uint16_t Service_Id;
+  const char *Name;
+};
+constexpr Test_Entry Test_Entries[] = {
+    {4, 0x2001, "Kanal Eins"}, {4, 0x2002, "Kanal Zwei"}, {5, 0x2003, "Kanal Drei"}};
+constexpr int Filter_Payload_Size = 1400; // over the 920 bytes the decoder waits for
+uint8_t Filter_Payload[Filter_Payload_Size];
+
+void Put_16(uint8_t *at, int value) {
+  at[0] = static_cast<uint8_t>(value >> 8);
+  at[1] = static_cast<uint8_t>(value);
+}
+
+// The filter's payload: a pointer field, portal 0's EIT section 0 (service
+// 0x12 on transport stream 4 of network 0x85) with one event carrying a
+// linkage descriptor of type 0xB0 per entry, then stuffing.
+void Build_Filter_Payload() {
+  uint8_t *p = Filter_Payload;
+  std::memset(p, 0xFF, Filter_Payload_Size);
+  const uint8_t header[] = {0x00, 0x4E, 0xF0, 0x00, 0x00, 0x12, 0xC1, 0x00, 0x01, 0x00, 0x04,
+                            0x00, 0x85, 0x01, 0x4E, 0x00, 0x01, 0xE9, 0x4A, 0x20, 0x00, 0x00,
+                            0x01, 0x00, 0x00, 0x80, 0x00};
+  std::memcpy(p, header, sizeof header);
+  int at = sizeof header;
+  for (const Test_Entry &entry : Test_Entries) {
+    const int name_length = static_cast<int>(std::strlen(entry.Name));
+    p[at] = 0x4A;
+    p[at + 1] = static_cast<uint8_t>(7 + name_length);
+    Put_16(p + at + 2, entry.Transport_Stream_Id);
+    Put_16(p + at + 4, 0x0085);
+    Put_16(p + at + 6, entry.Service_Id);
+    p[at + 8] = 0xB0;
+    std::memcpy(p + at + 9, entry.Name, static_cast<size_t>(name_length));
+    at += 9 + name_length;
+  }
+  Put_16(p + 25, 0x8000 | (at - static_cast<int>(sizeof header))); // descriptor loop length
+  std::memset(p + at, 0, 4);                                         // CRC, not checked
+  at += 4;
+  Put_16(p + 2, 0xF000 | (at - 4)); // section length: the bytes behind the length field
+}
+
+int Captions_Shown() {
+  char caption[Caption_Size];
+  GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id, caption, sizeof caption);
+  return std::strcmp(caption, Test_Entries[0].Name) == 0;
+}
+
+// ---- scenarios -------------------------------------------------------------
+
+// The module's exports, imports, entry point and size.
+void Module_Image() {
+  Load_Module();
+  static const char *const Base_Names[] = {"On_Channel_Change", "On_Exit", "On_Filter_Close",
+                                           "On_Send_Dll_ID_Name", "On_Start", "_LibMain@12",
+                                           "_WEP"};
+  static const char *const Window_Names[] = {"On_Channel_Change", "On_Exit", "On_Filter_Close",
+                                             "On_Hot_Key", "On_Menu_Select",
+                                             "On_Send_Dll_ID_Name", "On_Start", "_LibMain@12",
+                                             "_WEP"};
+  const bool window = Plugin.On_Hot_Key != nullptr || Plugin.On_Menu_Select != nullptr;
+  const char *const *expected = window ? Window_Names : Base_Names;
+  const int expected_count = window ? 9 : 7;
+  Image_Names names;
+  Read_Export_Names(Plugin.Module, names);
+  CHECK_EQ(expected_count, names.Count);
+  for (int i = 0; i < expected_count; ++i)
+    CHECK(std::strcmp(expected[i], names.Name[i]) == 0);
+
+  Read_Import_Names(Plugin.Module, names);
+  CHECK(names.Count >= 1 && names.Count <= 3);
+  for (int i = 0; i < names.Count; ++i) {
+    const bool allowed = lstrcmpiA(names.Name[i], "KERNEL32.dll") == 0 ||
+                         lstrcmpiA(names.Name[i], "USER32.dll") == 0 ||
+                         lstrcmpiA(names.Name[i], "msvcrt.dll") == 0;
+    if (!allowed)
+      std::printf("imports from %s\n", names.Name[i]);
+    CHECK(allowed);
+  }
+
+  CHECK(Image_Entry_Point(Plugin.Module) == reinterpret_cast<const void *>(Plugin.Lib_Main));
+  CHECK(Plugin.Wep != nullptr);
+  CHECK_EQ(1, Plugin.Wep(0));
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  CHECK(GetFileAttributesExA(Module_Name, GetFileExInfoStandard, &attributes));
+  CHECK(attributes.nFileSizeHigh == 0 && attributes.nFileSizeLow <= Module_Size_Limit);
+}
+
+// On_Start: the letter, the word and Filter_Request byte for byte; no
+// command; null out-arguments are skipped.
+void Start() {
+  Load_Module();
+  char letter = 'x';
+  int32_t word = 0x55555555;
+  Host_Start_Plugin(Start_Tag, &letter, &word);
+  CHECK_EQ('G', letter);
+  CHECK_EQ(0, word);
+  CHECK_EQ(0, Host_Log_Count);
+  const Filter_Request_Record *request = Plugin_Filter_Request();
+  const uint32_t callback = request->Callback;
+  const auto base = reinterpret_cast<uintptr_t>(Plugin.Module);
+  CHECK(callback > base && callback < base + 0x100000);
+  const Filter_Request_Record expected = Expected_Request(0, callback, 0);
+  CHECK_BYTES(&expected, request, sizeof expected);
+  Host_Start_Plugin(Start_Tag, nullptr, nullptr);
+  CHECK_BYTES(&expected, request, sizeof expected);
+
+  // The first start request carries the same record with the PID set.
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  const Filter_Request_Record sent = Expected_Request(Eit_Pid, callback, 0);
+  CHECK_EQ(reinterpret_cast<uintptr_t>(request), Host_Log[0].Argument);
+  CHECK_BYTES(&sent, &Host_Log[0].Filter, sizeof sent);
+  CHECK_EQ(Host_First_Filter_Handle, request->Filter_Handle);
+}
+
+// On_Send_Dll_ID_Name writes the name and its NUL and nothing behind.
+void Send_Name() {
+  Load_And_Start();
+  char buffer[32];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  Plugin.On_Send_Dll_ID_Name(buffer);
+  CHECK_BYTES(Plugin_Name, buffer, Plugin_Name_Size);
+  for (size_t i = Plugin_Name_Size; i < sizeof buffer; ++i)
+    CHECK_EQ(0xAA, static_cast<unsigned char>(buffer[i]));
+  CHECK_EQ(0, Host_Log_Count);
+}
+
+// With the window closed a channel change sends nothing but starts the one
+// refresh timer; On_Exit stops it and a later change does not restart it.
+void Channel_Change_Window_Closed() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Host_Change_Channel(7, 300);
+  Host_Change_Channel(4, 18);
+  CHECK(Host_Pump_Until(Ticked_Twice, Tick_Wait_Ms));
+  CHECK_EQ(1, Host_Timer_Ids_Seen);
+  CHECK_EQ(0, Host_Log_Count);
+
+  Plugin.On_Exit();
+  Host_Change_Channel(4, 18);
+  Host_Pump_For(Quiet_Wait_Ms / 10); // a tick already queued may still come
+  const int ticks = Host_Timer_Ticks;
+  Host_Pump_For(Quiet_Wait_Ms);
+  CHECK_EQ(ticks, Host_Timer_Ticks);
+  CHECK_EQ(0, Host_Log_Count);
+}
+
+// Unloaded without On_Exit: detach stops the timer, nothing fires into the
+// unloaded module.
+void Unload_With_Timer() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Ticks_Seen_Before = -1;
+  CHECK(Host_Pump_Until(Ticked_Twice, Tick_Wait_Ms)); // one tick
+  Host_Unload_Plugin();
+  const int ticks = Host_Timer_Ticks;
+  Host_Pump_For(Quiet_Wait_Ms);
+  CHECK_EQ(ticks, Host_Timer_Ticks);
+}
+
+// On_Filter_Close sends nothing and clears the running flag: the next
+// channel change on the portal stream starts the filter again, and On_Exit
+// stops that second filter.
+void Filter_Close() {
+  Load_And_Start();
+  Plugin.On_Filter_Close();
+  CHECK_EQ(0, Host_Log_Count);
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  Host_Close_Filter();
+  CHECK_EQ(1, Host_Log_Count);
+  Host_Change_Channel(4, 19);
+  CHECK_EQ(2, Host_Log_Count);
+  Check_Command(1, HOST_START_FILTER, Host_Log[0].Argument);
+  Plugin.On_Exit();
+  CHECK_EQ(3, Host_Log_Count);
+  Check_Command(2, HOST_STOP_FILTER, Host_First_Filter_Handle + 1);
+}
+
+// On_Exit with the filter running: exactly one stop with the host's handle;
+// the window is gone. Calls after it change nothing.
+void Exit_With_Filter_Running() {
+  Load_And_Start();
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  Plugin.On_Exit();
+  CHECK_EQ(2, Host_Log_Count);
+  Check_Command(1, HOST_STOP_FILTER, Host_First_Filter_Handle);
+  CHECK(Portal_Window() == nullptr);
+  Plugin.On_Exit();
+  Build_Filter_Payload();
+  Host_Filter_Callback(0, Filter_Payload_Size, Filter_Payload);
+  Host_Change_Channel(4, 18);
+  CHECK_EQ(2, Host_Log_Count);
+  Host_Unload_Plugin();
+}
+
+// The host calls in an unexpected order: a channel change before On_Start,
+// On_Exit twice, data after On_Exit. Nothing is sent and nothing breaks.
+void Unexpected_Order() {
+  Load_Module();
+  Host_Change_Channel(4, 18);
+  char letter = 0;
+  int32_t word = -1;
+  Host_Start_Plugin(Start_Tag, &letter, &word);
+  const Filter_Request_Record *request = Plugin_Filter_Request();
+  const auto callback = reinterpret_cast<Section_Data_Callback>(request->Callback);
+  Plugin.On_Exit();
+  Plugin.On_Exit();
+  Build_Filter_Payload();
+  callback(0, Filter_Payload_Size, Filter_Payload);
+  callback(0, 5, nullptr);
+  Host_Change_Channel(4, 18);
+  Plugin.On_Filter_Close();
+  CHECK_EQ(0, Host_Log_Count);
+  Host_Unload_Plugin();
+  Check_Position_File(Default_Position);
+}
+
+// At unload the position file is written with CRLF ends; the next load
+// reads it back (spaces dropped, numbers clamped).
+void Position_File_Round_Trip() {
+  Run_Session();
+  Check_Position_File(Default_Position);
+  Write_Position_File("WINDOWX=17;\r\nWINDOWY=-5;\r\n");
+  Run_Session();
+  Check_Position_File("WINDOWX=17;\r\nWINDOWY=-5;\r\n");
+  Write_Position_File("WINDOWX= 1 2 ;\nWINDOWY=99999999999;\n");
+  Run_Session();
+  Check_Position_File("WINDOWX=12;\r\nWINDOWY=2147483647;\r\n");
+}
+
+// A missing or unreadable position file leaves the defaults.
+void Position_File_Unreadable() {
+  DeleteFileA(Position_File);
+  Run_Session();
+  Check_Position_File(Default_Position);
+
+  Write_Position_File("WINDOWX=17;\nWINDOWY=-5;\n");
+  HANDLE locked = CreateFileA(Position_File, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  CHECK(locked != INVALID_HANDLE_VALUE);
+  Load_And_Start();
+  CloseHandle(locked);
+  Plugin.On_Exit();
+  Host_Unload_Plugin();
+  Check_Position_File(Default_Position);
+}
+
+// Filter data delivered from the host's thread reaches the decoder; the next
+// timer tick shows the decoded entries on the window's buttons.
+void Filter_Data_Fills_Table() {
+  Load_And_Start();
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  Build_Filter_Payload();
+  CHECK(Host_Deliver(Filter_Payload, Filter_Payload_Size, 184, Tick_Wait_Ms));
+  CHECK(Host_Pump_Until(Captions_Shown, Tick_Wait_Ms));
+  char caption[Caption_Size];
+  for (int i = 0; i < 3; ++i) {
+    GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id + i, caption, sizeof caption);
+    CHECK(std::strcmp(caption, Test_Entries[i].Name) == 0);
+  }
+  GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id + 3, caption, sizeof caption);
+  CHECK_EQ(0, caption[0]);
+  Plugin.On_Exit();
+  Host_Unload_Plugin();
+}
+
+constexpr Scenario Scenarios[] = {
+    {"module_image", Module_Image},
+    {"start", Start},
+    {"send_name", Send_Name},
+    {"channel_change_window_closed", Channel_Change_Window_Closed},
+    {"unload_with_timer", Unload_With_Timer},
+    {"filter_close", Filter_Close},
+    {"exit_with_filter_running", Exit_With_Filter_Running},
+    {"unexpected_order", Unexpected_Order},
+    {"position_file_round_trip", Position_File_Round_Trip},
+    {"position_file_unreadable", Position_File_Unreadable},
+    {"filter_data_fills_table", Filter_Data_Fills_Table},
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  return Run_Scenario(Scenarios, sizeof Scenarios / sizeof Scenarios[0], argc, argv);
+}
