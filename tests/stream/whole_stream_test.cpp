@@ -5,13 +5,13 @@
 #include "portal/portal_table.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
-#include "tests/stream/json_value.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -22,15 +22,8 @@ struct Scan_Output {
 };
 
 std::string Read_Whole(const std::string &path) {
-  std::string text;
-  if (std::FILE *file = std::fopen(path.c_str(), "rb")) {
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-      text.append(chunk, n);
-    std::fclose(file);
-  }
-  return text;
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 Scan_Output Run_Scan(const std::string &arguments) {
@@ -56,11 +49,66 @@ std::string Write_Capture(const std::string &name, const Byte_Vector &bytes) {
   return path;
 }
 
-Json_Value Scan_Json(const std::string &path) {
+// portal-scan's JSON, checked and flattened by python3's json module into
+// lines: "F packets", then per portal "P decoded count name" and 17 lines
+// "E name length transport_stream_id service_id"; text as UTF-8 in hex.
+constexpr const char *Flatten_Json = R"(python3 -c '
+import json, sys
+d = json.load(open(sys.argv[1]))
+print("F", d["packets"], d["file"].encode().hex() or "-")
+for p in d["portals"]:
+    print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+    for e in p["entries"]:
+        print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
+              e["transport_stream_id"], e["service_id"])
+' )";
+
+struct Entry_Line {
+  std::string Name;
+  long long Length = -1, Transport_Stream_Id = -1, Service_Id = -1;
+};
+struct Portal_Lines {
+  int Decoded = -1;
+  long long Count = -1;
+  std::string Name;
+  std::vector<Entry_Line> Entries;
+};
+struct Scan_Lines {
+  long long Packets = -1;
+  std::string File;
+  std::vector<Portal_Lines> Portals;
+};
+
+std::string From_Hex(const std::string &hex) {
+  std::string out;
+  for (std::size_t at = 0; hex != "-" && at + 1 < hex.size(); at += 2)
+    out += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
+  return out;
+}
+
+Scan_Lines Scan_Json(const std::string &path) {
   const Scan_Output output = Run_Scan("--json " + path);
   EXPECT_EQ(output.Status, 0) << output.Err;
   EXPECT_EQ(output.Err, "");
-  return Parse_Json(output.Out);
+  const std::string json =
+      Write_Capture("scan.json", Byte_Vector(output.Out.begin(), output.Out.end()));
+  std::FILE *pipe = popen((Flatten_Json + json).c_str(), "r");
+  Scan_Lines scan;
+  char tag[2], text[200];
+  long long a, b, c;
+  while (std::fscanf(pipe, "%1s", tag) == 1) {
+    if (tag[0] == 'F' && std::fscanf(pipe, "%lld %199s", &a, text) == 2) {
+      scan.Packets = a;
+      scan.File = From_Hex(text);
+    } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %199s", &a, &b, text) == 3) {
+      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}});
+    } else if (tag[0] == 'E' && !scan.Portals.empty() &&
+               std::fscanf(pipe, "%199s %lld %lld %lld", text, &a, &b, &c) == 4) {
+      scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
+    }
+  }
+  EXPECT_EQ(pclose(pipe), 0) << output.Out;
+  return scan;
 }
 
 std::string Utf8_From_Latin1(const std::string &bytes) {
@@ -78,39 +126,39 @@ std::string Utf8_From_Latin1(const std::string &bytes) {
 
 // Portal `portal` of the scan holds exactly `entries` (the first 17 of them)
 // followed by empty slots.
-void Expect_Portal(const Json_Value &scan, int portal,
+void Expect_Portal(const Scan_Lines &scan, int portal,
                    const std::vector<Portal_Listing_Entry> &entries) {
   SCOPED_TRACE("portal " + std::to_string(portal));
-  const Json_Value &result = scan["portals"][static_cast<std::size_t>(portal)];
-  EXPECT_EQ(result["portal"].Integer, portal);
-  EXPECT_EQ(result["name"].Text, Portal_Constants_Table[portal].Default_Name);
-  EXPECT_TRUE(result["decoded"].Truth);
+  ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
+  const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+  EXPECT_EQ(result.Name, Portal_Constants_Table[portal].Default_Name);
+  EXPECT_EQ(result.Decoded, 1);
   const std::size_t kept = std::min<std::size_t>(entries.size(), Portal_Entry_Total);
-  EXPECT_EQ(result["count"].Integer, static_cast<long long>(kept));
-  ASSERT_EQ(result["entries"].Items.size(), std::size_t{Portal_Entry_Total});
+  EXPECT_EQ(result.Count, static_cast<long long>(kept));
+  ASSERT_EQ(result.Entries.size(), std::size_t{Portal_Entry_Total});
   for (std::size_t i = 0; i < Portal_Entry_Total; ++i) {
-    const Json_Value &entry = result["entries"][i];
+    const Entry_Line &entry = result.Entries[i];
     SCOPED_TRACE("entry " + std::to_string(i));
     const Portal_Listing_Entry expected = i < kept ? entries[i] : Portal_Listing_Entry{0, 0, ""};
-    EXPECT_EQ(entry["name"].Text, Utf8_From_Latin1(expected.Name));
-    EXPECT_EQ(entry["descriptor_length"].Integer,
-              i < kept ? static_cast<long long>(7 + expected.Name.size()) : 0);
-    EXPECT_EQ(entry["transport_stream_id"].Integer, expected.Transport_Stream_Id);
-    EXPECT_EQ(entry["service_id"].Integer, expected.Service_Id);
+    EXPECT_EQ(entry.Name, Utf8_From_Latin1(expected.Name));
+    EXPECT_EQ(entry.Length, i < kept ? static_cast<long long>(7 + expected.Name.size()) : 0);
+    EXPECT_EQ(entry.Transport_Stream_Id, expected.Transport_Stream_Id);
+    EXPECT_EQ(entry.Service_Id, expected.Service_Id);
   }
 }
 
 // A portal the scan found nothing for: count 0, only its default entry.
-void Expect_Undecoded(const Json_Value &scan, int portal) {
-  const Json_Value &result = scan["portals"][static_cast<std::size_t>(portal)];
-  EXPECT_FALSE(result["decoded"].Truth);
-  EXPECT_EQ(result["count"].Integer, 0);
+void Expect_Undecoded(const Scan_Lines &scan, int portal) {
+  ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
+  const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+  EXPECT_EQ(result.Decoded, 0);
+  EXPECT_EQ(result.Count, 0);
   const Portal_Constants &constants = Portal_Constants_Table[portal];
-  EXPECT_EQ(result["entries"][0]["name"].Text, constants.Default_Name);
-  EXPECT_EQ(result["entries"][0]["transport_stream_id"].Integer,
-            constants.Default_Transport_Stream_Id);
-  EXPECT_EQ(result["entries"][0]["service_id"].Integer, constants.Default_Service_Id);
-  EXPECT_EQ(result["entries"][1]["name"].Text, "");
+  ASSERT_EQ(result.Entries.size(), std::size_t{Portal_Entry_Total});
+  EXPECT_EQ(result.Entries[0].Name, constants.Default_Name);
+  EXPECT_EQ(result.Entries[0].Transport_Stream_Id, constants.Default_Transport_Stream_Id);
+  EXPECT_EQ(result.Entries[0].Service_Id, constants.Default_Service_Id);
+  EXPECT_EQ(result.Entries[1].Name, "");
 }
 
 // Other services' sections after a portal section, as a carousel goes on:
@@ -143,10 +191,9 @@ std::vector<Portal_Listing_Entry> Many_Entries(int count) {
 TEST(Whole_Stream, SampleCaptureGivesEveryPortalItsEntries) {
   const Byte_Vector sample = Make_Sample_Stream();
   const std::string path = Write_Capture("sample.ts", sample);
-  const Json_Value scan = Scan_Json(path);
-  EXPECT_EQ(scan["file"].Text, path);
-  EXPECT_EQ(scan["packets"].Integer, static_cast<long long>(sample.size() / Ts_Packet_Size));
-  ASSERT_EQ(scan["portals"].Items.size(), std::size_t{Portal_Total});
+  const Scan_Lines scan = Scan_Json(path);
+  EXPECT_EQ(scan.File, path);
+  EXPECT_EQ(scan.Packets, static_cast<long long>(sample.size() / Ts_Packet_Size));
   for (int portal = 0; portal < Portal_Total; ++portal)
     Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
 }
@@ -160,7 +207,7 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
   Write_Portal(writer, 1, Sample_Portal_Entries(1));
   Write_Portal(writer, 3, Sample_Portal_Entries(3)); // portal 2 is absent
   Write_Other_Services(writer, 8);
-  const Json_Value scan = Scan_Json(Write_Capture("absent.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Write_Capture("absent.ts", writer.Bytes));
   Expect_Undecoded(scan, 0);
   Expect_Portal(scan, 1, Sample_Portal_Entries(1));
   Expect_Undecoded(scan, 2);
@@ -186,7 +233,7 @@ TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
   Write_Portal(writer, 2, Many_Entries(20));
   Write_Portal(writer, 3, Many_Entries(17));
   Write_Other_Services(writer, 8);
-  const Json_Value scan = Scan_Json(Write_Capture("split.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Write_Capture("split.ts", writer.Bytes));
   Expect_Portal(scan, 0, Many_Entries(14));
   Expect_Undecoded(scan, 1);
   Expect_Portal(scan, 2, Many_Entries(20));
@@ -200,9 +247,9 @@ TEST(Whole_Stream, NamesAreEscapedAndConvertedToUtf8) {
   Ts_Writer writer;
   Write_Portal(writer, 1, entries);
   Write_Other_Services(writer, 8);
-  const Scan_Output output = Run_Scan("--json " + Write_Capture("escape.ts", writer.Bytes));
-  EXPECT_NE(output.Out.find("Back\\\\slash\\u0001\\u001f"), std::string::npos) << output.Out;
-  Expect_Portal(Parse_Json(output.Out), 1, entries);
+  const std::string path = Write_Capture("escape.ts", writer.Bytes);
+  EXPECT_NE(Run_Scan("--json " + path).Out.find("Back\\\\slash\\u0001\\u001f"), std::string::npos);
+  Expect_Portal(Scan_Json(path), 1, entries);
 }
 
 TEST(Whole_Stream, TextOutputListsTheEntries) {
