@@ -1,10 +1,11 @@
 // Writes starting corpora for the fuzz targets, made with the stream writer.
-// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data, capture)
+// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data, capture, settings)
 #include "stream/eit_writer.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 static int Seed_Number = 0;
@@ -77,6 +78,15 @@ static void Capture_Seeds(const std::string &folder) {
   }
 }
 
+// Position files: the written form, its edge cases and a damaged one.
+static void Settings_Seeds(const std::string &folder) {
+  const char *const files[] = {"WINDOWX=320;\r\nWINDOWY=320;\r\n", "WINDOWY=-5;\nWINDOWX= 1 2 ;\n",
+                               "WINDOWX=99999999999;WINDOWY=1;\n", "WINDOWX=;\n\nWINDOWY=2",
+                               "WINDOWY=7;WINDOWX=5;\nWINDOWX=5 WINDOWY=7\n"};
+  for (const char *text : files)
+    Write_Seed(folder, Byte_Vector(text, text + std::strlen(text)));
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_fuzz_seeds KIND FOLDER\n");
@@ -89,6 +99,10 @@ int main(int argc, char **argv) {
   }
   if (kind == "capture") {
     Capture_Seeds(folder);
+    return 0;
+  }
+  if (kind == "settings") {
+    Settings_Seeds(folder);
     return 0;
   }
   std::fprintf(stderr, "make_fuzz_seeds: unknown kind %s\n", kind.c_str());
