@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows test programs under 32-bit Wine with no display of our own.
 #   run-wine.sh prefix PREFIX
-#       makes a fresh Wine prefix: one virtual desktop (bare X11 windows
+#       makes the Wine prefix once (again only if it is incomplete): one
+#       virtual desktop (bare X11 windows
 #       without a window manager can hang in DestroyWindow) and no crash
 #       debugger, so a crash fails at once.
 #   run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]
@@ -18,6 +19,7 @@ in_display() { # the command, then the prefix's server shut down, in one X serve
 }
 
 make_prefix() {
+  [ -f "$WINEPREFIX/.picto-ready" ] && return 0
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   in_display bash -c '
@@ -27,6 +29,7 @@ make_prefix() {
     wine reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /d "" /f >/dev/null &&
     wine reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null &&
     wineserver -w'
+  touch "$WINEPREFIX/.picto-ready"
 }
 
 run_program() {
