@@ -34,6 +34,13 @@ target_compile_options(Pictolandrum PRIVATE ${PICTO_WARNINGS}
 target_link_options(Pictolandrum PRIVATE -s -static-libgcc -static-libstdc++ -nostartfiles
     -Wl,--entry,_LibMain@12 -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
 target_link_libraries(Pictolandrum PRIVATE user32 kernel32)
+# With LibMain as the entry point no static constructor would ever run:
+# refuse to link a module that has one.
+find_program(PICTO_MINGW_NM NAMES ${PICTO_MINGW_PREFIX}-nm REQUIRED)
+add_custom_command(TARGET Pictolandrum PRE_LINK
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/no-static-constructors.sh ${PICTO_MINGW_NM}
+            $<TARGET_OBJECTS:Pictolandrum>
+    COMMAND_EXPAND_LISTS VERBATIM)
 
 # The stand-in host: a small library of host routines, and the programs on it.
 add_library(stand_in_host STATIC
