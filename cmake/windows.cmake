@@ -58,3 +58,21 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/plugin_scenarios.cpp)
   target_link_libraries(plugin_scenarios PRIVATE stand_in_host)
   add_dependencies(plugin_scenarios Pictolandrum)
 endif()
+
+# The demo host (host/demo_*.cpp): the stand-in host playing a capture
+# through the module, with the stream toolkit and the portal decoder to read
+# the capture's channels.
+set(PICTO_DEMO_STREAM_SOURCES
+    ${CMAKE_SOURCE_DIR}/stream/eit_writer.cpp ${CMAKE_SOURCE_DIR}/stream/ts_writer.cpp
+    ${CMAKE_SOURCE_DIR}/stream/ts_reader.cpp ${CMAKE_SOURCE_DIR}/stream/sample_stream.cpp)
+add_executable(pictolandrum-demo
+    ${CMAKE_SOURCE_DIR}/host/demo_host.cpp ${CMAKE_SOURCE_DIR}/host/demo_capture.cpp
+    ${CMAKE_SOURCE_DIR}/host/demo_screenshot.cpp ${PICTO_DEMO_STREAM_SOURCES}
+    ${PORTAL_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/portal/portal_lock_win32.cpp)
+target_compile_options(pictolandrum-demo PRIVATE ${PICTO_WARNINGS})
+target_link_libraries(pictolandrum-demo PRIVATE stand_in_host gdi32)
+add_dependencies(pictolandrum-demo Pictolandrum)
+# GCC 12 warns falsely (-Warray-bounds, -Wstringop-overread) about the
+# stream writer's vector inserts in this build.
+set_source_files_properties(${PICTO_DEMO_STREAM_SOURCES}
+                            PROPERTIES COMPILE_OPTIONS "-Wno-array-bounds;-Wno-stringop-overread")

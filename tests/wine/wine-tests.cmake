@@ -35,5 +35,8 @@ foreach(scenario module_image start send_name channel_change_window_closed unloa
   picto_wine_test(wine_${scenario} plugin_scenarios ${scenario})
 endforeach()
 
+# The demo host's tests.
+include(${CMAKE_CURRENT_LIST_DIR}/demo-tests.cmake)
+
 # The window's own Wine tests, registered by the window's part of the build.
 include(${CMAKE_SOURCE_DIR}/window/window-tests.cmake OPTIONAL)
