@@ -190,6 +190,12 @@ LRESULT CALLBACK Demo_Window_Proc(HWND window, UINT message, WPARAM w_param, LPA
   case WM_SIZE:
     Lay_Out(window);
     return 0;
+  case WM_ERASEBKGND: { // the stand-in host's class has no background brush
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(reinterpret_cast<HDC>(w_param), &client, GetSysColorBrush(COLOR_BTNFACE));
+    return 1;
+  }
   case WM_CLOSE:
     Log("closing: On_Exit");
     Plugin.On_Exit();

@@ -2,7 +2,7 @@
 # Runs the demo host with Pictolandrum.dll under 32-bit Wine.
 #   host/run-demo.sh BUILD [--fast] [--headless SECONDS] [CAPTURE.ts]
 # With a display (DISPLAY set) and no --headless: a normal window until it
-# is closed. Without one: headless under Xvfb (20 seconds unless --headless
+# is closed. Without one: headless under Xvfb (12 seconds unless --headless
 # says otherwise); the demo walks through the portal window by itself and
 # its screenshot of both windows lands in BUILD/demo-screenshot.png.
 # The Wine prefix is the tests' (BUILD/wine-prefix, made once).
@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ -z "$headless" ] && [ -z "${DISPLAY:-}" ]; then
-  headless=20
+  headless=12
   arguments+=(--headless "$headless")
 fi
 
