@@ -3,3 +3,6 @@
 file(GLOB PICTO_WINDOW_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/window/*.cpp ${CMAKE_SOURCE_DIR}/window/*.rc)
 set(PICTO_WINDOW_EXPORTS On_Hot_Key On_Menu_Select)
+
+# The window's Wine test programs, beside the module in the Windows build.
+include(${CMAKE_CURRENT_LIST_DIR}/window-test-programs.cmake)

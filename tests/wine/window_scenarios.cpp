@@ -1,0 +1,735 @@
+// The portal window under Wine, driven through the stand-in host with real
+// window messages: the hot key and menu entry points, button clicks, the
+// close box. Each scenario runs in a process of its own (the argument names
+// it) in a folder holding this program and a copy of the module; the
+// commands the host receives are checked byte for byte.
+#include "host/stand_in_host.h"
+#include "stream/eit_writer.h"
+#include "stream/ts_writer.h"
+#include "tests/wine/wine_check.h"
+#include "window/resource_ids.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char Module_Name[] = "Pictolandrum.dll";
+constexpr char Position_File[] = "Pictolandrum.INI";
+constexpr uint32_t Start_Tag = 0x00005678;
+constexpr DWORD Timer_Period_Ms = 1500;
+constexpr DWORD Two_Ticks_Ms = 2 * Timer_Period_Ms + 500;
+constexpr DWORD Close_Wait_Ms = 2000;
+constexpr int Chunk_Size = Ts_Payload_Max; // the host hands over one payload at a time
+constexpr int Caption_Size = 64;
+constexpr int Default_Position = 320;
+constexpr int Portal_Total_Shown = 4; // ">>" cycles through portals 0 to 3
+constexpr int Entry_Button_Total = Last_Entry_Button_Id - First_Entry_Button_Id + 1;
+
+void Check_Text(const char *expected, const char *actual, const char *text, const char *file,
+                int line) {
+  if (std::strcmp(expected, actual) == 0)
+    return;
+  std::printf("%s:%d: %s: expected \"%s\", actual \"%s\"\n", file, line, text, expected, actual);
+  Check_True(false, text, file, line);
+}
+#define CHECK_TEXT(expected, actual) Check_Text((expected), (actual), #actual, __FILE__, __LINE__)
+
+// ---- the host's side -------------------------------------------------------
+
+void Load_And_Start(const char *module = Module_Name) {
+  if (Host_Main_Window == nullptr)
+    CHECK(Host_Create_Window() != nullptr);
+  CHECK(Host_Load_Plugin(module));
+  CHECK(Plugin.On_Start != nullptr && Plugin.On_Exit != nullptr &&
+        Plugin.On_Channel_Change != nullptr && Plugin.On_Hot_Key != nullptr &&
+        Plugin.On_Menu_Select != nullptr);
+  char letter = 0;
+  int32_t word = -1;
+  Host_Start_Plugin(Start_Tag, &letter, &word);
+}
+
+void Exit_And_Unload() {
+  Plugin.On_Exit();
+  Host_Unload_Plugin();
+}
+
+// The commands so far, in order.
+void Check_Commands(std::initializer_list<uint32_t> expected) {
+  CHECK_EQ(expected.size(), Host_Log_Count);
+  int index = 0;
+  for (const uint32_t command : expected)
+    CHECK_EQ(command, Host_Log[index++].Command);
+}
+
+// A start request carries the plug-in's Filter_Request with the EIT PID.
+void Check_Start(int index) {
+  const Host_Command &sent = Host_Log[index];
+  CHECK_EQ(HOST_START_FILTER, sent.Command);
+  CHECK_EQ(Host_Log[0].Argument, sent.Argument); // always the same record
+  CHECK_EQ(Eit_Pid, sent.Filter.Pid);
+  CHECK_EQ(static_cast<uint16_t>(Start_Tag), sent.Filter.Host_Tag);
+  CHECK_BYTES(Plugin_Name, sent.Filter.Name, Plugin_Name_Size);
+}
+
+void Check_Stop(int index, uint32_t handle) {
+  CHECK_EQ(HOST_STOP_FILTER, Host_Log[index].Command);
+  CHECK_EQ(handle, Host_Log[index].Argument);
+}
+
+void Check_Switch(int index, uint32_t service_id, uint32_t transport_stream_id) {
+  CHECK_EQ(HOST_SWITCH_SERVICE, Host_Log[index].Command);
+  const Switch_Request_Record expected{208, service_id, transport_stream_id, 192};
+  CHECK_BYTES(&expected, &Host_Log[index].Switch, sizeof expected);
+}
+
+// ---- the window --------------------------------------------------------------
+
+HWND Found_Dialog = nullptr;
+int Dialogs_Found = 0;
+BOOL CALLBACK Look_For_Dialog(HWND window, LPARAM) {
+  if (GetDlgItem(window, First_Entry_Button_Id) != nullptr) {
+    Found_Dialog = window;
+    ++Dialogs_Found;
+  }
+  return TRUE;
+}
+
+// The portal window among the thread's windows; null if there is none.
+HWND Dialog() {
+  Found_Dialog = nullptr;
+  Dialogs_Found = 0;
+  EnumThreadWindows(GetCurrentThreadId(), Look_For_Dialog, 0);
+  CHECK(Dialogs_Found <= 1);
+  return Found_Dialog;
+}
+
+HWND Open_Dialog() {
+  CHECK(Dialog() == nullptr);
+  Plugin.On_Hot_Key();
+  HWND dialog = Dialog();
+  CHECK(dialog != nullptr);
+  CHECK(IsWindowVisible(dialog));
+  return dialog;
+}
+
+const char *Caption(int id) {
+  static char text[Caption_Size];
+  text[0] = '\0';
+  GetDlgItemTextA(Dialog(), id, text, sizeof text);
+  return text;
+}
+
+// The 17 entry captions: the names given, then blanks.
+void Check_Captions(std::initializer_list<const char *> names) {
+  int id = First_Entry_Button_Id;
+  for (const char *name : names)
+    CHECK_TEXT(name, Caption(id++));
+  for (; id <= Last_Entry_Button_Id; ++id)
+    CHECK_TEXT("", Caption(id));
+}
+
+// A click as the user makes it: the button sends BN_CLICKED to the dialog.
+void Click(int id) {
+  HWND button = GetDlgItem(Dialog(), id);
+  CHECK(button != nullptr);
+  SendMessageA(button, BM_CLICK, 0, 0);
+}
+
+// The close box: WM_CLOSE, then the IDCANCEL the dialog manager posts.
+void Close_By_Box() {
+  HWND dialog = Dialog();
+  CHECK(dialog != nullptr);
+  SendMessageA(dialog, WM_CLOSE, 0, 0);
+  const DWORD start = GetTickCount();
+  while (IsWindow(dialog) && GetTickCount() - start < Close_Wait_Ms)
+    Host_Pump_For(0);
+  CHECK(!IsWindow(dialog));
+}
+
+POINT Window_Place() {
+  RECT rect{};
+  GetWindowRect(Dialog(), &rect);
+  return POINT{rect.left, rect.top};
+}
+
+bool Is_Topmost() { return (GetWindowLongA(Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+// ---- filter data -------------------------------------------------------------
+
+// The filter's bytes as the host hands them over: the payloads of the TS
+// packets on PID 0x12, carrying a foreign EIT section and the portal's
+// source section, twice, so that more than the 920 bytes the decoder waits
+// for arrive behind the portal section's start.
+std::vector<uint8_t> Filter_Bytes(int portal, const std::vector<Portal_Listing_Entry> &entries) {
+  Eit_Section foreign = Portal_Source_Section(0, {{4, 0x0101, "Fremd"}});
+  foreign.Service_Id = 0x0300;
+  const Byte_Vector portal_section = Build_Eit_Section(Portal_Source_Section(portal, entries));
+  Ts_Writer writer;
+  for (int round = 0; round < 2; ++round) {
+    Write_Section(writer, Eit_Pid, Build_Eit_Section(foreign));
+    Write_Section(writer, Eit_Pid, portal_section);
+    for (int i = 0; i < 3; ++i)
+      Write_Section(writer, Eit_Pid, Build_Eit_Section(foreign));
+  }
+  std::vector<uint8_t> payloads;
+  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
+    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
+                    writer.Bytes.begin() + at + Ts_Packet_Size);
+  return payloads;
+}
+
+const std::vector<Portal_Listing_Entry> Five_Entries = {{4, 0x2001, "Kanal Eins"},
+                                                        {5, 0x2002, "Kanal Zwei"},
+                                                        {6, 0x2003, "Kanal Drei"},
+                                                        {0, 0x2004, "Kanal Vier"},
+                                                        {8, 0x2005, "Kanal Fuenf"}};
+
+const char *Awaited_Caption = "";
+int Awaited_Caption_Shown() { return std::strcmp(Caption(First_Entry_Button_Id), Awaited_Caption) == 0; }
+
+// Delivers the portal's entries from the host's filter thread and waits (at
+// most two timer ticks) until the first name stands on its button.
+void Deliver_Entries(int portal, const std::vector<Portal_Listing_Entry> &entries) {
+  const std::vector<uint8_t> bytes = Filter_Bytes(portal, entries);
+  CHECK(Host_Deliver(bytes.data(), static_cast<int32_t>(bytes.size()), Chunk_Size, Close_Wait_Ms));
+  const int ticks = Host_Timer_Ticks;
+  Awaited_Caption = entries[0].Name.c_str();
+  CHECK(Host_Pump_Until(Awaited_Caption_Shown, Two_Ticks_Ms));
+  CHECK(Host_Timer_Ticks - ticks <= 2);
+}
+
+// ---- scenarios -----------------------------------------------------------------
+
+// Opening on transport stream 4 starts the filter; the window comes up with
+// the template's captions at the saved place, on top, without tab stops.
+// Closing by hot key sends nothing, so hot key, hot key, hot key sends two
+// start requests and no stop. The menu entry point acts on "Active" only.
+void Open_On_Portal_Stream() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Check_Commands({});
+  HWND dialog = Open_Dialog();
+  Check_Commands({HOST_START_FILTER});
+  Check_Start(0);
+
+  char title[Caption_Size];
+  GetWindowTextA(dialog, title, sizeof title);
+  CHECK_TEXT(" Pictolandrum", title);
+  CHECK_TEXT(">>", Caption(Next_Portal_Button_Id));
+  Check_Captions({"Direct Portal"});
+  const POINT place = Window_Place();
+  CHECK_EQ(Default_Position, place.x);
+  CHECK_EQ(Default_Position, place.y);
+  CHECK(Is_Topmost());
+  CHECK_EQ(BST_CHECKED, IsDlgButtonChecked(dialog, Topmost_Check_Box_Id));
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT))
+    CHECK_EQ(0, GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP);
+
+  Plugin.On_Hot_Key();
+  CHECK(Dialog() == nullptr);
+  Open_Dialog();
+  Check_Commands({HOST_START_FILTER, HOST_START_FILTER});
+  Check_Start(1);
+
+  Plugin.On_Menu_Select(Active_Menu_Item_Id - 1);
+  Plugin.On_Menu_Select(0);
+  CHECK(Dialog() != nullptr);
+  Plugin.On_Menu_Select(Active_Menu_Item_Id);
+  CHECK(Dialog() == nullptr);
+  Plugin.On_Menu_Select(Active_Menu_Item_Id);
+  CHECK(Dialog() != nullptr);
+  Check_Commands({HOST_START_FILTER, HOST_START_FILTER, HOST_START_FILTER});
+  Exit_And_Unload();
+}
+
+// Before the first channel change, and on any channel off transport stream
+// 4, the opening starts nothing, resets every portal to its default entry
+// and shows portal 0; decoded entries are gone at the next tick.
+void Open_Off_Portal_Stream() {
+  Load_And_Start();
+  Open_Dialog();
+  Check_Commands({});
+  Check_Captions({"Direct Portal"});
+  Plugin.On_Hot_Key();
+
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Deliver_Entries(0, Five_Entries);
+  Click(Next_Portal_Button_Id);
+  Check_Captions({"RedLight"});
+  Plugin.On_Hot_Key();
+  Host_Change_Channel(7, 300); // window closed: the filter stays
+  Check_Commands({HOST_START_FILTER});
+
+  Open_Dialog();
+  Check_Commands({HOST_START_FILTER});
+  Awaited_Caption = "Direct Portal";
+  CHECK(Host_Pump_Until(Awaited_Caption_Shown, Two_Ticks_Ms));
+  Check_Captions({"Direct Portal"});
+  Click(First_Entry_Button_Id); // portal 0's default entry
+  Click(First_Entry_Button_Id + 1);
+  Check_Commands({HOST_START_FILTER, HOST_SWITCH_SERVICE});
+  Check_Switch(1, 18, 4);
+  Exit_And_Unload();
+}
+
+// The close box while the filter runs sends exactly one stop (WM_CLOSE);
+// the IDCANCEL behind it only closes. IDOK closes too, stopping a running
+// filter. After each the hot key opens the window again.
+void Close_Box() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Close_By_Box();
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Stop(1, Host_First_Filter_Handle);
+  CHECK_EQ(0, Host_Filter_Open);
+
+  Open_Dialog();
+  Host_Change_Channel(7, 300);
+  Close_By_Box();
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER, HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Stop(3, Host_First_Filter_Handle + 1);
+
+  Open_Dialog();
+  Host_Change_Channel(4, 18);
+  SendMessageA(Dialog(), WM_COMMAND, IDOK, 0);
+  CHECK(Dialog() == nullptr);
+  CHECK_EQ(6, Host_Log_Count);
+  Check_Start(4);
+  Check_Stop(5, Host_First_Filter_Handle + 2);
+  Open_Dialog();
+  Exit_And_Unload();
+}
+
+// With the window open and the filter running, a change to one of the
+// services 18, 208, 209, 210, 27 off transport stream 4 keeps the filter,
+// any other service there stops it; back on transport stream 4 it starts.
+void Channel_Change_Window_Open() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  for (const uint16_t service : {208, 18, 209, 210, 27})
+    Host_Change_Channel(7, service);
+  Check_Commands({HOST_START_FILTER});
+  Host_Change_Channel(7, 300);
+  Host_Change_Channel(7, 301);
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Stop(1, Host_First_Filter_Handle);
+  Host_Change_Channel(4, 18);
+  Host_Change_Channel(4, 19);
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER, HOST_START_FILTER});
+  Check_Start(2);
+  Exit_And_Unload();
+}
+
+// ">>" goes through portals 0 to 3 and back to 0, refreshing the captions.
+// In the default state only button 103 switches, on portals 0 to 2 (portal
+// 3's default entry has no service id); the other buttons are ignored.
+void Next_Portal() {
+  Load_And_Start();
+  Open_Dialog();
+  struct Shown {
+    const char *Name;
+    uint32_t Service_Id; // of the default entry; 0: none
+  };
+  const Shown portals[] = {
+      {"RedLight", 513}, {"Buli/CL Portal", 27}, {"F1/Sport 2", 0}, {"Direct Portal", 18}};
+  int sent = 0;
+  for (const Shown &portal : portals) {
+    Click(Next_Portal_Button_Id);
+    Check_Captions({portal.Name});
+    for (int id = First_Entry_Button_Id; id <= Last_Entry_Button_Id; ++id)
+      Click(id);
+    if (portal.Service_Id != 0)
+      Check_Switch(sent++, portal.Service_Id, 4);
+    CHECK_EQ(sent, Host_Log_Count);
+  }
+  Exit_And_Unload();
+}
+
+// After a decode of five entries each of their buttons with both ids sends
+// 208, the entry's service id, its transport stream id, 192; the fourth has
+// no transport stream id and sends nothing, nor does button 108 (index 5,
+// within the count test but without ids); 109 and later are ignored. The
+// notification code of WM_COMMAND does not matter.
+void Five_Entries_Decoded() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Deliver_Entries(0, Five_Entries);
+  Check_Captions({"Kanal Eins", "Kanal Zwei", "Kanal Drei", "Kanal Vier", "Kanal Fuenf"});
+  for (int id = First_Entry_Button_Id; id <= Last_Entry_Button_Id; ++id)
+    Click(id);
+  CHECK_EQ(1 + 4, Host_Log_Count);
+  Check_Switch(1, 0x2001, 4);
+  Check_Switch(2, 0x2002, 5);
+  Check_Switch(3, 0x2003, 6);
+  Check_Switch(4, 0x2005, 8);
+  SendMessageA(Dialog(), WM_COMMAND, MAKEWPARAM(First_Entry_Button_Id + 2, BN_DOUBLECLICKED), 0);
+  CHECK_EQ(1 + 5, Host_Log_Count);
+  Check_Switch(5, 0x2003, 6);
+  Exit_And_Unload();
+}
+
+// Hands the bytes to the data callback on this thread. Nothing here pumps
+// messages, so no timer tick re-arms the decoder meanwhile.
+void Feed_Directly(const std::vector<uint8_t> &bytes) {
+  for (size_t at = 0; at < bytes.size(); at += Chunk_Size)
+    Host_Filter_Callback(0, static_cast<int32_t>(std::min<size_t>(Chunk_Size, bytes.size() - at)),
+                         bytes.data() + at);
+}
+
+std::vector<Portal_Listing_Entry> Named_Entries(const char *prefix) {
+  std::vector<Portal_Listing_Entry> entries;
+  for (uint16_t i = 1; i <= 5; ++i)
+    entries.push_back({4, static_cast<uint16_t>(0x3000 + i), prefix + std::to_string(i)});
+  return entries;
+}
+
+// Shows portal 0 again through four ">>", refreshing the captions.
+void Show_Portal_0_Again() {
+  for (int i = 0; i < Portal_Total_Shown; ++i)
+    Click(Next_Portal_Button_Id);
+}
+
+// An entry button beyond the count does nothing at all: with five entries
+// decoded (and the decoder disarmed by that), button 109 leaves it disarmed
+// and the next section is thrown away; button 108 is within the count and
+// re-arms it, so the next section is decoded.
+void Entry_Buttons_Arm_Decoder() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Feed_Directly(Filter_Bytes(0, Named_Entries("A")));
+  Click(First_Entry_Button_Id + 6);
+  Feed_Directly(Filter_Bytes(0, Named_Entries("B")));
+  Show_Portal_0_Again();
+  Check_Captions({"A1", "A2", "A3", "A4", "A5"});
+
+  Feed_Directly(Filter_Bytes(0, Named_Entries("A")));
+  Click(First_Entry_Button_Id + 5);
+  Feed_Directly(Filter_Bytes(0, Named_Entries("C")));
+  Show_Portal_0_Again();
+  Check_Captions({"C1", "C2", "C3", "C4", "C5"});
+  Check_Commands({HOST_START_FILTER});
+  Exit_And_Unload();
+}
+
+// Seventeen entries with long names ("<prefix> Nummer <n>"): a section over
+// three TS payloads, followed by stuffing.
+std::string Long_Name(const char *prefix, int number) {
+  return std::string(prefix) + " Nummer " + std::to_string(number);
+}
+
+std::vector<uint8_t> Full_Portal_Bytes(const char *prefix) {
+  std::vector<Portal_Listing_Entry> entries;
+  for (uint16_t i = 1; i <= Entry_Button_Total; ++i)
+    entries.push_back({4, static_cast<uint16_t>(0x4000 + i), Long_Name(prefix, i)});
+  Ts_Writer writer;
+  Write_Section(writer, Eit_Pid, Build_Eit_Section(Portal_Source_Section(0, entries)));
+  CHECK(writer.Bytes.size() >= 3 * Ts_Packet_Size);
+  for (int i = 0; i < 6; ++i)
+    Write_Ts_Packet(writer, Eit_Pid, false, {});
+  std::vector<uint8_t> payloads;
+  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
+    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
+                    writer.Bytes.begin() + at + Ts_Packet_Size);
+  return payloads;
+}
+
+// The close box disarms the decoder when it stops the filter: the bytes
+// gathered so far are thrown away with the next chunk, so a section cut in
+// two by the closing is not decoded after the reopening, which re-arms the
+// decoder for the next whole section (one of 17 entries, all shown).
+void Close_Box_Disarms_Decoder() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  const std::vector<uint8_t> cut = Full_Portal_Bytes("Halber Kanal");
+  Feed_Directly(std::vector<uint8_t>(cut.begin(), cut.begin() + 2 * Chunk_Size));
+  Close_By_Box();
+  Feed_Directly(std::vector<uint8_t>(Chunk_Size, 0xFF)); // while closed
+  Open_Dialog();
+  Feed_Directly(std::vector<uint8_t>(cut.begin() + 2 * Chunk_Size, cut.end()));
+  Feed_Directly(Full_Portal_Bytes("Ganzer Kanal"));
+  Show_Portal_0_Again();
+  for (int i = 0; i < Entry_Button_Total; ++i)
+    CHECK_TEXT(Long_Name("Ganzer Kanal", i + 1).c_str(), Caption(First_Entry_Button_Id + i));
+  Exit_And_Unload();
+}
+
+// TOPMOST toggles the window's topmost state and the check mark, keeping
+// the place; an opening with TOPMOST off leaves the window unchecked and
+// not topmost.
+void Topmost() {
+  Load_And_Start();
+  HWND dialog = Open_Dialog();
+  CHECK(Is_Topmost());
+  Click(Topmost_Check_Box_Id);
+  CHECK(!Is_Topmost());
+  CHECK_EQ(BST_UNCHECKED, IsDlgButtonChecked(dialog, Topmost_Check_Box_Id));
+  Click(Topmost_Check_Box_Id);
+  CHECK(Is_Topmost());
+  CHECK_EQ(BST_CHECKED, IsDlgButtonChecked(dialog, Topmost_Check_Box_Id));
+  Click(Topmost_Check_Box_Id);
+  CHECK_EQ(Default_Position, Window_Place().x);
+  CHECK_EQ(Default_Position, Window_Place().y);
+
+  Plugin.On_Hot_Key();
+  dialog = Open_Dialog();
+  CHECK(!Is_Topmost());
+  CHECK_EQ(BST_UNCHECKED, IsDlgButtonChecked(dialog, Topmost_Check_Box_Id));
+  Check_Commands({});
+  Exit_And_Unload();
+}
+
+// The window's place follows every move, is used at the next opening,
+// written to the position file at unload and read back at the next load.
+void Position() {
+  DeleteFileA(Position_File);
+  Load_And_Start();
+  HWND dialog = Open_Dialog();
+  SetWindowPos(dialog, nullptr, 111, 222, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  Plugin.On_Hot_Key();
+  Open_Dialog();
+  CHECK_EQ(111, Window_Place().x);
+  CHECK_EQ(222, Window_Place().y);
+  MoveWindow(Dialog(), 150, 160, 200, 300, TRUE); // also a new size
+  Close_By_Box();
+  Exit_And_Unload();
+
+  char text[64] = {};
+  FILE *file = std::fopen(Position_File, "rb");
+  CHECK(file != nullptr);
+  std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  CHECK_TEXT("WINDOWX=150;\r\nWINDOWY=160;\r\n", text);
+
+  Load_And_Start();
+  Open_Dialog();
+  CHECK_EQ(150, Window_Place().x);
+  CHECK_EQ(160, Window_Place().y);
+  Exit_And_Unload();
+}
+
+// End to end: the host's filter thread delivers the portal's EIT section in
+// TS payloads while the window is open; within two ticks the names stand on
+// the buttons, and pressing one asks the host for that entry's service.
+void End_To_End() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Click(Next_Portal_Button_Id); // portal 1, "RedLight"
+  const std::vector<Portal_Listing_Entry> entries = {
+      {4, 0x0201, "Rot 1"}, {4, 0x0202, "Rot 2"}, {9, 0x0203, "Rot 3"}};
+  Deliver_Entries(1, entries);
+  Check_Captions({"Rot 1", "Rot 2", "Rot 3"});
+  Click(First_Entry_Button_Id + 2);
+  Check_Commands({HOST_START_FILTER, HOST_SWITCH_SERVICE});
+  Check_Switch(1, 0x0203, 9);
+  Exit_And_Unload();
+}
+
+// Soak: 1000 openings by hot key, closed alternately by hot key and by the
+// close box, with ">>" now and then, while a thread of the host feeds
+// filter data without pause. Afterwards no window is left, the one timer
+// still runs until On_Exit and stops there, and the lock is free.
+std::atomic<int> Feeding{1};
+std::atomic<int> Chunks_Fed{0};
+std::vector<uint8_t> Feed_Bytes;
+Section_Data_Callback Feed_Callback = nullptr;
+
+// The host's filter thread: the stream over and over, a millisecond's rest
+// between rounds as a tuner's data rate would leave.
+DWORD WINAPI Feed(LPVOID) {
+  while (Feeding) {
+    for (size_t at = 0; at + Chunk_Size <= Feed_Bytes.size() && Feeding; at += Chunk_Size) {
+      Feed_Callback(0, Chunk_Size, Feed_Bytes.data() + at);
+      ++Chunks_Fed;
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
+int Ticked() { return Host_Timer_Ticks > 0; }
+
+void Soak() {
+  constexpr int Cycles = 1000;
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Plugin.On_Hot_Key();
+  Feed_Bytes = Filter_Bytes(0, Five_Entries);
+  Feed_Callback = Host_Filter_Callback;
+  HANDLE feeder = CreateThread(nullptr, 0, Feed, nullptr, 0, nullptr);
+  CHECK(feeder != nullptr);
+
+  const DWORD start = GetTickCount();
+  for (int cycle = 1; cycle < Cycles; ++cycle) {
+    Open_Dialog();
+    if (cycle % 10 == 0)
+      Click(Next_Portal_Button_Id);
+    if (cycle % 2 == 0)
+      Plugin.On_Hot_Key();
+    else
+      Close_By_Box();
+    Host_Pump_For(0);
+  }
+  std::printf("%d cycles in %lu ms, %d chunks fed\n", Cycles, GetTickCount() - start,
+              Chunks_Fed.load());
+  CHECK(Host_Pump_Until(Ticked, Two_Ticks_Ms));
+  Feeding = 0;
+  CHECK_EQ(WAIT_OBJECT_0, WaitForSingleObject(feeder, Close_Wait_Ms));
+  CloseHandle(feeder);
+
+  CHECK(Dialog() == nullptr);
+  CHECK_EQ(Cycles + Cycles / 2, Host_Log_Count);
+  CHECK_EQ(Host_First_Filter_Handle + Cycles - 1, Host_Filter_Handle);
+  CHECK_EQ(1, Host_Timer_Ids_Seen);
+  // The lock is free: the data callback gets through it from another thread
+  // and ">>" from this one.
+  Open_Dialog();
+  CHECK(Host_Deliver(Feed_Bytes.data(), static_cast<int32_t>(Feed_Bytes.size()), Chunk_Size,
+                     Close_Wait_Ms));
+  Click(Next_Portal_Button_Id);
+  Plugin.On_Exit();
+  CHECK(Dialog() == nullptr);
+  Host_Pump_For(Timer_Period_Ms / 10); // a tick already queued may still come
+  const int ticks = Host_Timer_Ticks;
+  Host_Pump_For(Timer_Period_Ms + 500);
+  CHECK_EQ(ticks, Host_Timer_Ticks);
+  Host_Unload_Plugin();
+}
+
+// A copy of the module whose dialog template names an unknown class for
+// its first control (">>"), so that the dialog cannot be created.
+void Write_Broken_Module(const char *path) {
+  FILE *file = std::fopen(Module_Name, "rb");
+  CHECK(file != nullptr);
+  std::vector<uint8_t> image(256 * 1024);
+  image.resize(std::fread(image.data(), 1, image.size(), file));
+  std::fclose(file);
+  // Class ordinal 0x0080 (button), then the text ">>".
+  const uint8_t first_control[] = {0xFF, 0xFF, 0x80, 0x00, '>', 0, '>', 0, 0, 0};
+  int found = 0;
+  for (size_t at = 0; at + sizeof first_control <= image.size(); ++at) {
+    if (std::memcmp(image.data() + at, first_control, sizeof first_control) != 0)
+      continue;
+    image[at + 2] = 0x7F; // no class has this ordinal
+    ++found;
+  }
+  CHECK_EQ(1, found);
+  file = std::fopen(path, "wb");
+  CHECK(file != nullptr);
+  std::fwrite(image.data(), 1, image.size(), file);
+  CHECK_EQ(0, std::fclose(file));
+}
+
+// When the window cannot be created nothing is sent, nothing crashes, and
+// every later hot key or menu selection simply tries again.
+void Create_Fails() {
+  constexpr char Broken[] = "Pictolandrum_broken.dll";
+  Write_Broken_Module(Broken);
+  Load_And_Start(Broken);
+  Host_Change_Channel(4, 18);
+  for (int i = 0; i < 3; ++i) {
+    Plugin.On_Hot_Key();
+    CHECK(Dialog() == nullptr);
+    Plugin.On_Menu_Select(Active_Menu_Item_Id);
+    CHECK(Dialog() == nullptr);
+  }
+  Host_Pump_For(Timer_Period_Ms + 500); // the timer finds no window
+  Host_Change_Channel(7, 300);           // and the channel rule neither
+  Host_Change_Channel(4, 18);
+  Check_Commands({});
+  Exit_And_Unload();
+}
+
+// A picture of the window with decoded entries: portal-window.bmp in the
+// working folder, taken from the screen.
+void Write_Bitmap(const char *path, HBITMAP bitmap, HDC dc, int width, int height) {
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height; // bottom-up, as BMP files are
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const int stride = (width * 3 + 3) & ~3;
+  std::vector<uint8_t> pixels(static_cast<size_t>(stride) * height);
+  CHECK_EQ(height, GetDIBits(dc, bitmap, 0, height, pixels.data(),
+                             reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS));
+  int differing = 0; // a blank capture has one colour only
+  for (size_t i = 3; i < pixels.size(); ++i)
+    differing += pixels[i] != pixels[i % 3];
+  CHECK(differing > width * height / 20);
+
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42; // "BM"
+  header.bfOffBits = sizeof header + sizeof info;
+  header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE *file = std::fopen(path, "wb");
+  CHECK(file != nullptr);
+  std::fwrite(&header, sizeof header, 1, file);
+  std::fwrite(&info, sizeof info, 1, file);
+  std::fwrite(pixels.data(), 1, pixels.size(), file);
+  CHECK_EQ(0, std::fclose(file));
+}
+
+void Screenshot() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  HWND dialog = Open_Dialog();
+  SetWindowPos(dialog, nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  Deliver_Entries(0, Five_Entries);
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Host_Pump_For(300);
+
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  CHECK(BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY));
+  SelectObject(memory, old);
+  Write_Bitmap("portal-window.bmp", bitmap, memory, width, height);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  Exit_And_Unload();
+}
+
+constexpr Scenario Scenarios[] = {
+    {"open_on_portal_stream", Open_On_Portal_Stream},
+    {"open_off_portal_stream", Open_Off_Portal_Stream},
+    {"close_box", Close_Box},
+    {"channel_change_window_open", Channel_Change_Window_Open},
+    {"next_portal", Next_Portal},
+    {"five_entries_decoded", Five_Entries_Decoded},
+    {"entry_buttons_arm_decoder", Entry_Buttons_Arm_Decoder},
+    {"close_box_disarms_decoder", Close_Box_Disarms_Decoder},
+    {"topmost", Topmost},
+    {"position", Position},
+    {"end_to_end", End_To_End},
+    {"soak", Soak},
+    {"create_fails", Create_Fails},
+    {"screenshot", Screenshot},
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  return Run_Scenario(Scenarios, sizeof Scenarios / sizeof Scenarios[0], argc, argv);
+}
