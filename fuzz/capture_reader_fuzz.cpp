@@ -7,6 +7,7 @@
 #include "plugin/plugin_state.h"
 #include "portal/portal_table.h"
 #include "portal/section_decoder.h"
+#include "stream/decoder_setup.h"
 #include "stream/ts_reader.h"
 
 #include <cstdlib>
@@ -16,23 +17,13 @@ static void Check(bool holds) {
     std::abort();
 }
 
-static void Arm_Decoder(int portal) {
-  Reset_Plugin_State();
-  Reset_Portal_Table();
-  Fill = 0;
-  Current_Portal = portal;
-  Filter_Running = 1;
-  First_Chunk_Seen = 0;
-  Scan_Idle = 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2)
     return 0;
   Ts_Reader reader;
   Open_Ts_Memory(reader, data + 2, size - 2);
   reader.Read_Limit = data[0] == 0 ? Ts_Reader_Buffer_Size : data[0];
-  Arm_Decoder(data[1] % Portal_Total);
+  Arm_Decoder_For_Portal(data[1] % Portal_Total);
   const uint8_t *payload = nullptr;
   int32_t n = 0;
   Ts_Read_Result result;
@@ -42,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(reader.Start <= reader.End && reader.End <= reader.Buffer.size());
     On_Section_Data(0, n, payload);
     if (Scan_Idle)
-      Arm_Decoder(data[1] % Portal_Total); // decode again, as the timer re-arms it
+      Arm_Decoder_For_Portal(data[1] % Portal_Total); // decode again, as the timer re-arms it
     Check(Fill >= 0 && Fill <= Section_Buffer_Size);
   }
   Check(result == Ts_Read_Result::End || result == Ts_Read_Result::Not_Transport_Stream);

@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint32_t Start_Letter = 'G';
 constexpr UINT Refresh_Period_Ms = 1500;
-constexpr uint16_t Portal_Transport_Stream = 4;
 // Services that keep a running filter even off the portal transport stream.
 constexpr uint16_t Filter_Keeping_Services[] = {18, 208, 209, 210, 27};
 
@@ -45,9 +44,9 @@ bool Keeps_Filter(uint16_t service_id) {
 // The channel-change rule, applied only while the window is open.
 void Follow_Channel() {
   const uint16_t transport_stream = Current_Channel.Transport_Stream_Id;
-  if (!Filter_Running && transport_stream == Portal_Transport_Stream)
+  if (!Filter_Running && transport_stream == Portal_Transport_Stream_Id)
     Start_Host_Filter();
-  else if (Filter_Running && transport_stream != Portal_Transport_Stream &&
+  else if (Filter_Running && transport_stream != Portal_Transport_Stream_Id &&
            !Keeps_Filter(Current_Channel.Service_Id))
     Stop_Host_Filter();
 }

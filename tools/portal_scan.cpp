@@ -6,6 +6,7 @@
 #include "plugin/plugin_state.h"
 #include "portal/portal_table.h"
 #include "portal/section_decoder.h"
+#include "stream/decoder_setup.h"
 #include "stream/ts_reader.h"
 
 #include <sys/stat.h>
@@ -33,18 +34,6 @@ struct Scan_Progress {
 
 constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
 
-void Arm_Decoder_For(int portal) {
-  Reset_Plugin_State();
-  Reset_Portal_Table();
-  for (auto &count : Portal_Count)
-    count = 0;
-  Fill = 0;
-  Current_Portal = portal;
-  Filter_Running = 1;
-  First_Chunk_Seen = 0;
-  Scan_Idle = 0;
-}
-
 // Ts_Reader's progress callback: a line on the terminal every 16 MiB.
 void Report_Progress(const Ts_Reader &reader, void *context) {
   Scan_Progress &progress = *static_cast<Scan_Progress *>(context);
@@ -70,7 +59,7 @@ Ts_Read_Result Scan_Pass(const char *path, int portal, bool count_packets, Porta
   Ts_Reader reader;
   if (!Open_Ts_File(reader, path))
     return Ts_Read_Result::Read_Error;
-  Arm_Decoder_For(portal);
+  Arm_Decoder_For_Portal(portal);
   progress.Next_Report = 0;
   progress.Portal = portal;
   if (progress.Shown) {

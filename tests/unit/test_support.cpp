@@ -3,18 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-void Arm_Decoder(int portal) {
-  Reset_Plugin_State();
-  Reset_Portal_Table();
-  for (auto &count : Portal_Count)
-    count = 0;
-  Fill = 0;
-  Current_Portal = portal;
-  Filter_Running = 1;
-  First_Chunk_Seen = 0;
-  Scan_Idle = 0;
-}
-
 std::vector<Portal_Listing_Entry> Numbered_Entries(int count) {
   std::vector<Portal_Listing_Entry> entries;
   for (int i = 0; i < count; ++i)

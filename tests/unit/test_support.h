@@ -5,6 +5,7 @@
 #include "plugin/plugin_state.h"
 #include "portal/portal_table.h"
 #include "portal/section_decoder.h"
+#include "stream/decoder_setup.h"
 #include "stream/eit_writer.h"
 
 #include <string>
@@ -12,7 +13,7 @@
 
 // The state right after load, a table reset, and a channel change with the
 // filter running and `portal` shown: the decoder is armed on an empty buffer.
-void Arm_Decoder(int portal);
+inline void Arm_Decoder(int portal) { Arm_Decoder_For_Portal(portal); }
 
 // `count` entries named "Kanal 0", "Kanal 1", ... on transport stream 4 + i,
 // service 1000 + i.
