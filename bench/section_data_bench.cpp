@@ -30,7 +30,8 @@ Eit_Event Event_For(int service, int number) {
   Eit_Event event;
   event.Event_Id = static_cast<uint16_t>(service * 16 + number);
   const std::string title = "Sendung " + std::to_string(service) + "/" + std::to_string(number);
-  event.Descriptors = Short_Event_Descriptor_Bytes("deu", title, std::string(120, 'a' + number % 26));
+  event.Descriptors =
+      Short_Event_Descriptor_Bytes("deu", title, std::string(120, 'a' + number % 26));
   return event;
 }
 
@@ -112,7 +113,8 @@ void Memcpy_Chunks(benchmark::State &state) {
     benchmark::DoNotOptimize(target);
     benchmark::ClobberMemory();
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int64_t bytes = Total_Bytes(payloads);
   Memcpy_Nanoseconds_Per_Byte = seconds * 1e9 / static_cast<double>(state.iterations() * bytes);
   Report(state, bytes, seconds);
@@ -136,15 +138,22 @@ void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
       }
     }
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   Report(state, Total_Bytes(payloads), seconds);
   state.counters["decodes_per_pass"] =
       static_cast<double>(decodes) / static_cast<double>(state.iterations());
 }
 
-void Disarmed(benchmark::State &state) { Run_Callback(state, true, false); }
-void Armed_No_Portal(benchmark::State &state) { Run_Callback(state, false, true); }
-void Armed_Decode(benchmark::State &state) { Run_Callback(state, true, true); }
+void Disarmed(benchmark::State &state) {
+  Run_Callback(state, true, false);
+}
+void Armed_No_Portal(benchmark::State &state) {
+  Run_Callback(state, false, true);
+}
+void Armed_Decode(benchmark::State &state) {
+  Run_Callback(state, true, true);
+}
 
 BENCHMARK(Memcpy_Chunks);
 BENCHMARK(Disarmed);

@@ -39,7 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   while (at < size) {
     const uint8_t control = data[at++];
     switch (control & 7) {
-    case 0: case 1: case 2: case 3: { // feed: chunk size from the low bits and next byte
+    case 0:
+    case 1:
+    case 2:
+    case 3: { // feed: chunk size from the low bits and next byte
       size_t n = (static_cast<size_t>(control >> 3) << 8) | (at < size ? data[at++] : 0);
       if (n > size - at)
         n = size - at;
@@ -47,8 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       at += n;
       break;
     }
-    case 4: Scan_Idle = 0; break;
-    case 5: Scan_Idle = 1; break;
+    case 4:
+      Scan_Idle = 0;
+      break;
+    case 5:
+      Scan_Idle = 1;
+      break;
     case 6: // channel change, or a portal change from ">>"
       if (control & 8) {
         First_Chunk_Seen = 0;

@@ -24,7 +24,9 @@ bool Open_Reader(const Demo_Capture &capture, Ts_Reader &reader) {
   return Open_Ts_File(reader, capture.Path.c_str());
 }
 
-int Read_16(const uint8_t *at) { return at[0] << 8 | at[1]; }
+int Read_16(const uint8_t *at) {
+  return at[0] << 8 | at[1];
+}
 
 // The ids of each EIT section whose header lies whole in a payload that
 // starts a section.

@@ -18,10 +18,10 @@ struct Demo_Channel {
 };
 
 struct Demo_Capture {
-  std::string Path;                  // empty: the bundled sample
-  std::vector<uint8_t> Sample;       // the sample's bytes when Path is empty
-  uint64_t Packets = 0;              // packets in the capture, all PIDs
-  uint64_t Eit_Packets = 0;          // payloads on PID 0x12
+  std::string Path;                   // empty: the bundled sample
+  std::vector<uint8_t> Sample;        // the sample's bytes when Path is empty
+  uint64_t Packets = 0;               // packets in the capture, all PIDs
+  uint64_t Eit_Packets = 0;           // payloads on PID 0x12
   std::vector<Demo_Channel> Channels; // tunable, in the order first seen
 };
 

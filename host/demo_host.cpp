@@ -109,8 +109,7 @@ void Log_Command(uint32_t command, uint32_t argument) {
   } else if (command == HOST_SWITCH_SERVICE && argument != 0) {
     const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
     Log("command HOST_SWITCH_SERVICE (0x%08X): words %u, service %u, transport stream %u, %u",
-        command, request->Lead, request->Service_Id, request->Transport_Stream_Id,
-        request->Trail);
+        command, request->Lead, request->Service_Id, request->Transport_Stream_Id, request->Trail);
   } else {
     Log("command 0x%08X: argument 0x%08X, not understood", command, argument);
   }
@@ -158,7 +157,8 @@ void On_Menu_Command(int id) {
     Plugin.On_Menu_Select(static_cast<uint32_t>(id));
   } else if (id >= Channel_Menu_First_Id &&
              id < Channel_Menu_First_Id + static_cast<int>(Capture.Channels.size())) {
-    const Demo_Channel &channel = Capture.Channels[static_cast<std::size_t>(id - Channel_Menu_First_Id)];
+    const Demo_Channel &channel =
+        Capture.Channels[static_cast<std::size_t>(id - Channel_Menu_First_Id)];
     Log("menu: tune to transport stream %u, service %u", channel.Transport_Stream_Id,
         channel.Service_Id);
     Tune(channel.Transport_Stream_Id, channel.Service_Id);
@@ -246,8 +246,8 @@ void Make_Main_Window() {
       SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Demo_Window_Proc)));
   SetWindowTextA(window, "Pictolandrum demo host");
   Channel_Label = Add_Child(window, "STATIC", SS_LEFTNOWORDWRAP, Channel_Label_Id);
-  Log_List = Add_Child(window, "LISTBOX", WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT,
-                       Log_List_Id);
+  Log_List =
+      Add_Child(window, "LISTBOX", WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT, Log_List_Id);
   SetMenu(window, Make_Menu());
   SetWindowPos(window, nullptr, 10, 10, 800, 480, SWP_NOZORDER);
   Lay_Out(window);
@@ -329,7 +329,9 @@ int Portal_Decoded() {
          Portal_Constants_Table[static_cast<std::size_t>(Portal_Shown)].Default_Name;
 }
 
-int Tune_Answered() { return Tune_Answers > Answers_Before; }
+int Tune_Answered() {
+  return Tune_Answers > Answers_Before;
+}
 
 void Log_Captions() {
   const bool decoded = Host_Pump_Until(Portal_Decoded, Decode_Wait_Ms);
@@ -361,8 +363,7 @@ void Walk_Portal_Window() {
     Fail("the portal window did not open");
   RECT host;
   GetWindowRect(Host_Main_Window, &host);
-  SetWindowPos(Portal_Window, nullptr, host.right + 10, host.top, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowPos(Portal_Window, nullptr, host.right + 10, host.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   for (int step = 0; step < Portal_Total; ++step) {
     Log_Captions();
     Log("press: >>");

@@ -89,8 +89,7 @@ int Wait_Pumping(HANDLE handle, DWORD ms) {
     if (spent >= ms)
       return 0;
     const DWORD count = handle != nullptr ? 1 : 0;
-    const DWORD result =
-        MsgWaitForMultipleObjects(count, &handle, FALSE, ms - spent, QS_ALLINPUT);
+    const DWORD result = MsgWaitForMultipleObjects(count, &handle, FALSE, ms - spent, QS_ALLINPUT);
     if (handle != nullptr && result == WAIT_OBJECT_0)
       return 1;
   }
@@ -123,8 +122,8 @@ HWND Host_Create_Window() {
   window_class.hInstance = GetModuleHandleA(nullptr);
   window_class.lpszClassName = Host_Class_Name;
   RegisterClassA(&window_class);
-  Host_Main_Window = CreateWindowA(Host_Class_Name, "Stand-in host", WS_OVERLAPPEDWINDOW, 0, 0,
-                                   320, 200, nullptr, nullptr, window_class.hInstance, nullptr);
+  Host_Main_Window = CreateWindowA(Host_Class_Name, "Stand-in host", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                                   200, nullptr, nullptr, window_class.hInstance, nullptr);
   return Host_Main_Window;
 }
 
@@ -200,4 +199,6 @@ int Host_Pump_Until(int (*done)(), DWORD timeout_ms) {
   }
 }
 
-void Host_Pump_For(DWORD ms) { Wait_Pumping(nullptr, ms); }
+void Host_Pump_For(DWORD ms) {
+  Wait_Pumping(nullptr, ms);
+}

@@ -52,7 +52,7 @@ extern int Host_Log_Count; // commands received, also those beyond the capacity
 // The filter the host runs for the plug-in: open from a start request to a
 // stop request or Host_Close_Filter. Each start hands out the next handle.
 constexpr uint32_t Host_First_Filter_Handle = 0x00C0FFEE;
-extern uint32_t Host_Filter_Handle;   // last handle handed out, 0 before any
+extern uint32_t Host_Filter_Handle; // last handle handed out, 0 before any
 extern int Host_Filter_Open;
 extern Section_Data_Callback Host_Filter_Callback;
 

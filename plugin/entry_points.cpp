@@ -62,8 +62,8 @@ void CALLBACK On_Refresh_Timer(HWND, UINT, UINT_PTR, DWORD) {
 
 extern "C" {
 
-void HOST_CALL On_Start(uint32_t, HWND host_window, uint32_t, uint32_t host_tag,
-                        char *out_letter, uint32_t, int32_t *out_word) {
+void HOST_CALL On_Start(uint32_t, HWND host_window, uint32_t, uint32_t host_tag, char *out_letter,
+                        uint32_t, int32_t *out_word) {
   Host_Window = host_window;
   Filter_Request.Host_Tag = static_cast<uint16_t>(host_tag);
   Filter_Request.Reserved = 0;
@@ -97,7 +97,9 @@ void HOST_CALL On_Send_Dll_ID_Name(char *buffer) {
     std::memcpy(buffer, Plugin_Name, Plugin_Name_Size);
 }
 
-void HOST_CALL On_Filter_Close() { Filter_Running = 0; }
+void HOST_CALL On_Filter_Close() {
+  Filter_Running = 0;
+}
 
 void HOST_CALL On_Channel_Change(Channel_Record record) {
   Current_Channel = record;

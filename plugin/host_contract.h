@@ -26,7 +26,7 @@
 
 // All host commands travel as SendMessageA(Host_Window, Host_Message,
 // command, argument); the result is never read.
-constexpr uint32_t Host_Message = 0x0400; // WM_USER
+constexpr uint32_t Host_Message = 0x0400;            // WM_USER
 constexpr uint32_t HOST_START_FILTER = 0x01020020;   // argument: &Filter_Request
 constexpr uint32_t HOST_STOP_FILTER = 0x01020021;    // argument: filter handle
 constexpr uint32_t HOST_SWITCH_SERVICE = 0x01022004; // argument: &Switch_Request
@@ -44,12 +44,12 @@ using Section_Data_Callback = void(HOST_CALL *)(uint32_t, int32_t, const uint8_t
 // The filter request handed to the host with HOST_START_FILTER. The host
 // writes its filter handle into the last word; we only read it.
 struct Filter_Request_Record {
-  uint16_t Host_Tag;        // low half of On_Start's fourth argument
-  uint16_t Reserved;        // always 0
-  uint16_t Pid;             // Eit_Pid before every start request
-  char Name[34];            // Plugin_Name, zero-filled behind it
-  uint32_t Callback;        // address of On_Section_Data (32-bit module)
-  uint32_t Filter_Handle;   // written by the host
+  uint16_t Host_Tag;      // low half of On_Start's fourth argument
+  uint16_t Reserved;      // always 0
+  uint16_t Pid;           // Eit_Pid before every start request
+  char Name[34];          // Plugin_Name, zero-filled behind it
+  uint32_t Callback;      // address of On_Section_Data (32-bit module)
+  uint32_t Filter_Handle; // written by the host
 };
 static_assert(sizeof(Filter_Request_Record) == 48, "Filter_Request is 48 bytes");
 static_assert(offsetof(Filter_Request_Record, Host_Tag) == 0, "layout");
@@ -64,10 +64,10 @@ static_assert(Plugin_Name_Size <= sizeof(Filter_Request_Record::Name), "name fit
 constexpr uint32_t Switch_Lead_Word = 208;  // 0xD0
 constexpr uint32_t Switch_Trail_Word = 192; // 0xC0
 struct Switch_Request_Record {
-  uint32_t Lead;                // Switch_Lead_Word
+  uint32_t Lead; // Switch_Lead_Word
   uint32_t Service_Id;
   uint32_t Transport_Stream_Id;
-  uint32_t Trail;               // Switch_Trail_Word
+  uint32_t Trail; // Switch_Trail_Word
 };
 static_assert(sizeof(Switch_Request_Record) == 16, "Switch_Request is 4 words");
 static_assert(offsetof(Switch_Request_Record, Service_Id) == 4, "layout");

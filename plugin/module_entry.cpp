@@ -78,4 +78,6 @@ extern "C" BOOL WINAPI LibMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-extern "C" int HOST_CALL WEP(int) { return 1; }
+extern "C" int HOST_CALL WEP(int) {
+  return 1;
+}

@@ -11,12 +11,12 @@ constexpr int Module_Path_Size = 256; // GetModuleFileNameA buffer
 constexpr char Settings_File_Name[] = "Pictolandrum.INI";
 constexpr int Settings_Path_Size = Module_Path_Size + sizeof Settings_File_Name + 1;
 
-extern HINSTANCE Instance_Handle;                // this module, from LibMain
-extern char Module_Directory[Module_Path_Size];  // module path before its last backslash
-extern char Settings_Path[Settings_Path_Size];   // position file, built in On_Start
-extern HWND Host_Window;                         // receives every host command
-extern HWND Dialog_Window;                       // the open portal window, or null
-extern UINT_PTR Refresh_Timer;                   // the refresh timer, 0 until created
+extern HINSTANCE Instance_Handle;               // this module, from LibMain
+extern char Module_Directory[Module_Path_Size]; // module path before its last backslash
+extern char Settings_Path[Settings_Path_Size];  // position file, built in On_Start
+extern HWND Host_Window;                        // receives every host command
+extern HWND Dialog_Window;                      // the open portal window, or null
+extern UINT_PTR Refresh_Timer;                  // the refresh timer, 0 until created
 
 // SendMessageA(Host_Window, Host_Message, command, argument); no result read.
 void Send_Host_Command(uint32_t command, uintptr_t argument);

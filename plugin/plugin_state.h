@@ -13,11 +13,11 @@
 using Plugin_Flag = std::atomic<int32_t>;
 static_assert(sizeof(Plugin_Flag) == 4, "flags are 32-bit words");
 
-extern Plugin_Flag Filter_Running;   // a start request is outstanding
-extern Plugin_Flag Scan_Idle;        // decoder disarmed; incoming bytes dropped
-extern Plugin_Flag Exiting;          // On_Exit has run
-extern Plugin_Flag First_Chunk_Seen; // cleared by channel changes and overflow
-extern Plugin_Flag Topmost;          // window kept above others
+extern Plugin_Flag Filter_Running;    // a start request is outstanding
+extern Plugin_Flag Scan_Idle;         // decoder disarmed; incoming bytes dropped
+extern Plugin_Flag Exiting;           // On_Exit has run
+extern Plugin_Flag First_Chunk_Seen;  // cleared by channel changes and overflow
+extern Plugin_Flag Topmost;           // window kept above others
 extern std::atomic<int32_t> Window_X; // window position in screen pixels
 extern std::atomic<int32_t> Window_Y;
 

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-constexpr int Settings_Line_Size = 256;  // fgets buffer: at most 255 characters a line
-constexpr int Settings_Value_Size = 64;  // a value: at most 63 characters and a NUL
+constexpr int Settings_Line_Size = 256; // fgets buffer: at most 255 characters a line
+constexpr int Settings_Value_Size = 64; // a value: at most 63 characters and a NUL
 
 // Reads Window_X and Window_Y from the file; a missing or unreadable file
 // leaves them as they are.

@@ -10,7 +10,9 @@ std::array<std::atomic<int32_t>, Portal_Total> Portal_Count{};
 std::atomic<int32_t> Current_Portal{0};
 std::atomic<int32_t> Scan_Portal{0};
 
-static bool Is_Portal(int32_t portal) { return portal >= 0 && portal < Portal_Total; }
+static bool Is_Portal(int32_t portal) {
+  return portal >= 0 && portal < Portal_Total;
+}
 
 void Reset_Portal_Table() {
   Current_Portal = 0;

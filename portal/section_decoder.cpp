@@ -46,12 +46,14 @@ constexpr int32_t Descriptor_Length_Min = 5;
 constexpr int32_t Descriptor_Length_Max = 30;
 constexpr int32_t Descriptor_Fixed_Bytes = 7; // ts id, network id, service id, type
 
-int32_t Big_Endian_16(const uint8_t *at) { return (at[0] << 8) | at[1]; }
+int32_t Big_Endian_16(const uint8_t *at) {
+  return (at[0] << 8) | at[1];
+}
 
 // Bytes 4-5 and 7-13 of the source section header.
 bool Matches_Source_Fields(const uint8_t *at, const Portal_Constants &portal) {
   return Big_Endian_16(at + 4) == portal.Source_Service_Id && at[7] == 0x00 && // section_number
-         at[8] == 0x01 &&                                                      // last_section_number
+         at[8] == 0x01 && // last_section_number
          Big_Endian_16(at + 9) == portal.Source_Transport_Stream_Id &&
          Big_Endian_16(at + 11) == Portal_Original_Network_Id &&
          at[13] == 0x01; // segment_last_section_number

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 constexpr int32_t Section_Buffer_Size = 32000; // most bytes ever held
-constexpr int32_t Scan_Threshold = 920;         // bytes gathered before a scan
+constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
 
 // Room behind the buffered bytes that a decode may write or read: the 12
 // zero bytes behind the section and the name copy of a descriptor near its

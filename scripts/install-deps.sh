@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 xvfb xauth
-          x11-apps imagemagick python3)
+          x11-apps imagemagick python3 clang-format)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture for 32-bit Wine"

@@ -10,9 +10,9 @@
 #define Topmost_Check_Box_Id 202
 #define Label_Control_Id (-1) /* the two static labels */
 #define Active_Menu_Item_Id 40346
-#define Host_Menu_Name "EXTERN" /* the menu resource the host loads */
-#define Menu_Resource_Type 4       /* RT_MENU as a plain number */
-#define Menu_Last_Item_Flag 0x80   /* MFR_END */
+#define Host_Menu_Name "EXTERN"  /* the menu resource the host loads */
+#define Menu_Resource_Type 4     /* RT_MENU as a plain number */
+#define Menu_Last_Item_Flag 0x80 /* MFR_END */
 #define Version_Info_Id 1
 
 /* Dialog templates name the predefined control classes by ordinal. */

@@ -4,7 +4,9 @@
 #include "window/portal_window.h"
 #include "window/resource_ids.h"
 
-void HOST_CALL On_Hot_Key() { Toggle_Window(); }
+void HOST_CALL On_Hot_Key() {
+  Toggle_Window();
+}
 
 void HOST_CALL On_Menu_Select(uint32_t id) {
   if (id == Active_Menu_Item_Id)

@@ -149,9 +149,15 @@ TEST(Decoder, KeepsTheFirstSeventeenOfMoreMatches) {
 // Descriptors built byte by byte, since their exact layout is the point.
 Byte_Vector Raw_Descriptor(uint8_t length, uint16_t onid, uint16_t service, uint8_t type,
                            const std::string &name) {
-  Byte_Vector d{0x4A, length, 0x12, 0x34, static_cast<uint8_t>(onid >> 8),
-                static_cast<uint8_t>(onid), static_cast<uint8_t>(service >> 8),
-                static_cast<uint8_t>(service), type};
+  Byte_Vector d{0x4A,
+                length,
+                0x12,
+                0x34,
+                static_cast<uint8_t>(onid >> 8),
+                static_cast<uint8_t>(onid),
+                static_cast<uint8_t>(service >> 8),
+                static_cast<uint8_t>(service),
+                type};
   d.insert(d.end(), name.begin(), name.end());
   return d;
 }

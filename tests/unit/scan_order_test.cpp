@@ -44,16 +44,26 @@ Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
 Byte_Vector Random_Header(std::mt19937 &random, int portal, bool always_broken = false) {
   const Portal_Constants &c = Portal_Constants_Table[portal];
   const int length = std::uniform_int_distribution<int>(10, 1500)(random);
-  Byte_Vector h{0x00, 0x4E, static_cast<uint8_t>(0xF0 | (length >> 8)),
-                static_cast<uint8_t>(length), static_cast<uint8_t>(c.Source_Service_Id >> 8),
-                static_cast<uint8_t>(c.Source_Service_Id), 0xC1, 0x00, 0x01,
+  Byte_Vector h{0x00,
+                0x4E,
+                static_cast<uint8_t>(0xF0 | (length >> 8)),
+                static_cast<uint8_t>(length),
+                static_cast<uint8_t>(c.Source_Service_Id >> 8),
+                static_cast<uint8_t>(c.Source_Service_Id),
+                0xC1,
+                0x00,
+                0x01,
                 static_cast<uint8_t>(c.Source_Transport_Stream_Id >> 8),
-                static_cast<uint8_t>(c.Source_Transport_Stream_Id), 0x00, 0x85, 0x01, 0x4E};
+                static_cast<uint8_t>(c.Source_Transport_Stream_Id),
+                0x00,
+                0x85,
+                0x01,
+                0x4E};
   // Bytes 0, 4, 5 and 7 to 13 must match exactly: changing one always breaks
   // the header. Otherwise any byte may change, or none (index past the end).
   static const int must_match[] = {0, 4, 5, 7, 8, 9, 10, 11, 12, 13};
-  const int broken = always_broken ? must_match[random() % 10]
-                                   : std::uniform_int_distribution<int>(0, 20)(random);
+  const int broken =
+      always_broken ? must_match[random() % 10] : std::uniform_int_distribution<int>(0, 20)(random);
   if (broken < static_cast<int>(h.size()))
     h[broken] ^= static_cast<uint8_t>(1 + random() % 255);
   return h;
@@ -84,8 +94,7 @@ TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
       const Byte_Vector h = Random_Header(random, portal);
       const auto at = buffer.end() - 10 - round % 5;
       std::copy_n(h.begin(), buffer.end() - at, at);
-    }
-    else if (round % 3 == 0) // no zero byte near the end
+    } else if (round % 3 == 0) // no zero byte near the end
       std::replace(buffer.end() - 13, buffer.end(), uint8_t{0}, uint8_t{0x11});
 
     const Walk_Result expected = Plain_Walk(buffer, Portal_Constants_Table[portal]);

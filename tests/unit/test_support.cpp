@@ -35,7 +35,9 @@ void Feed_Once(const Byte_Vector &bytes) {
   On_Section_Data(0, static_cast<int32_t>(bytes.size()), bytes.data());
 }
 
-Byte_Vector Buffered() { return Byte_Vector(Section_Buffer.begin(), Section_Buffer.begin() + Fill); }
+Byte_Vector Buffered() {
+  return Byte_Vector(Section_Buffer.begin(), Section_Buffer.begin() + Fill);
+}
 
 std::string Name_Of(const Portal_Entry &entry) {
   return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));

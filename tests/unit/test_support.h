@@ -13,7 +13,9 @@
 
 // The state right after load, a table reset, and a channel change with the
 // filter running and `portal` shown: the decoder is armed on an empty buffer.
-inline void Arm_Decoder(int portal) { Arm_Decoder_For_Portal(portal); }
+inline void Arm_Decoder(int portal) {
+  Arm_Decoder_For_Portal(portal);
+}
 
 // `count` entries named "Kanal 0", "Kanal 1", ... on transport stream 4 + i,
 // service 1000 + i.

@@ -111,7 +111,9 @@ void Run_Session() {
 }
 
 int Ticks_Seen_Before = 0;
-int Ticked_Twice() { return Host_Timer_Ticks >= Ticks_Seen_Before + 2; }
+int Ticked_Twice() {
+  return Host_Timer_Ticks >= Ticks_Seen_Before + 2;
+}
 
 // The portal window, found among the thread's top-level windows.
 HWND Found_Dialog = nullptr;
@@ -158,9 +160,9 @@ void Put_16(uint8_t *at, int value) {
 void Build_Filter_Payload() {
   uint8_t *p = Filter_Payload;
   std::memset(p, 0xFF, Filter_Payload_Size);
-  const uint8_t header[] = {0x00, 0x4E, 0xF0, 0x00, 0x00, 0x12, 0xC1, 0x00, 0x01, 0x00, 0x04,
-                            0x00, 0x85, 0x01, 0x4E, 0x00, 0x01, 0xE9, 0x4A, 0x20, 0x00, 0x00,
-                            0x01, 0x00, 0x00, 0x80, 0x00};
+  const uint8_t header[] = {0x00, 0x4E, 0xF0, 0x00, 0x00, 0x12, 0xC1, 0x00, 0x01,
+                            0x00, 0x04, 0x00, 0x85, 0x01, 0x4E, 0x00, 0x01, 0xE9,
+                            0x4A, 0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x80, 0x00};
   std::memcpy(p, header, sizeof header);
   int at = sizeof header;
   for (const Test_Entry &entry : Test_Entries) {
@@ -175,7 +177,7 @@ void Build_Filter_Payload() {
     at += 9 + name_length;
   }
   Put_16(p + 25, 0x8000 | (at - static_cast<int>(sizeof header))); // descriptor loop length
-  std::memset(p + at, 0, 4);                                         // CRC, not checked
+  std::memset(p + at, 0, 4);                                       // CRC, not checked
   at += 4;
   Put_16(p + 2, 0xF000 | (at - 4)); // section length: the bytes behind the length field
 }
@@ -191,13 +193,12 @@ int Captions_Shown() {
 // The module's exports, imports, entry point and size.
 void Module_Image() {
   Load_Module();
-  static const char *const Base_Names[] = {"On_Channel_Change", "On_Exit", "On_Filter_Close",
-                                           "On_Send_Dll_ID_Name", "On_Start", "_LibMain@12",
-                                           "_WEP"};
-  static const char *const Window_Names[] = {"On_Channel_Change", "On_Exit", "On_Filter_Close",
-                                             "On_Hot_Key", "On_Menu_Select",
-                                             "On_Send_Dll_ID_Name", "On_Start", "_LibMain@12",
-                                             "_WEP"};
+  static const char *const Base_Names[] = {
+      "On_Channel_Change", "On_Exit", "On_Filter_Close", "On_Send_Dll_ID_Name", "On_Start",
+      "_LibMain@12",       "_WEP"};
+  static const char *const Window_Names[] = {
+      "On_Channel_Change",   "On_Exit",  "On_Filter_Close", "On_Hot_Key", "On_Menu_Select",
+      "On_Send_Dll_ID_Name", "On_Start", "_LibMain@12",     "_WEP"};
   const bool window = Plugin.On_Hot_Key != nullptr || Plugin.On_Menu_Select != nullptr;
   const char *const *expected = window ? Window_Names : Base_Names;
   const int expected_count = window ? 9 : 7;

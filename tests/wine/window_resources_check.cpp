@@ -24,30 +24,30 @@ static void Fail_Number(const char *file, int line, const char *what, uint32_t e
   ++Failures;
 }
 
-#define CHECK(condition)                                                                      \
-  do {                                                                                        \
-    if (!(condition)) {                                                                       \
-      std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #condition);                     \
-      ++Failures;                                                                             \
-    }                                                                                         \
+#define CHECK(condition)                                                                           \
+  do {                                                                                             \
+    if (!(condition)) {                                                                            \
+      std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #condition);                          \
+      ++Failures;                                                                                  \
+    }                                                                                              \
   } while (0)
 
-#define CHECK_EQ(expected, actual)                                                            \
-  do {                                                                                        \
-    const uint32_t expected_ = static_cast<uint32_t>(expected);                               \
-    const uint32_t actual_ = static_cast<uint32_t>(actual);                                   \
-    if (expected_ != actual_)                                                                 \
-      Fail_Number(__FILE__, __LINE__, #actual, expected_, actual_);                           \
+#define CHECK_EQ(expected, actual)                                                                 \
+  do {                                                                                             \
+    const uint32_t expected_ = static_cast<uint32_t>(expected);                                    \
+    const uint32_t actual_ = static_cast<uint32_t>(actual);                                        \
+    if (expected_ != actual_)                                                                      \
+      Fail_Number(__FILE__, __LINE__, #actual, expected_, actual_);                                \
   } while (0)
 
-#define CHECK_STR(expected, actual)                                                           \
-  do {                                                                                        \
-    const std::string actual_ = (actual);                                                     \
-    if (actual_ != (expected)) {                                                              \
-      std::printf("%s:%d: %s: expected \"%s\", got \"%s\"\n", __FILE__, __LINE__, #actual,    \
-                  expected, actual_.c_str());                                                 \
-      ++Failures;                                                                             \
-    }                                                                                         \
+#define CHECK_STR(expected, actual)                                                                \
+  do {                                                                                             \
+    const std::string actual_ = (actual);                                                          \
+    if (actual_ != (expected)) {                                                                   \
+      std::printf("%s:%d: %s: expected \"%s\", got \"%s\"\n", __FILE__, __LINE__, #actual,         \
+                  expected, actual_.c_str());                                                      \
+      ++Failures;                                                                                  \
+    }                                                                                              \
   } while (0)
 
 constexpr WORD German = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
@@ -190,10 +190,10 @@ static void Check_Dialog(HMODULE module) {
   CHECK_STR("", dialog.Name_Or_Ordinal()); // no menu
   CHECK_STR("", dialog.Name_Or_Ordinal()); // the standard dialog class
   CHECK_STR(" Pictolandrum", dialog.Text());
-  CHECK_EQ(9, dialog.Word());  // point size
-  CHECK_EQ(0, dialog.Word());  // weight
-  CHECK_EQ(0, dialog.Byte());  // italic
-  CHECK_EQ(0, dialog.Byte());  // character set
+  CHECK_EQ(9, dialog.Word()); // point size
+  CHECK_EQ(0, dialog.Word()); // weight
+  CHECK_EQ(0, dialog.Byte()); // italic
+  CHECK_EQ(0, dialog.Byte()); // character set
   CHECK_STR("MS Sans Serif", dialog.Text());
   for (const Expected_Control &expected : Expected_Controls)
     Check_Control(dialog, expected);
@@ -251,7 +251,9 @@ struct Version_Node {
 };
 
 // Block lengths may or may not count the padding behind their last child.
-static size_t Align4(size_t at) { return (at + 3) & ~size_t{3}; }
+static size_t Align4(size_t at) {
+  return (at + 3) & ~size_t{3};
+}
 
 static Version_Node Read_Node(Reader &tree) {
   Version_Node node{};
@@ -295,9 +297,9 @@ static void Check_Fixed_Part(Reader tree, const Version_Node &root) {
 
 static void Check_String_Table(Reader tree, const Version_Node &file_info) {
   static const char *const Expected[][2] = {{"CompanyName", "mjt"},
-                                           {"FileDescription", "Pictolandrum"},
-                                           {"FileVersion", "1.02"},
-                                           {"OriginalFilename", "Pictolandrum.dll"}};
+                                            {"FileDescription", "Pictolandrum"},
+                                            {"FileVersion", "1.02"},
+                                            {"OriginalFilename", "Pictolandrum.dll"}};
   tree.At = file_info.Children_At;
   const Version_Node table = Read_Node(tree);
   CHECK_STR("000004B0", table.Key);
@@ -309,7 +311,7 @@ static void Check_String_Table(Reader tree, const Version_Node &file_info) {
     CHECK_STR(pair[1], Text_Value(tree, string));
     tree.At = string.End;
   }
-  CHECK_EQ(Align4(table.End), Align4(tree.At));     // no fifth string
+  CHECK_EQ(Align4(table.End), Align4(tree.At));       // no fifth string
   CHECK_EQ(Align4(file_info.End), Align4(table.End)); // no second table
 }
 

@@ -158,7 +158,9 @@ POINT Window_Place() {
   return POINT{rect.left, rect.top};
 }
 
-bool Is_Topmost() { return (GetWindowLongA(Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+bool Is_Topmost() {
+  return (GetWindowLongA(Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
 
 // ---- filter data -------------------------------------------------------------
 
@@ -191,7 +193,9 @@ const std::vector<Portal_Listing_Entry> Five_Entries = {{4, 0x2001, "Kanal Eins"
                                                         {8, 0x2005, "Kanal Fuenf"}};
 
 const char *Awaited_Caption = "";
-int Awaited_Caption_Shown() { return std::strcmp(Caption(First_Entry_Button_Id), Awaited_Caption) == 0; }
+int Awaited_Caption_Shown() {
+  return std::strcmp(Caption(First_Entry_Button_Id), Awaited_Caption) == 0;
+}
 
 // Delivers the portal's entries from the host's filter thread and waits (at
 // most two timer ticks) until the first name stands on its button.
@@ -560,7 +564,9 @@ DWORD WINAPI Feed(LPVOID) {
   return 0;
 }
 
-int Ticked() { return Host_Timer_Ticks > 0; }
+int Ticked() {
+  return Host_Timer_Ticks > 0;
+}
 
 void Soak() {
   constexpr int Cycles = 1000;
@@ -648,7 +654,7 @@ void Create_Fails() {
     CHECK(Dialog() == nullptr);
   }
   Host_Pump_For(Timer_Period_Ms + 500); // the timer finds no window
-  Host_Change_Channel(7, 300);           // and the channel rule neither
+  Host_Change_Channel(7, 300);          // and the channel rule neither
   Host_Change_Channel(4, 18);
   Check_Commands({});
   Exit_And_Unload();
@@ -691,7 +697,8 @@ void Screenshot() {
   HWND dialog = Open_Dialog();
   SetWindowPos(dialog, nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   Deliver_Entries(0, Five_Entries);
-  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  RedrawWindow(dialog, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Host_Pump_For(300);
 
   RECT rect;

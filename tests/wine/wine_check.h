@@ -15,10 +15,10 @@ void Check_Bytes(const void *expected, const void *actual, int size, const char 
 [[noreturn]] void Skip_Scenario(const char *reason);
 
 #define CHECK(condition) Check_True((condition), #condition, __FILE__, __LINE__)
-#define CHECK_EQ(expected, actual)                                                        \
-  Check_Equal(static_cast<int64_t>(expected), static_cast<int64_t>(actual), #actual, __FILE__, \
+#define CHECK_EQ(expected, actual)                                                                 \
+  Check_Equal(static_cast<int64_t>(expected), static_cast<int64_t>(actual), #actual, __FILE__,     \
               __LINE__)
-#define CHECK_BYTES(expected, actual, size)                                                 \
+#define CHECK_BYTES(expected, actual, size)                                                        \
   Check_Bytes((expected), (actual), static_cast<int>(size), #actual, __FILE__, __LINE__)
 
 // A scenario by name, and the table main() dispatches on.
