@@ -5,6 +5,7 @@
 #include "stream/eit_writer.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
+#include "tests/stream/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -98,14 +99,6 @@ std::vector<Byte_Vector> Reassemble(const Read_Back &back) {
     }
   }
   return sections;
-}
-
-std::string Temp_File(const std::string &name, const Byte_Vector &bytes) {
-  const std::string path = testing::TempDir() + name;
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-  return path;
 }
 
 TEST(Ts_Writer, PacketsCarrySyncPidAndRunningContinuityCounters) {

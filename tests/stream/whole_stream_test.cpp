@@ -5,6 +5,7 @@
 #include "portal/portal_table.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
+#include "tests/stream/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -39,14 +40,6 @@ Scan_Output Run_Scan(const std::string &arguments) {
   output.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   output.Err = Read_Whole(err);
   return output;
-}
-
-std::string Write_Capture(const std::string &name, const Byte_Vector &bytes) {
-  const std::string path = testing::TempDir() + name;
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-  return path;
 }
 
 // portal-scan's JSON, checked and flattened by python3's json module into
@@ -91,7 +84,7 @@ Scan_Lines Scan_Json(const std::string &path) {
   EXPECT_EQ(output.Status, 0) << output.Err;
   EXPECT_EQ(output.Err, "");
   const std::string json =
-      Write_Capture("scan.json", Byte_Vector(output.Out.begin(), output.Out.end()));
+      Temp_File("scan.json", Byte_Vector(output.Out.begin(), output.Out.end()));
   std::FILE *pipe = popen((Flatten_Json + json).c_str(), "r");
   Scan_Lines scan;
   char tag[2], text[200];
@@ -190,7 +183,7 @@ std::vector<Portal_Listing_Entry> Many_Entries(int count) {
 
 TEST(Whole_Stream, SampleCaptureGivesEveryPortalItsEntries) {
   const Byte_Vector sample = Make_Sample_Stream();
-  const std::string path = Write_Capture("sample.ts", sample);
+  const std::string path = Temp_File("sample.ts", sample);
   const Scan_Lines scan = Scan_Json(path);
   EXPECT_EQ(scan.File, path);
   EXPECT_EQ(scan.Packets, static_cast<long long>(sample.size() / Ts_Packet_Size));
@@ -207,7 +200,7 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
   Write_Portal(writer, 1, Sample_Portal_Entries(1));
   Write_Portal(writer, 3, Sample_Portal_Entries(3)); // portal 2 is absent
   Write_Other_Services(writer, 8);
-  const Scan_Lines scan = Scan_Json(Write_Capture("absent.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Temp_File("absent.ts", writer.Bytes));
   Expect_Undecoded(scan, 0);
   Expect_Portal(scan, 1, Sample_Portal_Entries(1));
   Expect_Undecoded(scan, 2);
@@ -233,7 +226,7 @@ TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
   Write_Portal(writer, 2, Many_Entries(20));
   Write_Portal(writer, 3, Many_Entries(17));
   Write_Other_Services(writer, 8);
-  const Scan_Lines scan = Scan_Json(Write_Capture("split.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Temp_File("split.ts", writer.Bytes));
   Expect_Portal(scan, 0, Many_Entries(14));
   Expect_Undecoded(scan, 1);
   Expect_Portal(scan, 2, Many_Entries(20));
@@ -247,13 +240,13 @@ TEST(Whole_Stream, NamesAreEscapedAndConvertedToUtf8) {
   Ts_Writer writer;
   Write_Portal(writer, 1, entries);
   Write_Other_Services(writer, 8);
-  const std::string path = Write_Capture("escape.ts", writer.Bytes);
+  const std::string path = Temp_File("escape.ts", writer.Bytes);
   EXPECT_NE(Run_Scan("--json " + path).Out.find("Back\\\\slash\\u0001\\u001f"), std::string::npos);
   Expect_Portal(Scan_Json(path), 1, entries);
 }
 
 TEST(Whole_Stream, TextOutputListsTheEntries) {
-  const std::string path = Write_Capture("text.ts", Make_Sample_Stream());
+  const std::string path = Temp_File("text.ts", Make_Sample_Stream());
   const Scan_Output output = Run_Scan(path);
   EXPECT_EQ(output.Status, 0);
   for (int portal = 0; portal < Portal_Total; ++portal)
@@ -262,7 +255,7 @@ TEST(Whole_Stream, TextOutputListsTheEntries) {
 }
 
 TEST(Whole_Stream, BadFilesAndUsageExitWithStatusTwo) {
-  const std::string prose = Write_Capture("prose.ts", Byte_Vector(5000, 'x'));
+  const std::string prose = Temp_File("prose.ts", Byte_Vector(5000, 'x'));
   const std::string missing = testing::TempDir() + "missing.ts";
   for (const std::string &arguments :
        {"--json " + prose, prose, "--json " + missing, "--json " + testing::TempDir(),
