@@ -8,9 +8,10 @@
 //    decode is re-armed at once, as the refresh timer would.
 // Each reports bytes per second; the "ratio_to_memcpy" counter is the time
 // per byte relative to Memcpy_Chunks measured in the same run.
-#include "plugin/plugin_state.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
+#include "core/decoder_setup.h"
+#include "core/plugin_state.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
@@ -122,19 +123,16 @@ void Memcpy_Chunks(benchmark::State &state) {
 
 void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
   const auto payloads = Busy_Payloads(with_portal);
-  Reset_Plugin_State();
-  Reset_Portal_Table();
-  Filter_Running = 1;
-  Scan_Idle = armed ? 0 : 1;
-  Fill = 0;
+  Arm_Decoder_For_Portal(0);
+  Plugin_Decoder.Scan_Idle = armed ? 0 : 1;
   int64_t decodes = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     for (const Byte_Vector &payload : payloads) {
       On_Section_Data(0, static_cast<int32_t>(payload.size()), payload.data());
-      if (armed && Scan_Idle) {
+      if (armed && Plugin_Decoder.Scan_Idle) {
         ++decodes;
-        Scan_Idle = 0;
+        Plugin_Decoder.Scan_Idle = 0;
       }
     }
   }

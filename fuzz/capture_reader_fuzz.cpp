@@ -4,10 +4,10 @@
 // the rest is the capture. Every payload must lie inside the reader's buffer
 // and inside a packet, and every consumed byte must be a packet's or a
 // skipped one.
-#include "plugin/plugin_state.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
-#include "stream/decoder_setup.h"
+#include "core/decoder_setup.h"
+#include "core/plugin_state.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
 
 #include <cstdlib>
@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(payload >= reader.Buffer.data() && payload + n <= reader.Buffer.data() + reader.Start);
     Check(reader.Start <= reader.End && reader.End <= reader.Buffer.size());
     On_Section_Data(0, n, payload);
-    if (Scan_Idle)
+    if (Plugin_Decoder.Scan_Idle)
       Arm_Decoder_For_Portal(data[1] % Portal_Total); // decode again, as the timer re-arms it
-    Check(Fill >= 0 && Fill <= Section_Buffer_Size);
+    Check(Plugin_Decoder.Fill >= 0 && Plugin_Decoder.Fill <= Section_Buffer_Size);
   }
   Check(result == Ts_Read_Result::End || result == Ts_Read_Result::Not_Transport_Stream);
   Check(reader.Offset == reader.Packets * 188 + reader.Skipped_Bytes);

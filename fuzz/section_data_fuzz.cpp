@@ -3,15 +3,16 @@
 // chunk of the following bytes, re-arm, disarm, change channel, change the
 // shown portal, reset the table, stop or start the filter); after every
 // step the table and buffer must still be within their bounds.
-#include "plugin/plugin_state.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
+#include "core/decoder_setup.h"
+#include "core/plugin_state.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
 
 #include <cstdlib>
 #include <cstring>
 
 static void Check_Invariants() {
-  if (Fill < 0 || Fill > Section_Buffer_Size)
+  if (Plugin_Decoder.Fill < 0 || Plugin_Decoder.Fill > Section_Buffer_Size)
     std::abort();
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const int32_t count = Portal_Count[portal];
@@ -28,13 +29,7 @@ static void Check_Invariants() {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  Reset_Plugin_State();
-  Reset_Portal_Table();
-  for (auto &count : Portal_Count)
-    count = 0;
-  Fill = 0;
-  Filter_Running = 1;
-  Scan_Idle = 0;
+  Arm_Decoder_For_Portal(0);
   size_t at = 0;
   while (at < size) {
     const uint8_t control = data[at++];
@@ -51,15 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     }
     case 4:
-      Scan_Idle = 0;
+      Plugin_Decoder.Scan_Idle = 0;
       break;
     case 5:
-      Scan_Idle = 1;
+      Plugin_Decoder.Scan_Idle = 1;
       break;
     case 6: // channel change, or a portal change from ">>"
       if (control & 8) {
-        First_Chunk_Seen = 0;
-        Scan_Idle = 0;
+        Plugin_Decoder.First_Chunk_Seen = 0;
+        Plugin_Decoder.Scan_Idle = 0;
       } else {
         Current_Portal = (Current_Portal + 1) % Portal_Total;
       }

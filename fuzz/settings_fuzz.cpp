@@ -1,7 +1,7 @@
 // Fuzz target for the position file's reader: any bytes as a file. Whatever
 // it reads must come back unchanged through the writer and the reader.
-#include "plugin/plugin_state.h"
-#include "plugin/settings.h"
+#include "core/plugin_state.h"
+#include "core/settings.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // EIT section writer: header fields, event loop, descriptors, CRC-32.
 #include "stream/eit_writer.h"
 
-#include "portal/portal_table.h"
+#include "core/portal_table.h"
 
 #include <stdexcept>
 

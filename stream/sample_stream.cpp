@@ -2,8 +2,8 @@
 // the noise a real multiplex carries around them.
 #include "stream/sample_stream.h"
 
-#include "plugin/host_contract.h"
-#include "portal/portal_table.h"
+#include "core/host_contract.h"
+#include "core/portal_table.h"
 #include "stream/ts_writer.h"
 
 #include <string>

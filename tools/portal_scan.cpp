@@ -3,10 +3,11 @@
 // buttons would hold. Each pass arms the decoder as a channel change with the
 // window on that portal does, feeds the PID 0x12 payloads one packet per call
 // and stops at the first decode.
-#include "plugin/plugin_state.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
-#include "stream/decoder_setup.h"
+#include "core/decoder_setup.h"
+#include "core/plugin_state.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
+#include "stream/latin1_text.h"
 #include "stream/ts_reader.h"
 
 #include <sys/stat.h>
@@ -73,7 +74,7 @@ Ts_Read_Result Scan_Pass(const char *path, int portal, bool count_packets, Porta
     if (result.Decoded)
       continue; // counting packets only
     On_Section_Data(0, size, payload);
-    if (Scan_Idle) {
+    if (Plugin_Decoder.Scan_Idle) {
       result.Decoded = true;
       if (!count_packets)
         break;
@@ -94,20 +95,11 @@ std::string Name_Bytes(const Portal_Entry &entry) {
   return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
 }
 
-void Append_Utf8(std::string &out, unsigned char byte) {
-  if (byte < 0x80) {
-    out += static_cast<char>(byte);
-  } else {
-    out += static_cast<char>(0xC0 | (byte >> 6));
-    out += static_cast<char>(0x80 | (byte & 0x3F));
-  }
-}
-
 // ISO-8859-1 text as UTF-8, control characters shown as '?'.
 std::string Latin1_Text(const std::string &bytes) {
   std::string out;
   for (unsigned char byte : bytes)
-    Append_Utf8(out, byte < 0x20 || byte == 0x7F ? '?' : byte);
+    Append_Latin1_As_Utf8(out, byte < 0x20 || byte == 0x7F ? '?' : byte);
   return out;
 }
 
@@ -124,7 +116,7 @@ std::string Json_String(const std::string &bytes, bool latin1) {
       std::snprintf(escape, sizeof escape, "\\u%04x", byte);
       out += escape;
     } else if (byte >= 0x80 && latin1) {
-      Append_Utf8(out, byte);
+      Append_Latin1_As_Utf8(out, byte);
     } else {
       out += static_cast<char>(byte);
     }

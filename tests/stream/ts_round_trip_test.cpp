@@ -1,7 +1,7 @@
 // Packetizer and capture reader together: sections written into packets come
 // back out of the reader intact, whatever the layout, the noise around them
 // or the damage in between.
-#include "plugin/host_contract.h"
+#include "core/host_contract.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"

@@ -1,8 +1,9 @@
 // Whole-stream tests: captures made with the stream writer go through the
 // real portal-scan executable, and every entry of every portal in its JSON
 // must be what the capture carries.
-#include "plugin/host_contract.h"
-#include "portal/portal_table.h"
+#include "core/host_contract.h"
+#include "core/portal_table.h"
+#include "stream/latin1_text.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
 #include "tests/stream/temp_file.h"
@@ -102,19 +103,6 @@ Scan_Lines Scan_Json(const std::string &path) {
   }
   EXPECT_EQ(pclose(pipe), 0) << output.Out;
   return scan;
-}
-
-std::string Utf8_From_Latin1(const std::string &bytes) {
-  std::string out;
-  for (unsigned char byte : bytes) {
-    if (byte < 0x80) {
-      out += static_cast<char>(byte);
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
 }
 
 // Portal `portal` of the scan holds exactly `entries` (the first 17 of them)

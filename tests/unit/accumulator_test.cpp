@@ -18,39 +18,39 @@ TEST(Accumulator, NothingIsScannedBeforeNineHundredTwentyBytes) {
   const Byte_Vector payload = Five_Chunk_Payload();
   for (int chunk = 0; chunk < 4; ++chunk) {
     On_Section_Data(0, 184, payload.data() + chunk * 184);
-    EXPECT_EQ(Fill, (chunk + 1) * 184);
-    EXPECT_EQ(Scan_Idle, 0);
+    EXPECT_EQ(Plugin_Decoder.Fill, (chunk + 1) * 184);
+    EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   }
   On_Section_Data(0, 184, payload.data() + 4 * 184);
-  EXPECT_EQ(Scan_Idle, 1) << "the fifth chunk reaches 920 bytes and decodes";
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the fifth chunk reaches 920 bytes and decodes";
   EXPECT_EQ(Portal_Count[0], 6);
-  EXPECT_EQ(Fill, 0);
+  EXPECT_EQ(Plugin_Decoder.Fill, 0);
 
   Arm_Decoder(0); // the same bytes, one short of the threshold and then one more
   On_Section_Data(0, 919, payload.data());
-  EXPECT_EQ(Scan_Idle, 0);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   On_Section_Data(0, 1, payload.data() + 919);
-  EXPECT_EQ(Scan_Idle, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
 }
 
 TEST(Accumulator, DisarmedOrStoppedDecoderKeepsNothingNew) {
   Arm_Decoder(0);
   const Byte_Vector noise(300, 0xAB);
   Feed_Once(noise);
-  ASSERT_EQ(Fill, 300);
+  ASSERT_EQ(Plugin_Decoder.Fill, 300);
 
   Filter_Running = 0; // a stopped filter leaves the buffer as it is
   Feed_Once(noise);
-  EXPECT_EQ(Fill, 300);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300);
   Filter_Running = 1;
   Exiting = 1;
   Feed_Once(noise);
-  EXPECT_EQ(Fill, 300);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300);
   Exiting = 0;
 
-  Scan_Idle = 1; // a disarmed decoder throws everything away
+  Plugin_Decoder.Scan_Idle = 1; // a disarmed decoder throws everything away
   Feed_Once(Portal_Payload(0, Numbered_Entries(3)));
-  EXPECT_EQ(Fill, 0);
+  EXPECT_EQ(Plugin_Decoder.Fill, 0);
   EXPECT_EQ(Portal_Count[0], 0);
 }
 
@@ -61,23 +61,23 @@ TEST(Accumulator, ChunksThatAreNotDataLeaveTheBufferIntact) {
   On_Section_Data(0, -1, noise.data());
   On_Section_Data(0, INT32_MIN, noise.data());
   On_Section_Data(0, 5, nullptr);
-  EXPECT_EQ(Fill, 300);
-  EXPECT_EQ(First_Chunk_Seen, 1);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300);
+  EXPECT_EQ(Plugin_Decoder.First_Chunk_Seen, 1);
   EXPECT_EQ(Buffered(), noise);
   On_Section_Data(0, 0, nullptr); // an empty chunk is harmless
-  EXPECT_EQ(Fill, 300);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300);
 }
 
 TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
   Arm_Decoder(0);
   Feed_Once(Byte_Vector(500, 0xAB));
-  First_Chunk_Seen = 0; // channel change
+  Plugin_Decoder.First_Chunk_Seen = 0; // channel change
   On_Section_Data(0, 0, nullptr);
-  EXPECT_EQ(Fill, 0) << "even an empty first chunk empties the buffer";
-  EXPECT_EQ(First_Chunk_Seen, 1);
+  EXPECT_EQ(Plugin_Decoder.Fill, 0) << "even an empty first chunk empties the buffer";
+  EXPECT_EQ(Plugin_Decoder.First_Chunk_Seen, 1);
 
   Feed_Once(Byte_Vector(500, 0xAB));
-  First_Chunk_Seen = 0;
+  Plugin_Decoder.First_Chunk_Seen = 0;
   Feed_Once(Byte_Vector(200, 0xCD));
   EXPECT_EQ(Buffered(), Byte_Vector(200, 0xCD));
 }
@@ -102,16 +102,16 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   Byte_Vector buffer(400, 0xFF);
   buffer.insert(buffer.end(), payload.begin(), payload.begin() + 600);
   Feed_Once(buffer);
-  EXPECT_EQ(Fill, 600);
+  EXPECT_EQ(Plugin_Decoder.Fill, 600);
   EXPECT_EQ(Buffered(), Byte_Vector(payload.begin(), payload.begin() + 600));
-  EXPECT_EQ(Scan_Idle, 0);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 
   Byte_Vector rest(payload.begin() + 600, payload.end());
   rest.resize(2 * 184, 0xFF);
   On_Section_Data(0, 184, rest.data());
-  EXPECT_EQ(Fill, 784) << "below 920 again: no scan";
+  EXPECT_EQ(Plugin_Decoder.Fill, 784) << "below 920 again: no scan";
   On_Section_Data(0, 184, rest.data() + 184);
-  EXPECT_EQ(Scan_Idle, 1) << "the second chunk completes it";
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the second chunk completes it";
   EXPECT_EQ(Portal_Count[0], 3);
   EXPECT_EQ(Name_Of(Portal_Table[0][2]), "Kanal 2");
 }
@@ -122,11 +122,11 @@ TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
   payload.resize(1006, 0xFF);
   Arm_Decoder(0);
   On_Section_Data(0, 1005, payload.data());
-  EXPECT_EQ(Scan_Idle, 0);
-  EXPECT_EQ(Fill, 1005);
-  First_Chunk_Seen = 0;
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
+  EXPECT_EQ(Plugin_Decoder.Fill, 1005);
+  Plugin_Decoder.First_Chunk_Seen = 0;
   On_Section_Data(0, 1006, payload.data());
-  EXPECT_EQ(Scan_Idle, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
 }
 
 TEST(Accumulator, ScanKeepsATailTooShortToJudge) {
@@ -134,13 +134,13 @@ TEST(Accumulator, ScanKeepsATailTooShortToJudge) {
   Byte_Vector buffer(1000, 0xFF);
   buffer[1000 - 13] = 0x00; // the only zero byte, 13 bytes before the end
   Feed_Once(buffer);
-  EXPECT_EQ(Fill, 13);
+  EXPECT_EQ(Plugin_Decoder.Fill, 13);
   EXPECT_EQ(Buffered()[0], 0x00);
 
   Arm_Decoder(0);
   Feed_Once(Byte_Vector(1200, 0x47)); // no zero byte at all
-  EXPECT_EQ(Fill, 0);
-  EXPECT_EQ(Scan_Idle, 0) << "nothing decoded, still armed";
+  EXPECT_EQ(Plugin_Decoder.Fill, 0);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << "nothing decoded, still armed";
 }
 
 TEST(Accumulator, BufferTakesExactlyThirtyTwoThousandBytes) {
@@ -152,17 +152,17 @@ TEST(Accumulator, BufferTakesExactlyThirtyTwoThousandBytes) {
     Byte_Vector head(payload.begin(), payload.begin() + 20); // incomplete
     head.insert(head.begin(), 900, 0xFF);
     Feed_Once(head);
-    ASSERT_EQ(Fill, 20);
+    ASSERT_EQ(Plugin_Decoder.Fill, 20);
     Byte_Vector chunk(payload.begin() + 20, payload.end());
     chunk.resize(static_cast<std::size_t>(Section_Buffer_Size - 20 + extra), 0xFF);
     Feed_Once(chunk);
     if (extra == 0) {
-      EXPECT_EQ(Scan_Idle, 1);
+      EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
       EXPECT_EQ(Portal_Count[1], 4);
     } else {
-      EXPECT_EQ(Fill, 0) << "one byte too many empties the buffer";
-      EXPECT_EQ(First_Chunk_Seen, 0);
-      EXPECT_EQ(Scan_Idle, 0);
+      EXPECT_EQ(Plugin_Decoder.Fill, 0) << "one byte too many empties the buffer";
+      EXPECT_EQ(Plugin_Decoder.First_Chunk_Seen, 0);
+      EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
       EXPECT_EQ(Portal_Count[1], 0) << "and the chunk is dropped";
     }
   }

@@ -33,8 +33,8 @@ class EachPortal : public testing::TestWithParam<int> {};
 TEST_P(EachPortal, DecodesItsOwnSourceSectionOnly) {
   const int portal = GetParam();
   Decode(portal, Portal_Source_Section(portal, Numbered_Entries(6)));
-  EXPECT_EQ(Scan_Idle, 1);
-  EXPECT_EQ(Scan_Portal, portal);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Portal, portal);
   ASSERT_EQ(Portal_Count[portal], 6);
   for (int i = 0; i < 6; ++i)
     Expect_Entry(Portal_Table[portal][i], "Kanal " + std::to_string(i), 4 + i, 1000 + i);
@@ -44,7 +44,7 @@ TEST_P(EachPortal, DecodesItsOwnSourceSectionOnly) {
   // Every other portal's source is passed over.
   const int other = (portal + 1) % Portal_Total;
   Decode(other, Portal_Source_Section(portal, Numbered_Entries(6)));
-  EXPECT_EQ(Scan_Idle, 0);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   EXPECT_EQ(Portal_Count[other], 0);
 }
 INSTANTIATE_TEST_SUITE_P(Portals, EachPortal, testing::Values(0, 1, 2, 3));
@@ -62,7 +62,7 @@ TEST(Decoder, SkipsHeadersThatAreNotTheSource) {
   wrong[6].Last_Table_Id = 0;
   for (std::size_t i = 0; i < wrong.size(); ++i) {
     Decode(0, wrong[i]);
-    EXPECT_EQ(Scan_Idle, 0) << "case " << i;
+    EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << "case " << i;
     EXPECT_EQ(Name_Of(Portal_Table[0][0]), "Direct Portal") << "case " << i;
   }
   // Section syntax bit cleared: the length word's top bits are not all 1.
@@ -71,7 +71,7 @@ TEST(Decoder, SkipsHeadersThatAreNotTheSource) {
   payload[2] &= 0x7F;
   payload.resize(1200, 0xFF);
   Feed(payload);
-  EXPECT_EQ(Scan_Idle, 0);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 }
 
 TEST(Decoder, IgnoresCrcTableIdAndVersion) {
@@ -110,12 +110,12 @@ TEST(Decoder, CountFollowsTheNumberOfMatches) {
   // arms afresh but keeps the table: Arm_Decoder resets it, so refill.)
   auto refill = [] {
     Feed(Portal_Payload(3, Numbered_Entries(6)));
-    Scan_Idle = 0;
+    Plugin_Decoder.Scan_Idle = 0;
   };
   Arm_Decoder(3);
   refill();
   Feed(Portal_Payload(3, {}));
-  EXPECT_EQ(Scan_Idle, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
   EXPECT_EQ(Portal_Count[3], 6);
   EXPECT_EQ(std::memcmp(&Portal_Table[3][5], &sixth, sizeof sixth), 0);
 
@@ -139,7 +139,7 @@ TEST(Decoder, KeepsTheFirstSeventeenOfMoreMatches) {
   Arm_Decoder(1);
   const Portal_Row portal_two = Portal_Table[2];
   Feed(Portal_Payload(1, Numbered_Entries(25)));
-  EXPECT_EQ(Scan_Idle, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
   EXPECT_EQ(Portal_Count[1], Portal_Entry_Total);
   Expect_Entry(Portal_Table[1][16], "Kanal 16", 20, 1016);
   EXPECT_EQ(std::memcmp(&Portal_Table[2], &portal_two, sizeof portal_two), 0)
@@ -206,7 +206,7 @@ TEST(Decoder, FollowsThePortalShownWhenTheScanStarts) {
   stream.resize(1000, 0xFF);
   Current_Portal = 1; // ">>" before the data arrives
   Feed(stream);
-  EXPECT_EQ(Scan_Portal, 1);
+  EXPECT_EQ(Plugin_Decoder.Scan_Portal, 1);
   EXPECT_EQ(Portal_Count[0], 0);
   EXPECT_EQ(Portal_Count[1], 3);
 }

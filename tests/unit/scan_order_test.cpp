@@ -103,19 +103,19 @@ TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
     switch (expected.What) {
     case Outcome::Decode:
       ++decodes;
-      EXPECT_EQ(Scan_Idle, 1) << "round " << round;
-      EXPECT_EQ(Fill, 0) << "round " << round;
+      EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "round " << round;
+      EXPECT_EQ(Plugin_Decoder.Fill, 0) << "round " << round;
       break;
     case Outcome::Keep_Tail:
       ++tails;
-      EXPECT_EQ(Scan_Idle, 0) << "round " << round;
+      EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << "round " << round;
       EXPECT_EQ(Buffered(), Byte_Vector(buffer.begin() + expected.At, buffer.end()))
           << "round " << round;
       break;
     case Outcome::Empty:
       ++empties;
-      EXPECT_EQ(Scan_Idle, 0) << "round " << round;
-      EXPECT_EQ(Fill, 0) << "round " << round;
+      EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << "round " << round;
+      EXPECT_EQ(Plugin_Decoder.Fill, 0) << "round " << round;
       break;
     }
     if (HasFailure())

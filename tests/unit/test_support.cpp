@@ -36,7 +36,8 @@ void Feed_Once(const Byte_Vector &bytes) {
 }
 
 Byte_Vector Buffered() {
-  return Byte_Vector(Section_Buffer.begin(), Section_Buffer.begin() + Fill);
+  return Byte_Vector(Plugin_Decoder.Section_Buffer.begin(),
+                     Plugin_Decoder.Section_Buffer.begin() + Plugin_Decoder.Fill);
 }
 
 std::string Name_Of(const Portal_Entry &entry) {

@@ -2,10 +2,10 @@
 // filter payloads around EIT sections, and feed them in chunks.
 #pragma once
 
-#include "plugin/plugin_state.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
-#include "stream/decoder_setup.h"
+#include "core/decoder_setup.h"
+#include "core/plugin_state.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 
 #include <string>

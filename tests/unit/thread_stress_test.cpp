@@ -2,10 +2,10 @@
 // window (cycling the shown portal under the lock, re-arming, resetting the
 // table, reading entries). Built with ThreadSanitizer, which must stay quiet;
 // every entry the window thread copies must be one a writer wrote whole.
-#include "plugin/plugin_state.h"
-#include "portal/portal_lock.h"
-#include "portal/portal_table.h"
-#include "portal/section_decoder.h"
+#include "core/plugin_state.h"
+#include "core/portal_lock.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   Create_Portal_Lock();
   Reset_Portal_Table();
   Filter_Running = 1;
-  Scan_Idle = 0;
+  Plugin_Decoder.Scan_Idle = 0;
   const Byte_Vector stream = Stream_Of_All_Portals();
   std::atomic<bool> done{false};
   std::atomic<int> decodes{0};
@@ -64,9 +64,9 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
     while (!done) {
       for (std::size_t at = 0; at < stream.size(); at += 184) {
         const std::size_t n = std::min<std::size_t>(184, stream.size() - at);
-        const int before = Scan_Idle;
+        const int before = Plugin_Decoder.Scan_Idle;
         On_Section_Data(0, static_cast<int32_t>(n), stream.data() + at);
-        if (before == 0 && Scan_Idle == 1)
+        if (before == 0 && Plugin_Decoder.Scan_Idle == 1)
           ++decodes;
       }
     }
@@ -81,8 +81,8 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
     if (step % 97 == 0)
       Reset_Portal_Table(); // the window opening away from the portal stream
     if (step % 5 == 0)
-      First_Chunk_Seen = 0; // a channel change
-    Scan_Idle = 0;          // re-arm, as the timer does
+      Plugin_Decoder.First_Chunk_Seen = 0; // a channel change
+    Plugin_Decoder.Scan_Idle = 0;          // re-arm, as the timer does
     const int portal = Current_Portal;
     const int count = Read_Portal_Count(portal);
     EXPECT_GE(count, 0);

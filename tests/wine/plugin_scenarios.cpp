@@ -2,10 +2,10 @@
 // scenario runs in a process of its own (the argument names it) in a folder
 // holding this program, the module and, after unload, its position file.
 // Scenarios that need the portal window skip while the module lacks it.
-#include "host/module_image.h"
-#include "host/stand_in_host.h"
+#include "demo/stand_in_host.h"
+#include "module/resource_ids.h"
+#include "tests/wine/module_image.h"
 #include "tests/wine/wine_check.h"
-#include "window/resource_ids.h"
 
 #include <cstdio>
 #include <cstring>

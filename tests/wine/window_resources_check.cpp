@@ -5,7 +5,7 @@
 //   window_resources_check.exe <module.dll>
 //
 // Prints one line per failed check and exits non-zero if any failed.
-#include "window/resource_ids.h"
+#include "module/resource_ids.h"
 
 #include <windows.h>
 

@@ -1,0 +1,42 @@
+// The portal table's storage, its reset to defaults and its consistent reads.
+#include "core/portal_table.h"
+
+#include "core/portal_lock.h"
+#include "core/section_decoder.h"
+
+#include <cstring>
+
+std::array<Portal_Row, Portal_Total> Portal_Table{};
+std::array<std::atomic<int32_t>, Portal_Total> Portal_Count{};
+std::atomic<int32_t> Current_Portal{0};
+
+static bool Is_Portal(int32_t portal) {
+  return portal >= 0 && portal < Portal_Total;
+}
+
+void Reset_Portal_Table() {
+  Current_Portal = 0;
+  Plugin_Decoder.Scan_Portal = 0;
+  Portal_Lock_Scope lock;
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    Portal_Row &row = Portal_Table[portal];
+    std::memset(row.data(), 0, sizeof row);
+    const Portal_Constants &constants = Portal_Constants_Table[portal];
+    std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
+    row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
+    row[0].Service_Id = constants.Default_Service_Id;
+  }
+}
+
+Portal_Entry Copy_Portal_Entry(int32_t portal, int32_t index) {
+  Portal_Entry entry{};
+  if (!Is_Portal(portal) || index < 0 || index >= Portal_Entry_Total)
+    return entry;
+  Portal_Lock_Scope lock;
+  entry = Portal_Table[portal][index];
+  return entry;
+}
+
+int32_t Read_Portal_Count(int32_t portal) {
+  return Is_Portal(portal) ? Portal_Count[portal].load() : 0;
+}

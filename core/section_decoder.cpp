@@ -1,0 +1,243 @@
+// A decoder's work on each chunk: accumulate, find its portal's source
+// section, decode. On_Section_Data feeds the plug-in's decoder.
+//
+// Gathering. While the decoder is armed (Scan_Idle 0), and for the plug-in's
+// decoder while the filter runs, every chunk is appended to Section_Buffer.
+// The first chunk after a channel change starts from an empty buffer; a
+// chunk that would overflow the buffer empties it and is dropped. Nothing is
+// looked at until 920 bytes are there.
+//
+// Scanning. The buffer is walked byte by byte for the first place that looks
+// like the head of the source section: a zero byte (in the filter's payload
+// it is the pointer field in front of the table id) followed by an EIT
+// section header whose service id, transport stream id, original network id
+// and section numbers are those of the portal. A candidate too close to the
+// end to judge, or whose section is not complete yet, is kept at the front of
+// the buffer for the next call; a scan that finds nothing empties the buffer.
+//
+// Decoding. The section is moved to the front, 12 zero bytes are written over
+// its end (its CRC is not checked), and every portal linkage descriptor in it
+// becomes an entry of the portal, in order. Every decode disarms the decoder.
+//
+// Choices where the data leaves room:
+// - Only 17 entries fit a portal. Matches after the 17th are ignored and
+//   Portal_Count is then 17.
+// - A descriptor of length 5 or 6 has no room for a name; its entry gets an
+//   empty name.
+// - A negative count, or a missing address with a positive count, is not
+//   data: the call returns at once and the buffer stays as it was.
+#include "core/section_decoder.h"
+
+#include "core/portal_lock.h"
+#include "core/portal_table.h"
+
+#include <cstring>
+
+Section_Decoder Plugin_Decoder;
+
+namespace {
+
+// Offsets in the source section, counted from the zero byte in front of it.
+constexpr int32_t Descriptor_Start = 14; // where the descriptor scan begins
+constexpr int32_t Section_Tail_Zeros = 12;
+constexpr int32_t Length_Word_Marks = 0xF000; // the length word's top four bits, all set
+constexpr uint8_t Linkage_Descriptor_Tag = 0x4A;
+constexpr int32_t Descriptor_Length_Min = 5;
+constexpr int32_t Descriptor_Length_Max = 30;
+constexpr int32_t Descriptor_Fixed_Bytes = 7; // ts id, network id, service id, type
+static_assert(Descriptor_Start == Section_Header_Size, "descriptors follow the header");
+
+int32_t Big_Endian_16(const uint8_t *at) {
+  return (at[0] << 8) | at[1];
+}
+
+// Bytes 4-5 and 7-13 of the source section header.
+bool Matches_Source_Fields(const uint8_t *at, const Portal_Constants &portal) {
+  return Big_Endian_16(at + 4) == portal.Source_Service_Id && at[7] == 0x00 && // section_number
+         at[8] == 0x01 && // last_section_number
+         Big_Endian_16(at + 9) == portal.Source_Transport_Stream_Id &&
+         Big_Endian_16(at + 11) == Portal_Original_Network_Id &&
+         at[13] == 0x01; // segment_last_section_number
+}
+
+bool Matches_Portal_Descriptor(const uint8_t *at) {
+  return at[0] == Linkage_Descriptor_Tag && at[1] >= Descriptor_Length_Min &&
+         at[1] <= Descriptor_Length_Max && Big_Endian_16(at + 4) == Portal_Original_Network_Id &&
+         (at[6] != 0 || at[7] != 0) && at[8] == Portal_Linkage_Type;
+}
+
+Portal_Entry Entry_From_Descriptor(const uint8_t *at) {
+  Portal_Entry entry{};
+  entry.Descriptor_Length = at[1];
+  entry.Transport_Stream_Id = Big_Endian_16(at + 2);
+  entry.Service_Id = Big_Endian_16(at + 6);
+  const int32_t name_length = entry.Descriptor_Length - Descriptor_Fixed_Bytes;
+  if (name_length > 0) // at most 23 bytes: the name stays NUL-terminated
+    std::memcpy(entry.Name, at + 9, static_cast<std::size_t>(name_length));
+  return entry;
+}
+
+// Moves bytes [from, Fill) to the front of the buffer.
+void Keep_Tail(Section_Decoder &decoder, int32_t from) {
+  const int32_t rest = decoder.Fill - from;
+  uint8_t *buffer = decoder.Section_Buffer.data();
+  std::memmove(buffer, buffer + from, static_cast<std::size_t>(rest));
+  decoder.Fill = rest;
+}
+
+// Decodes the section of length L whose head stands at p into the table row
+// of portal `portal`, then disarms the decoder and empties the buffer.
+void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t portal) {
+  uint8_t *buffer = decoder.Section_Buffer.data();
+  std::memmove(buffer, buffer + p, static_cast<std::size_t>(length + 2));
+  std::memset(buffer + length, 0, Section_Tail_Zeros);
+
+  // Gather the entries first, then publish them under the lock in one go.
+  Portal_Row found{};
+  int32_t k = 0;
+  for (int32_t j = Descriptor_Start; j < length; ++j) {
+    if (!Matches_Portal_Descriptor(buffer + j))
+      continue;
+    if (k < Portal_Entry_Total)
+      found[k] = Entry_From_Descriptor(buffer + j);
+    ++k;
+  }
+  const int32_t kept = k < Portal_Entry_Total ? k : Portal_Entry_Total;
+  {
+    Portal_Lock_Scope lock;
+    Portal_Row &row = Portal_Table[portal];
+    if (kept >= 2) {
+      // A full list: it replaces the portal's entries and count.
+      for (int32_t i = 0; i < Portal_Entry_Total; ++i)
+        row[i] = i < kept ? found[i] : Portal_Entry{};
+      Portal_Count[portal] = kept;
+    } else if (kept == 1) {
+      // A single match overwrites entry 0 and leaves the rest as it was.
+      row[0] = found[0];
+    }
+  }
+  decoder.Scan_Idle = 1;
+  decoder.Fill = 0;
+}
+
+// The first position p, in buffer order, that holds a complete source
+// section header (R = Fill - p of at least 14 bytes, bytes 0 and 4 to 13
+// matching, a valid length word); -1 if there is none. Its section length
+// goes to *length.
+//
+// This is the byte-by-byte walk for a zero byte that heads a matching
+// header, done faster: every such header has the original network id's low
+// byte 0x85 at offset 12, a byte far rarer in EIT data than zero, so memchr
+// jumps from one 0x85 to the next and only those places are tested. The
+// first place that passes is the same first place the plain walk would find.
+int32_t Find_Source_Header(const uint8_t *buffer, int32_t fill, const Portal_Constants &constants,
+                           int32_t *length) {
+  constexpr int32_t Network_Low_Offset = 12;
+  const int32_t last = fill - Section_Header_Size; // the last p with R >= 14
+  int32_t p = 0;
+  while (p <= last) {
+    const uint8_t *from = buffer + p + Network_Low_Offset;
+    const void *hit = std::memchr(from, Portal_Original_Network_Id & 0xFF,
+                                  static_cast<std::size_t>(last - p + 1));
+    if (hit == nullptr)
+      return -1;
+    p = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer) - Network_Low_Offset;
+    if (buffer[p] == 0x00 && Matches_Source_Fields(buffer + p, constants)) {
+      const int32_t length_word = Big_Endian_16(buffer + p + 2);
+      *length = length_word & Section_Length_Max;
+      if ((length_word & Length_Word_Marks) == Length_Word_Marks && *length >= Section_Length_Min)
+        return p;
+    }
+    ++p;
+  }
+  return -1;
+}
+
+// The portal this scan decodes: the plug-in's decoder copies the shown
+// portal under Portal_Lock; a tool's decoder has its own.
+int32_t Take_Scan_Portal(Section_Decoder &decoder) {
+  if (decoder.Portal != Follow_Shown_Portal) {
+    decoder.Scan_Portal = decoder.Portal;
+  } else {
+    Portal_Lock_Scope lock;
+    decoder.Scan_Portal = Current_Portal.load();
+  }
+  return decoder.Scan_Portal;
+}
+
+// One pass over the buffer, as described at the top of this file: decode
+// the first complete candidate, keep an incomplete one or a tail too short
+// to judge, or else empty the buffer.
+void Scan_Buffer(Section_Decoder &decoder) {
+  const int32_t portal = Take_Scan_Portal(decoder);
+  if (portal < 0 || portal >= Portal_Total) { // cannot happen; never index outside
+    decoder.Fill = 0;
+    return;
+  }
+  const uint8_t *buffer = decoder.Section_Buffer.data();
+  const int32_t fill = decoder.Fill;
+  int32_t length = 0;
+  const int32_t p = Find_Source_Header(buffer, fill, Portal_Constants_Table[portal], &length);
+  if (p >= 0) {
+    if (fill - p <= length + Section_Complete_Extra)
+      Keep_Tail(decoder, p); // the section is not complete yet
+    else
+      Decode_Section(decoder, p, length, portal);
+    return;
+  }
+  // No header: a zero byte among the last 13 may still start one.
+  const int32_t tail = fill > Section_Header_Size - 1 ? fill - (Section_Header_Size - 1) : 0;
+  const void *zero = std::memchr(buffer + tail, 0x00, static_cast<std::size_t>(fill - tail));
+  if (zero != nullptr)
+    Keep_Tail(decoder, static_cast<int32_t>(static_cast<const uint8_t *>(zero) - buffer));
+  else
+    decoder.Fill = 0;
+}
+
+// Whether the decoder takes data now: the plug-in's only while the host's
+// filter runs and On_Exit has not run; a tool's always.
+bool Takes_Data(const Section_Decoder &decoder) {
+  return decoder.Portal != Follow_Shown_Portal || (!Exiting && Filter_Running);
+}
+
+} // namespace
+
+void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
+  if (n < 0 || (n > 0 && bytes == nullptr))
+    return;
+  if (decoder.Scan_Idle) {
+    decoder.Fill = 0;
+    return;
+  }
+  if (!Takes_Data(decoder))
+    return;
+  if (!decoder.First_Chunk_Seen) {
+    decoder.Fill = 0;
+    decoder.First_Chunk_Seen = 1;
+  }
+  if (n > Section_Buffer_Size - decoder.Fill) {
+    decoder.Fill = 0;
+    decoder.First_Chunk_Seen = 0;
+    return;
+  }
+  if (n == 0)
+    return;
+  std::memcpy(decoder.Section_Buffer.data() + decoder.Fill, bytes, static_cast<std::size_t>(n));
+  decoder.Fill += n;
+  if (decoder.Fill < Scan_Threshold)
+    return;
+  if (decoder.Scan_Idle)
+    return;
+  Scan_Buffer(decoder);
+}
+
+void Reset_Section_Decoder(Section_Decoder &decoder) {
+  decoder.Fill = 0;
+  decoder.Scan_Idle = 1;
+  decoder.First_Chunk_Seen = 0;
+  decoder.Scan_Portal = 0;
+}
+
+void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {
+  Feed_Section_Decoder(Plugin_Decoder, n, bytes);
+}

@@ -1,0 +1,69 @@
+// The data callback and the section decoder. The host hands us the bytes of
+// its PID 0x12 filter; a decoder gathers them in its Section_Buffer and,
+// while armed, looks there for the EIT section 0 of its portal and turns that
+// section's portal linkage descriptors into the portal's table entries.
+//
+// The plug-in has one decoder, Plugin_Decoder, fed by On_Section_Data; it
+// scans for the portal the window shows and takes data only while the
+// host's filter runs. Tools make decoders of their own, any number side by
+// side, each bound to one portal and writing only that portal's row.
+#pragma once
+
+#include "core/host_contract.h"
+#include "core/plugin_state.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+constexpr int32_t Section_Buffer_Size = 32000; // most bytes ever held
+constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
+
+// A section header is judged on its first 14 bytes, counted from the zero
+// byte in front of table_id (bytes 0 to 13).
+constexpr int32_t Section_Header_Size = 14;
+// The shortest section length that can hold a portal section's header
+// fields and a descriptor: lengths of 15 or less are no candidate.
+constexpr int32_t Section_Length_Min = 16;
+// A candidate of section length L counts as complete once more than L + 5
+// bytes stand in the buffer from its zero byte on. The section itself takes
+// L + 4 of them (zero byte, table_id, two length bytes, L bytes), so two
+// bytes behind it must have arrived too.
+constexpr int32_t Section_Complete_Extra = 5;
+
+// Room behind the buffered bytes that a decode may write or read: the 12
+// zero bytes behind the section and the name copy of a descriptor near its
+// end stay within L + 22 for the largest section length L = 4095, far inside
+// the buffer.
+constexpr int32_t Section_Length_Max = 0x0FFF;
+static_assert(Section_Length_Max + 22 < Section_Buffer_Size, "decode stays in the buffer");
+
+// The portal a decoder scans for: the plug-in's follows the window.
+constexpr int32_t Follow_Shown_Portal = -1;
+
+struct Section_Decoder {
+  std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
+  int32_t Fill = 0;                    // valid bytes at the front of Section_Buffer
+  Plugin_Flag Scan_Idle{1};            // disarmed: incoming bytes are thrown away
+  Plugin_Flag First_Chunk_Seen{0};     // cleared by channel changes and by an overflow
+  std::atomic<int32_t> Scan_Portal{0}; // the portal the current scan decodes into
+  // Follow_Shown_Portal: the plug-in's decoder, which scans Current_Portal
+  // (copied under Portal_Lock) and takes data only while the host's filter
+  // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
+  // alone, which takes every chunk it is given.
+  int32_t Portal = Follow_Shown_Portal;
+};
+
+// The plug-in's decoder, fed by On_Section_Data.
+extern Section_Decoder Plugin_Decoder;
+
+// Hands one chunk of filter bytes to `decoder`: gathers, scans and decodes
+// as described in section_decoder.cpp.
+void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes);
+
+// Empties the buffer and disarms the decoder; its portal binding stays.
+void Reset_Section_Decoder(Section_Decoder &decoder);
+
+// The callback the host calls with each piece of filtered data. The first
+// argument is ignored; n is the byte count. Feeds Plugin_Decoder.
+void HOST_CALL On_Section_Data(uint32_t ignored, int32_t n, const uint8_t *bytes);

@@ -1,0 +1,453 @@
+// pictolandrum-demo: the stand-in host as a receiver without a satellite
+// card. It loads Pictolandrum.dll, offers the plug-in's menu entry and a hot
+// key, plays a capture (the bundled sample or a .ts file) through the
+// filter from a thread of its own, acts on the plug-in's commands (filter
+// start and stop, service switches among the capture's channels) and shows
+// what happens in its main window and on stdout. With --headless SECONDS it
+// walks through the portal window by itself, takes a screenshot and exits.
+#include "core/portal_table.h"
+#include "demo/demo_capture.h"
+#include "demo/demo_screenshot.h"
+#include "demo/stand_in_host.h"
+#include "module/resource_ids.h"
+#include "stream/latin1_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Demo_Options {
+  const char *Capture_Path = nullptr; // null: the bundled sample
+  const char *Module = "Pictolandrum.dll";
+  const char *Screenshot = "demo-screenshot.bmp";
+  bool Fast = false;
+  int Headless_Seconds = 0; // 0: a normal window until closed
+};
+
+constexpr UINT Tune_Message = WM_APP + 1; // wParam transport stream, lParam service
+constexpr int Channel_Menu_First_Id = 41000;
+constexpr int Channel_Menu_Capacity = 64;
+constexpr int Channel_Label_Id = 1;
+constexpr int Log_List_Id = 2;
+constexpr int Hot_Key_Id = 1;
+constexpr uint16_t Start_Transport_Stream = 4;
+constexpr uint16_t Start_Service = 18;
+constexpr int Normal_Packets_Per_Period = 5; // 250 packets/s: about 376 kbit/s
+constexpr int Fast_Packets_Per_Period = 80;
+constexpr DWORD Window_Wait_Ms = 5000;
+constexpr DWORD Decode_Wait_Ms = 8000; // a pass of the capture and a caption refresh
+constexpr DWORD Channel_Wait_Ms = 3000;
+constexpr int Pressed_Entry = 2; // the third button, when it has a caption
+
+Demo_Options Options;
+Demo_Capture Capture;
+WNDPROC Stand_In_Proc = nullptr;
+HWND Channel_Label = nullptr;
+HWND Log_List = nullptr;
+DWORD Start_Tick = 0;
+uint16_t Tuned_Transport_Stream = 0;
+uint16_t Tuned_Service = 0;
+int Tune_Answers = 0; // switch requests answered (tuned or refused)
+
+// ---- the log ---------------------------------------------------------------
+
+void Log(const char *format, ...) {
+  char text[512];
+  const DWORD ms = GetTickCount() - Start_Tick;
+  const int head = std::snprintf(text, sizeof text, "%4lu.%03lu  ", ms / 1000, ms % 1000);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text + head, sizeof text - head, format, arguments);
+  va_end(arguments);
+  std::printf("%s\n", Utf8_From_Latin1(text).c_str()); // captions are ISO-8859-1
+  std::fflush(stdout);
+  if (Log_List == nullptr)
+    return;
+  const LRESULT index = SendMessageA(Log_List, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+  SendMessageA(Log_List, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+}
+
+[[noreturn]] void Fail(const std::string &reason) {
+  std::fprintf(stderr, "pictolandrum-demo: %s\n", reason.c_str());
+  std::exit(1);
+}
+
+void Show_Channel() {
+  char text[160];
+  std::snprintf(text, sizeof text, "Current channel: transport stream %u, service %u    filter %s",
+                Tuned_Transport_Stream, Tuned_Service, Host_Filter_Open ? "running" : "stopped");
+  SetWindowTextA(Channel_Label, text);
+}
+
+// ---- acting on the plug-in's commands --------------------------------------
+
+void Log_Command(uint32_t command, uint32_t argument) {
+  if (command == HOST_START_FILTER && argument != 0) {
+    const auto *request = reinterpret_cast<const Filter_Request_Record *>(argument);
+    Log("command HOST_START_FILTER (0x%08X): tag 0x%04X, pid 0x%04X, name \"%.34s\", "
+        "callback 0x%08X",
+        command, request->Host_Tag, request->Pid, request->Name, request->Callback);
+  } else if (command == HOST_STOP_FILTER) {
+    Log("command HOST_STOP_FILTER (0x%08X): handle 0x%08X", command, argument);
+  } else if (command == HOST_SWITCH_SERVICE && argument != 0) {
+    const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
+    Log("command HOST_SWITCH_SERVICE (0x%08X): words %u, service %u, transport stream %u, %u",
+        command, request->Lead, request->Service_Id, request->Transport_Stream_Id, request->Trail);
+  } else {
+    Log("command 0x%08X: argument 0x%08X, not understood", command, argument);
+  }
+}
+
+LRESULT On_Host_Command(HWND window, WPARAM w_param, LPARAM l_param) {
+  const auto command = static_cast<uint32_t>(w_param);
+  const auto argument = static_cast<uint32_t>(l_param);
+  Log_Command(command, argument);
+  const LRESULT result = CallWindowProcA(Stand_In_Proc, window, Host_Message, w_param, l_param);
+  if (command == HOST_START_FILTER && Host_Filter_Open)
+    Log("filter: running on PID 0x0012, handle 0x%08X", Host_Filter_Handle);
+  else if (command == HOST_STOP_FILTER)
+    Log(Host_Filter_Open ? "filter: no filter has that handle, still running" : "filter: stopped");
+  if (command == HOST_SWITCH_SERVICE && argument != 0) { // tune once the request has returned
+    const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
+    PostMessageA(window, Tune_Message, request->Transport_Stream_Id, request->Service_Id);
+  }
+  Show_Channel();
+  return result;
+}
+
+void Tune(uint16_t transport_stream_id, uint16_t service_id) {
+  ++Tune_Answers;
+  if (!Demo_Channel_Known(Capture, transport_stream_id, service_id)) {
+    Log("tune: the capture has no transport stream %u, service %u; staying on %u/%u",
+        transport_stream_id, service_id, Tuned_Transport_Stream, Tuned_Service);
+    return;
+  }
+  Tuned_Transport_Stream = transport_stream_id;
+  Tuned_Service = service_id;
+  Log("channel change: transport stream %u, service %u (On_Channel_Change)", transport_stream_id,
+      service_id);
+  Host_Change_Channel(transport_stream_id, service_id);
+  Log("channel: transport stream %u, service %u, filter %s", transport_stream_id, service_id,
+      Host_Filter_Open ? "running" : "stopped");
+  Show_Channel();
+}
+
+// ---- the main window -------------------------------------------------------
+
+void On_Menu_Command(int id) {
+  if (id == Active_Menu_Item_Id) {
+    Log("menu: Active (%d), On_Menu_Select", id);
+    Plugin.On_Menu_Select(static_cast<uint32_t>(id));
+  } else if (id >= Channel_Menu_First_Id &&
+             id < Channel_Menu_First_Id + static_cast<int>(Capture.Channels.size())) {
+    const Demo_Channel &channel =
+        Capture.Channels[static_cast<std::size_t>(id - Channel_Menu_First_Id)];
+    Log("menu: tune to transport stream %u, service %u", channel.Transport_Stream_Id,
+        channel.Service_Id);
+    Tune(channel.Transport_Stream_Id, channel.Service_Id);
+  }
+}
+
+void Lay_Out(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  MoveWindow(Channel_Label, 6, 6, client.right - 12, 16, TRUE);
+  MoveWindow(Log_List, 0, 28, client.right, client.bottom - 28, TRUE);
+}
+
+LRESULT CALLBACK Demo_Window_Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+  switch (message) {
+  case Host_Message:
+    return On_Host_Command(window, w_param, l_param);
+  case Tune_Message:
+    Tune(static_cast<uint16_t>(w_param), static_cast<uint16_t>(l_param));
+    return 0;
+  case WM_COMMAND:
+    if (l_param == 0)
+      On_Menu_Command(LOWORD(w_param));
+    return 0;
+  case WM_HOTKEY:
+    Log("hot key: Ctrl+Alt+P, On_Hot_Key");
+    Plugin.On_Hot_Key();
+    return 0;
+  case WM_SIZE:
+    Lay_Out(window);
+    return 0;
+  case WM_ERASEBKGND: { // the stand-in host's class has no background brush
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(reinterpret_cast<HDC>(w_param), &client, GetSysColorBrush(COLOR_BTNFACE));
+    return 1;
+  }
+  case WM_CLOSE:
+    Log("closing: On_Exit");
+    Plugin.On_Exit();
+    DestroyWindow(window);
+    return 0;
+  case WM_DESTROY:
+    PostQuitMessage(0);
+    return 0;
+  default:
+    return CallWindowProcA(Stand_In_Proc, window, message, w_param, l_param);
+  }
+}
+
+// The menu bar: the plug-in's own "EXTERN" menu as "Pictolandrum", and the
+// capture's channels.
+HMENU Make_Menu() {
+  HMENU bar = CreateMenu();
+  HMENU plugin_menu = LoadMenuA(Plugin.Module, Host_Menu_Name);
+  if (plugin_menu == nullptr) {
+    plugin_menu = CreatePopupMenu();
+    AppendMenuA(plugin_menu, MF_STRING, Active_Menu_Item_Id, "Active");
+  }
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(plugin_menu), "&Pictolandrum");
+  HMENU channels = CreatePopupMenu();
+  for (std::size_t i = 0; i < Capture.Channels.size() && i < Channel_Menu_Capacity; ++i) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Transport stream %u, service %u",
+                  Capture.Channels[i].Transport_Stream_Id, Capture.Channels[i].Service_Id);
+    AppendMenuA(channels, MF_STRING, Channel_Menu_First_Id + i, text);
+  }
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(channels), "&Channels");
+  return bar;
+}
+
+HWND Add_Child(HWND parent, const char *window_class, DWORD style, int id) {
+  HWND child = CreateWindowA(window_class, "", WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  return child;
+}
+
+void Make_Main_Window() {
+  HWND window = Host_Create_Window();
+  if (window == nullptr)
+    Fail("cannot create the host's main window");
+  Stand_In_Proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Demo_Window_Proc)));
+  SetWindowTextA(window, "Pictolandrum demo host");
+  Channel_Label = Add_Child(window, "STATIC", SS_LEFTNOWORDWRAP, Channel_Label_Id);
+  Log_List =
+      Add_Child(window, "LISTBOX", WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT, Log_List_Id);
+  SetMenu(window, Make_Menu());
+  SetWindowPos(window, nullptr, 10, 10, 800, 480, SWP_NOZORDER);
+  Lay_Out(window);
+  ShowWindow(window, SW_SHOWNORMAL);
+  UpdateWindow(window);
+}
+
+// ---- loading and starting --------------------------------------------------
+
+void Load_Plugin() {
+  if (!Host_Load_Plugin(Options.Module))
+    Fail(std::string("cannot load ") + Options.Module + " (error " +
+         std::to_string(GetLastError()) + ")");
+  const struct {
+    const void *Entry;
+    const char *Name;
+  } needed[] = {{reinterpret_cast<const void *>(Plugin.On_Start), "On_Start"},
+                {reinterpret_cast<const void *>(Plugin.On_Exit), "On_Exit"},
+                {reinterpret_cast<const void *>(Plugin.On_Channel_Change), "On_Channel_Change"},
+                {reinterpret_cast<const void *>(Plugin.On_Filter_Close), "On_Filter_Close"},
+                {reinterpret_cast<const void *>(Plugin.On_Hot_Key), "On_Hot_Key"},
+                {reinterpret_cast<const void *>(Plugin.On_Menu_Select), "On_Menu_Select"}};
+  for (const auto &entry : needed)
+    if (entry.Entry == nullptr)
+      Fail(std::string(Options.Module) + " does not export " + entry.Name);
+}
+
+void Start_Receiver() {
+  Log("capture: %s, %llu packets, %llu on PID 0x0012, %u channels",
+      Capture.Path.empty() ? "the bundled sample" : Capture.Path.c_str(),
+      static_cast<unsigned long long>(Capture.Packets),
+      static_cast<unsigned long long>(Capture.Eit_Packets),
+      static_cast<unsigned>(Capture.Channels.size()));
+  char letter = 0;
+  int32_t word = -1;
+  Host_Start_Plugin(0x5044, &letter, &word);
+  Log("plug-in: %s loaded, On_Start handed back '%c' and %ld", Options.Module, letter,
+      static_cast<long>(word));
+  Add_Demo_Channel(Capture, Start_Transport_Stream, Start_Service);
+  Tune(Start_Transport_Stream, Start_Service);
+  if (RegisterHotKey(Host_Main_Window, Hot_Key_Id, MOD_CONTROL | MOD_ALT, 'P'))
+    Log("portal window: opens with the menu Pictolandrum > Active or the hot key Ctrl+Alt+P");
+  else
+    Log("portal window: opens with the menu Pictolandrum > Active (Ctrl+Alt+P is taken)");
+  const int packets = Options.Fast ? Fast_Packets_Per_Period : Normal_Packets_Per_Period;
+  if (!Start_Demo_Player(Capture, packets))
+    Fail("cannot start the player thread");
+  Log("player: %d EIT packets every %lu ms, looping", packets, Play_Period_Ms);
+}
+
+void Stop_Receiver() {
+  Stop_Demo_Player();
+  Host_Unload_Plugin();
+}
+
+// ---- the headless walk through the portal window ----------------------------
+
+HWND Portal_Window = nullptr;
+int Portal_Shown = 0;
+int Answers_Before = 0;
+
+int Portal_Open() {
+  Portal_Window = FindWindowA("#32770", " Pictolandrum");
+  return Portal_Window != nullptr;
+}
+
+std::string Caption(int id) {
+  char text[Portal_Name_Size + 1] = "";
+  GetDlgItemTextA(Portal_Window, id, text, sizeof text);
+  return text;
+}
+
+// The shown portal's buttons hold more than its default entry.
+int Portal_Decoded() {
+  for (int id = First_Entry_Button_Id + 1; id <= Last_Entry_Button_Id; ++id)
+    if (!Caption(id).empty())
+      return 1;
+  return Caption(First_Entry_Button_Id) !=
+         Portal_Constants_Table[static_cast<std::size_t>(Portal_Shown)].Default_Name;
+}
+
+int Tune_Answered() {
+  return Tune_Answers > Answers_Before;
+}
+
+void Log_Captions() {
+  const bool decoded = Host_Pump_Until(Portal_Decoded, Decode_Wait_Ms);
+  std::string line;
+  for (int id = First_Entry_Button_Id; id <= Last_Entry_Button_Id; ++id) {
+    const std::string caption = Caption(id);
+    if (!caption.empty())
+      line += (line.empty() ? "" : " | ") + caption;
+  }
+  Log("portal window: portal %d %s: %s", Portal_Shown,
+      decoded ? "buttons" : "decoded nothing, default entry", line.c_str());
+}
+
+void Click(int id) {
+  SendMessageA(GetDlgItem(Portal_Window, id), BM_CLICK, 0, 0);
+  Host_Pump_For(50);
+}
+
+// The entry button to press: the third if it has a caption, else the first.
+int Entry_To_Press() {
+  const int third = First_Entry_Button_Id + Pressed_Entry;
+  return Caption(third).empty() ? First_Entry_Button_Id : third;
+}
+
+void Walk_Portal_Window() {
+  Log("menu: Active (%d), as a viewer would pick it", Active_Menu_Item_Id);
+  SendMessageA(Host_Main_Window, WM_COMMAND, Active_Menu_Item_Id, 0);
+  if (!Host_Pump_Until(Portal_Open, Window_Wait_Ms))
+    Fail("the portal window did not open");
+  RECT host;
+  GetWindowRect(Host_Main_Window, &host);
+  SetWindowPos(Portal_Window, nullptr, host.right + 10, host.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  for (int step = 0; step < Portal_Total; ++step) {
+    Log_Captions();
+    Log("press: >>");
+    Click(Next_Portal_Button_Id);
+    Portal_Shown = (Portal_Shown + 1) % Portal_Total;
+  }
+  Log_Captions();
+  const int entry = Entry_To_Press();
+  Log("press: entry %d \"%s\"", entry - First_Entry_Button_Id + 1, Caption(entry).c_str());
+  Answers_Before = Tune_Answers;
+  Click(entry);
+  if (!Host_Pump_Until(Tune_Answered, Channel_Wait_Ms))
+    Log("tune: the entry asked for no switch");
+}
+
+void Take_Screenshot() {
+  RECT host, portal, both;
+  GetWindowRect(Host_Main_Window, &host);
+  GetWindowRect(Portal_Window, &portal);
+  UnionRect(&both, &host, &portal);
+  InflateRect(&both, 10, 10);
+  if (both.left < 0)
+    both.left = 0;
+  if (both.top < 0)
+    both.top = 0;
+  RedrawWindow(nullptr, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Host_Pump_For(200);
+  if (Write_Screenshot(both, Options.Screenshot))
+    Log("screenshot: %s", Options.Screenshot);
+  else
+    Log("screenshot: could not write %s", Options.Screenshot);
+}
+
+int Run_Headless() {
+  Walk_Portal_Window();
+  const DWORD until = static_cast<DWORD>(Options.Headless_Seconds) * 1000;
+  const DWORD spent = GetTickCount() - Start_Tick;
+  if (spent < until)
+    Host_Pump_For(until - spent);
+  Take_Screenshot();
+  Log("closing: On_Exit");
+  Plugin.On_Exit();
+  Log("done: %ld passes through the capture", static_cast<long>(Demo_Player_Loops));
+  return 0;
+}
+
+int Run_Window() {
+  Log("ready: close this window to end the demo");
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
+
+// ---- the command line -------------------------------------------------------
+
+[[noreturn]] void Usage() {
+  std::fprintf(stderr, "usage: pictolandrum-demo [--fast] [--headless SECONDS] "
+                       "[--screenshot FILE.bmp] [--module DLL] [CAPTURE.ts]\n");
+  std::exit(2);
+}
+
+void Read_Options(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (option == "--fast")
+      Options.Fast = true;
+    else if (option == "--headless" && has_value)
+      Options.Headless_Seconds = std::atoi(argv[++i]);
+    else if (option == "--screenshot" && has_value)
+      Options.Screenshot = argv[++i];
+    else if (option == "--module" && has_value)
+      Options.Module = argv[++i];
+    else if (option.rfind("--", 0) == 0 || Options.Capture_Path != nullptr)
+      Usage();
+    else
+      Options.Capture_Path = argv[i];
+  }
+  if (Options.Headless_Seconds < 0)
+    Usage();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Start_Tick = GetTickCount();
+  Read_Options(argc, argv);
+  std::string error;
+  if (!Load_Demo_Capture(Capture, Options.Capture_Path, error))
+    Fail(error);
+  Load_Plugin();
+  Make_Main_Window();
+  Start_Receiver();
+  const int status = Options.Headless_Seconds > 0 ? Run_Headless() : Run_Window();
+  Stop_Receiver();
+  return status;
+}

@@ -1,0 +1,204 @@
+// The stand-in host's routines: loading, the main window that takes the
+// plug-in's commands, the filter thread and the message pump.
+#include "demo/stand_in_host.h"
+
+#include <cstring>
+
+Plugin_Entries Plugin{};
+Host_Command Host_Log[Host_Log_Capacity];
+int Host_Log_Count = 0;
+uint32_t Host_Filter_Handle = 0;
+int Host_Filter_Open = 0;
+Section_Data_Callback Host_Filter_Callback = nullptr;
+int Host_Timer_Ticks = 0;
+UINT_PTR Host_Last_Timer_Id = 0;
+int Host_Timer_Ids_Seen = 0;
+HWND Host_Main_Window = nullptr;
+
+namespace {
+
+constexpr char Host_Class_Name[] = "Pictolandrum_Stand_In_Host";
+constexpr int Timer_Id_Capacity = 8;
+UINT_PTR Timer_Ids[Timer_Id_Capacity];
+
+void Log_Command(uint32_t command, uint32_t argument) {
+  const int slot = Host_Log_Count++;
+  if (slot >= Host_Log_Capacity)
+    return;
+  Host_Command &entry = Host_Log[slot];
+  std::memset(&entry, 0, sizeof entry);
+  entry.Command = command;
+  entry.Argument = argument;
+  if (command == HOST_START_FILTER && argument != 0)
+    std::memcpy(&entry.Filter, reinterpret_cast<const void *>(argument), sizeof entry.Filter);
+  if (command == HOST_SWITCH_SERVICE && argument != 0)
+    std::memcpy(&entry.Switch, reinterpret_cast<const void *>(argument), sizeof entry.Switch);
+}
+
+// HOST_START_FILTER: open the filter, hand out a handle at offset 44.
+void Open_Filter(uint32_t argument) {
+  if (argument == 0)
+    return;
+  auto *request = reinterpret_cast<Filter_Request_Record *>(argument);
+  Host_Filter_Handle = Host_Filter_Handle == 0 ? Host_First_Filter_Handle : Host_Filter_Handle + 1;
+  request->Filter_Handle = Host_Filter_Handle;
+  Host_Filter_Callback = reinterpret_cast<Section_Data_Callback>(request->Callback);
+  Host_Filter_Open = 1;
+}
+
+LRESULT CALLBACK Host_Window_Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
+  if (message != Host_Message)
+    return DefWindowProcA(window, message, w_param, l_param);
+  const auto command = static_cast<uint32_t>(w_param);
+  const auto argument = static_cast<uint32_t>(l_param);
+  Log_Command(command, argument);
+  if (command == HOST_START_FILTER)
+    Open_Filter(argument);
+  else if (command == HOST_STOP_FILTER && argument == Host_Filter_Handle)
+    Host_Filter_Open = 0;
+  return 0;
+}
+
+void Note_Timer(UINT_PTR id) {
+  ++Host_Timer_Ticks;
+  Host_Last_Timer_Id = id;
+  for (int i = 0; i < Host_Timer_Ids_Seen; ++i)
+    if (Timer_Ids[i] == id)
+      return;
+  if (Host_Timer_Ids_Seen < Timer_Id_Capacity)
+    Timer_Ids[Host_Timer_Ids_Seen++] = id;
+}
+
+void Pump_Waiting() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_TIMER && message.hwnd == nullptr)
+      Note_Timer(message.wParam);
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// Waits for the handle (or only for messages, with none) up to `ms`,
+// pumping messages meanwhile. Returns 1 when the handle was signalled.
+int Wait_Pumping(HANDLE handle, DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    Pump_Waiting();
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= ms)
+      return 0;
+    const DWORD count = handle != nullptr ? 1 : 0;
+    const DWORD result = MsgWaitForMultipleObjects(count, &handle, FALSE, ms - spent, QS_ALLINPUT);
+    if (handle != nullptr && result == WAIT_OBJECT_0)
+      return 1;
+  }
+}
+
+struct Delivery {
+  const uint8_t *Bytes;
+  int32_t Size;
+  int32_t Chunk;
+};
+
+DWORD WINAPI Filter_Thread(LPVOID parameter) {
+  const Delivery &delivery = *static_cast<const Delivery *>(parameter);
+  for (int32_t at = 0; at < delivery.Size && Host_Filter_Open; at += delivery.Chunk) {
+    const int32_t rest = delivery.Size - at;
+    Host_Filter_Callback(0, rest < delivery.Chunk ? rest : delivery.Chunk, delivery.Bytes + at);
+  }
+  return 0;
+}
+
+template <typename Entry> Entry Resolve(const char *name) {
+  return reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(Plugin.Module, name)));
+}
+
+} // namespace
+
+HWND Host_Create_Window() {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = Host_Window_Proc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = Host_Class_Name;
+  RegisterClassA(&window_class);
+  Host_Main_Window = CreateWindowA(Host_Class_Name, "Stand-in host", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                                   200, nullptr, nullptr, window_class.hInstance, nullptr);
+  return Host_Main_Window;
+}
+
+int Host_Load_Plugin(const char *name) {
+  Plugin = Plugin_Entries{};
+  Plugin.Module = LoadLibraryA(name);
+  if (Plugin.Module == nullptr)
+    return 0;
+  Plugin.On_Start = Resolve<On_Start_Entry>("On_Start");
+  Plugin.On_Exit = Resolve<On_Void_Entry>("On_Exit");
+  Plugin.On_Filter_Close = Resolve<On_Void_Entry>("On_Filter_Close");
+  Plugin.On_Hot_Key = Resolve<On_Void_Entry>("On_Hot_Key");
+  Plugin.On_Menu_Select = Resolve<On_Menu_Select_Entry>("On_Menu_Select");
+  Plugin.On_Send_Dll_ID_Name = Resolve<On_Name_Entry>("On_Send_Dll_ID_Name");
+  Plugin.On_Channel_Change = Resolve<On_Channel_Change_Entry>("On_Channel_Change");
+  Plugin.Lib_Main = Resolve<Lib_Main_Entry>("_LibMain@12");
+  Plugin.Wep = Resolve<Wep_Entry>("_WEP");
+  return 1;
+}
+
+void Host_Unload_Plugin() {
+  if (Plugin.Module != nullptr)
+    FreeLibrary(Plugin.Module);
+  Plugin = Plugin_Entries{};
+  Host_Filter_Open = 0;
+  Host_Filter_Callback = nullptr;
+}
+
+void Host_Start_Plugin(uint32_t tag, char *letter, int32_t *word) {
+  Plugin.On_Start(0, Host_Main_Window, 0, tag, letter, 0, word);
+}
+
+Channel_Record Host_Channel_Record(uint16_t transport_stream_id, uint16_t service_id) {
+  Channel_Record record;
+  std::memset(&record, 0x5A, sizeof record); // the host's own bytes
+  record.Transport_Stream_Id = transport_stream_id;
+  record.Service_Id = service_id;
+  return record;
+}
+
+void Host_Change_Channel(uint16_t transport_stream_id, uint16_t service_id) {
+  Plugin.On_Channel_Change(Host_Channel_Record(transport_stream_id, service_id));
+}
+
+void Host_Close_Filter() {
+  Host_Filter_Open = 0;
+  Plugin.On_Filter_Close();
+}
+
+int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms) {
+  if (!Host_Filter_Open || Host_Filter_Callback == nullptr || chunk <= 0)
+    return 0;
+  Delivery delivery{bytes, size, chunk};
+  HANDLE thread = CreateThread(nullptr, 0, Filter_Thread, &delivery, 0, nullptr);
+  if (thread == nullptr)
+    return 0;
+  const int finished = Wait_Pumping(thread, timeout_ms);
+  if (!finished)
+    WaitForSingleObject(thread, INFINITE); // `delivery` must outlive the thread
+  CloseHandle(thread);
+  return finished;
+}
+
+int Host_Pump_Until(int (*done)(), DWORD timeout_ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (done())
+      return 1;
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeout_ms)
+      return 0;
+    Wait_Pumping(nullptr, timeout_ms - spent < 50 ? timeout_ms - spent : 50);
+  }
+}
+
+void Host_Pump_For(DWORD ms) {
+  Wait_Pumping(nullptr, ms);
+}

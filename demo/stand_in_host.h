@@ -1,0 +1,92 @@
+// The stand-in host: the receiver's side of the plug-in contract, small
+// enough to reason about. It loads the module by name, resolves its entry
+// points by their exported names, keeps a main window that takes the
+// plug-in's commands (and logs each one with a copy of the record it points
+// to), runs the section filter by calling the registered data callback from
+// a thread of its own, and builds channel records for channel changes.
+// Test programs and the demo are built on these routines.
+#pragma once
+
+#include "core/host_contract.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The module's entry points, null where the module does not export them.
+using On_Start_Entry = void(HOST_CALL *)(uint32_t, HWND, uint32_t, uint32_t, char *, uint32_t,
+                                         int32_t *);
+using On_Void_Entry = void(HOST_CALL *)();
+using On_Menu_Select_Entry = void(HOST_CALL *)(uint32_t);
+using On_Name_Entry = void(HOST_CALL *)(char *);
+using On_Channel_Change_Entry = void(HOST_CALL *)(Channel_Record);
+using Lib_Main_Entry = BOOL(WINAPI *)(HINSTANCE, DWORD, LPVOID);
+using Wep_Entry = int(HOST_CALL *)(int);
+
+struct Plugin_Entries {
+  HMODULE Module;
+  On_Start_Entry On_Start;
+  On_Void_Entry On_Exit;
+  On_Void_Entry On_Filter_Close;
+  On_Void_Entry On_Hot_Key;
+  On_Menu_Select_Entry On_Menu_Select;
+  On_Name_Entry On_Send_Dll_ID_Name;
+  On_Channel_Change_Entry On_Channel_Change;
+  Lib_Main_Entry Lib_Main;
+  Wep_Entry Wep;
+};
+extern Plugin_Entries Plugin;
+
+// One command as the host's window received it, with a copy of the record
+// its argument pointed to at that moment (zeros for a stop command).
+struct Host_Command {
+  uint32_t Command;
+  uint32_t Argument;
+  Filter_Request_Record Filter;
+  Switch_Request_Record Switch;
+};
+constexpr int Host_Log_Capacity = 64;
+extern Host_Command Host_Log[Host_Log_Capacity];
+extern int Host_Log_Count; // commands received, also those beyond the capacity
+
+// The filter the host runs for the plug-in: open from a start request to a
+// stop request or Host_Close_Filter. Each start hands out the next handle.
+constexpr uint32_t Host_First_Filter_Handle = 0x00C0FFEE;
+extern uint32_t Host_Filter_Handle; // last handle handed out, 0 before any
+extern int Host_Filter_Open;
+extern Section_Data_Callback Host_Filter_Callback;
+
+// Thread timers seen by the host's message loop (WM_TIMER without a window).
+extern int Host_Timer_Ticks;
+extern UINT_PTR Host_Last_Timer_Id;
+extern int Host_Timer_Ids_Seen; // distinct timer ids seen
+
+// Creates the host's main window (hidden). Returns it, or null.
+HWND Host_Create_Window();
+extern HWND Host_Main_Window;
+
+// LoadLibraryA(name) and the entry points by name; 1 if the module loaded.
+int Host_Load_Plugin(const char *name);
+// FreeLibrary; the entries become null.
+void Host_Unload_Plugin();
+
+// On_Start(0, main window, 0, tag, letter, 0, word).
+void Host_Start_Plugin(uint32_t tag, char *letter, int32_t *word);
+
+// A channel record with the two ids and the host's own bytes around them,
+// handed to On_Channel_Change.
+Channel_Record Host_Channel_Record(uint16_t transport_stream_id, uint16_t service_id);
+void Host_Change_Channel(uint16_t transport_stream_id, uint16_t service_id);
+
+// The host closes its filter by itself and tells the plug-in.
+void Host_Close_Filter();
+
+// Calls the registered data callback with `size` bytes in pieces of `chunk`
+// bytes from a thread of the host's own, and pumps messages until that
+// thread is done. Returns 1 if it finished within the timeout.
+int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms);
+
+// Pumps the thread's messages until done() holds or the time is up;
+// returns whether done() held. Host_Pump_For pumps for a fixed time.
+int Host_Pump_Until(int (*done)(), DWORD timeout_ms);
+void Host_Pump_For(DWORD ms);
