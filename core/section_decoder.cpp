@@ -15,9 +15,17 @@
 // end to judge, or whose section is not complete yet, is kept at the front of
 // the buffer for the next call; a scan that finds nothing empties the buffer.
 //
+// Checking. A complete candidate is decoded only if the CRC-32 at its end
+// holds over the section (table_id to the end of the CRC). One that fails was
+// damaged on the way, or is a pointer field or another section's bytes cut
+// into it by the filter's raw payloads; it is no candidate, and the scan goes
+// on behind it as if its header had not matched. Nothing of it reaches the
+// table and the decoder stays armed for the next sound repetition.
+//
 // Decoding. The section is moved to the front, 12 zero bytes are written over
-// its end (its CRC is not checked), and every portal linkage descriptor in it
-// becomes an entry of the portal, in order. Every decode disarms the decoder.
+// its end (over its CRC, once checked), and every portal linkage descriptor in
+// it becomes an entry of the portal, in order. Every decode disarms the
+// decoder.
 //
 // Choices where the data leaves room:
 // - Only 17 entries fit a portal. Matches after the 17th are ignored and
@@ -30,6 +38,7 @@
 
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
+#include "core/section_crc.h"
 
 #include <cstring>
 
@@ -40,6 +49,8 @@ namespace {
 // Offsets in the source section, counted from the zero byte in front of it.
 constexpr int32_t Descriptor_Start = 14; // where the descriptor scan begins
 constexpr int32_t Section_Tail_Zeros = 12;
+constexpr int32_t Table_Id_Offset = 1;        // the section proper starts behind the zero byte
+constexpr int32_t Section_Head_Bytes = 3;     // table_id and the length word, before the L bytes
 constexpr int32_t Length_Word_Marks = 0xF000; // the length word's top four bits, all set
 constexpr uint8_t Linkage_Descriptor_Tag = 0x4A;
 constexpr int32_t Descriptor_Length_Min = 5;
@@ -120,21 +131,21 @@ void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t
   decoder.Fill = 0;
 }
 
-// The first position p, in buffer order, that holds a complete source
-// section header (R = Fill - p of at least 14 bytes, bytes 0 and 4 to 13
-// matching, a valid length word); -1 if there is none. Its section length
-// goes to *length.
+// The first position p from `from` on, in buffer order, that holds a
+// complete source section header (R = Fill - p of at least 14 bytes, bytes 0
+// and 4 to 13 matching, a valid length word); -1 if there is none. Its
+// section length goes to *length.
 //
 // This is the byte-by-byte walk for a zero byte that heads a matching
 // header, done faster: every such header has the original network id's low
 // byte 0x85 at offset 12, a byte far rarer in EIT data than zero, so memchr
 // jumps from one 0x85 to the next and only those places are tested. The
 // first place that passes is the same first place the plain walk would find.
-int32_t Find_Source_Header(const uint8_t *buffer, int32_t fill, const Portal_Constants &constants,
-                           int32_t *length) {
+int32_t Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
+                           const Portal_Constants &constants, int32_t *length) {
   constexpr int32_t Network_Low_Offset = 12;
   const int32_t last = fill - Section_Header_Size; // the last p with R >= 14
-  int32_t p = 0;
+  int32_t p = from;
   while (p <= last) {
     const uint8_t *from = buffer + p + Network_Low_Offset;
     const void *hit = std::memchr(from, Portal_Original_Network_Id & 0xFF,
@@ -176,14 +187,18 @@ void Scan_Buffer(Section_Decoder &decoder) {
   }
   const uint8_t *buffer = decoder.Section_Buffer.data();
   const int32_t fill = decoder.Fill;
+  const Portal_Constants &constants = Portal_Constants_Table[portal];
   int32_t length = 0;
-  const int32_t p = Find_Source_Header(buffer, fill, Portal_Constants_Table[portal], &length);
-  if (p >= 0) {
-    if (fill - p <= length + Section_Complete_Extra)
+  for (int32_t p = 0; (p = Find_Source_Header(buffer, p, fill, constants, &length)) >= 0; ++p) {
+    if (fill - p <= length + Section_Complete_Extra) {
       Keep_Tail(decoder, p); // the section is not complete yet
-    else
+      return;
+    }
+    if (Section_Crc_Holds(buffer + p + Table_Id_Offset,
+                          static_cast<std::size_t>(length + Section_Head_Bytes))) {
       Decode_Section(decoder, p, length, portal);
-    return;
+      return;
+    }
   }
   // No header: a zero byte among the last 13 may still start one.
   const int32_t tail = fill > Section_Header_Size - 1 ? fill - (Section_Header_Size - 1) : 0;

@@ -5,16 +5,6 @@
 
 #include <stdexcept>
 
-uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= static_cast<uint32_t>(bytes[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-  }
-  return crc;
-}
-
 static void Put_16(Byte_Vector &out, uint32_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
   out.push_back(static_cast<uint8_t>(value));

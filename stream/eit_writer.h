@@ -3,6 +3,8 @@
 // Used to make test input, fuzz seeds, benchmark streams and sample captures.
 #pragma once
 
+#include "core/section_crc.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,9 +17,7 @@ constexpr uint8_t Eit_Other_Present_Following = 0x4F;
 constexpr uint8_t Eit_Actual_Schedule_First = 0x50; // 0x50-0x5F
 constexpr uint8_t Eit_Other_Schedule_First = 0x60;  // 0x60-0x6F
 
-// CRC-32 of ISO/IEC 13818-1 (polynomial 0x04C11DB7, initial 0xFFFFFFFF, no
-// reflection, no final xor). A whole section including its CRC gives 0.
-uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size);
+// Sections end in the CRC-32 of core/section_crc.h (Mpeg_Crc32).
 
 // A linkage descriptor (tag 0x4A) of any linkage type with private bytes.
 struct Linkage_Descriptor {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "stream/ts_reader.h"
+#include "stream/ts_writer.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,17 +78,95 @@ TEST(Decoder, SkipsHeadersThatAreNotTheSource) {
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 }
 
-TEST(Decoder, IgnoresCrcTableIdAndVersion) {
+TEST(Decoder, IgnoresTableIdAndVersion) {
   Eit_Section section = Portal_Source_Section(0, Numbered_Entries(2));
   section.Table_Id = 0x61;
   section.Version_Number = 17;
   section.Current_Next = false;
-  Arm_Decoder(0);
-  Byte_Vector payload = Payload_Of(Build_Eit_Section(section));
-  payload[payload.size() - 1] ^= 0xFF; // wrong CRC
-  payload.resize(1200, 0xFF);
-  Feed(payload);
+  Decode(0, section);
   EXPECT_EQ(Portal_Count[0], 2);
+}
+
+// Where a bit flips in a section of portal 1 ("Kanal 0" to "Kanal 2").
+std::size_t Offset_Of(const Byte_Vector &section, const Byte_Vector &bytes) {
+  return static_cast<std::size_t>(
+      std::search(section.begin(), section.end(), bytes.begin(), bytes.end()) - section.begin());
+}
+
+// A damaged section is no candidate: nothing of it reaches the table, the
+// decoder stays armed, and the next sound repetition decodes, also when it
+// follows in the same buffer.
+TEST(Decoder, DamagedSectionsAreSkippedForTheNextSoundOne) {
+  const auto entries = Numbered_Entries(3);
+  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, entries));
+  const std::size_t name = Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'});
+  const std::size_t service = Offset_Of(sound, {0x00, 0x85, 0x03, 0xE9}) + 3; // 1001
+  const struct Case {
+    const char *What;
+    std::size_t At;
+    uint8_t Bit;
+  } cases[] = {{"name", name + 6, 0x01},
+               {"service id", service, 0x04},
+               {"crc", sound.size() - 1, 0x80},
+               {"section length", 2, 0x01}};
+  for (const Case &c : cases) {
+    ASSERT_LT(c.At, sound.size()) << c.What;
+    Byte_Vector damaged = sound;
+    damaged[c.At] ^= c.Bit;
+    Arm_Decoder(1);
+    Byte_Vector first = Payload_Of(damaged);
+    first.resize(first.size() + 1000, 0xFF);
+    Feed(first);
+    EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << c.What;
+    EXPECT_EQ(Portal_Count[1], 0) << c.What;
+    Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
+    Feed(Portal_Payload(1, entries));
+    EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << c.What;
+    ASSERT_EQ(Portal_Count[1], 3) << c.What;
+    Expect_Entry(Portal_Table[1][1], "Kanal 1", 5, 1001);
+
+    Arm_Decoder(1); // the damaged and the sound one in one buffer
+    Byte_Vector both = Payload_Of(damaged);
+    const Byte_Vector next = Portal_Payload(1, entries);
+    both.insert(both.end(), next.begin(), next.end());
+    Feed_Once(both);
+    EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << c.What;
+    ASSERT_EQ(Portal_Count[1], 3) << c.What;
+    Expect_Entry(Portal_Table[1][2], "Kanal 2", 6, 1002);
+  }
+}
+
+// Packed behind another section's start, the portal section's last packet
+// carries a pointer field that the raw payloads put inside the section: the
+// decoder must never turn that into an entry.
+TEST(Decoder, PointerFieldInsideThePacketedSectionIsNoEntry) {
+  const auto entries = Numbered_Entries(12);
+  const Byte_Vector portal = Build_Eit_Section(Portal_Source_Section(0, entries));
+  Eit_Section other;
+  other.Service_Id = 0x0300;
+  other.Transport_Stream_Id = 4;
+  Ts_Writer writer;
+  Ts_Packet_Options packed;
+  packed.Pack_Sections = true;
+  for (int round = 0; round < 3; ++round)
+    Write_Sections(writer, Eit_Pid, {portal, Build_Eit_Section(other)}, packed);
+  Arm_Decoder(0);
+  Ts_Reader reader;
+  Open_Ts_Memory(reader, writer.Bytes.data(), writer.Bytes.size());
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  int unit_starts = 0, packets = 0;
+  const int portal_packets = static_cast<int>((portal.size() + 1 + 183) / 184);
+  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload) {
+    if (packets++ < portal_packets)
+      unit_starts += reader.Unit_Start;
+    On_Section_Data(0, size, payload);
+    ASSERT_EQ(Plugin_Decoder.Scan_Idle, 0) << "decoded from a cut section";
+  }
+  Close_Ts_Reader(reader);
+  EXPECT_EQ(unit_starts, 2) << "the next section starts in the portal section's last packet";
+  EXPECT_EQ(Portal_Count[0], 0);
+  EXPECT_EQ(Name_Of(Portal_Table[0][0]), "Direct Portal");
 }
 
 TEST(Decoder, FirstMatchingHeaderDecides) {

@@ -1,6 +1,7 @@
 // The scan finds its candidate by jumping between 0x85 bytes; this checks it
 // against the plain byte-by-byte walk over many buffers dense with zero
-// bytes, 0x85 bytes and whole, broken and cut-off section headers.
+// bytes, 0x85 bytes, whole, broken and cut-off section headers, and whole
+// sections with a sound or a damaged CRC.
 #include "tests/unit/test_support.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,8 @@ Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
       continue;
     if (rest <= length + 5)
       return {Outcome::Keep_Tail, p};
+    if (Mpeg_Crc32(b.data() + p + 1, static_cast<std::size_t>(length + 3)) != 0)
+      continue; // a damaged section is no candidate
     return {Outcome::Decode, p};
   }
   return {Outcome::Empty, 0};
@@ -69,6 +72,21 @@ Byte_Vector Random_Header(std::mt19937 &random, int portal, bool always_broken =
   return h;
 }
 
+// Completes the section whose header stands at `at` (its zero byte) with
+// random bytes and a CRC, which holds two times in three.
+void Complete_Section(std::mt19937 &random, Byte_Vector &buffer, std::size_t at) {
+  const std::size_t length = ((buffer[at + 2] & 0x0F) << 8) | buffer[at + 3];
+  const std::size_t end = at + 1 + 3 + length; // behind the section's last byte
+  if (length < 16)
+    return;
+  while (buffer.size() < end - 4)
+    buffer.push_back(static_cast<uint8_t>(random()));
+  const uint32_t crc = Mpeg_Crc32(buffer.data() + at + 1, end - 4 - (at + 1)) ^
+                       (random() % 3 == 0 ? 1u << (random() % 32) : 0u);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    buffer.push_back(static_cast<uint8_t>(crc >> shift));
+}
+
 TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
   std::mt19937 random(20261208);
   const uint8_t common[] = {0x00, 0x00, 0x85, 0x01, 0xFF, 0xF0};
@@ -82,6 +100,8 @@ TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
       if (pick < 3) {
         const Byte_Vector h = Random_Header(random, portal, round % 3 == 0);
         buffer.insert(buffer.end(), h.begin(), h.end());
+        if (pick == 0) // now and then the whole section, its CRC sound or one bit off
+          Complete_Section(random, buffer, buffer.size() - h.size());
       } else if (pick < 50) {
         buffer.push_back(common[random() % sizeof common]);
       } else {

@@ -1,0 +1,15 @@
+// The CRC-32 that closes every MPEG-2 / DVB section (ISO/IEC 13818-1,
+// annex A): polynomial 0x04C11DB7, initial value 0xFFFFFFFF, no reflection,
+// no final xor. Run over a whole section including its own CRC it gives 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size);
+
+// Whether the section at `bytes` (table_id to the last CRC byte, `size`
+// bytes) carries a CRC that holds.
+inline bool Section_Crc_Holds(const uint8_t *bytes, std::size_t size) {
+  return Mpeg_Crc32(bytes, size) == 0;
+}

@@ -1,0 +1,334 @@
+// portal-scan --explain: collects each portal's source section from the
+// reassembled sections, walks its events and descriptor loops, and compares
+// the result with the decoder's table row.
+#include "tools/portal_explain.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t Eit_Table_First = 0x4E; // EIT present/following actual
+constexpr uint8_t Eit_Table_Last = 0x6F;  // EIT schedule other, last table
+constexpr int32_t Service_Id_End = 5;     // table_id, section_length, service_id
+constexpr int32_t Eit_Header_Size = 14;   // table_id to last_table_id
+constexpr int32_t Event_Header_Size = 12; // event_id to descriptors_loop_length
+constexpr int32_t Crc_Size = 4;
+constexpr int32_t Loop_Length_Mask = 0x0FFF;
+constexpr uint8_t Linkage_Tag = 0x4A;
+constexpr int32_t Linkage_Fixed_Size = 7; // ts id, network id, service id, type
+
+// What the decoder insists on in a source section header.
+constexpr uint8_t Wanted_Length_Flags = 0xF;
+constexpr int32_t Wanted_Section_Length_Over = 15;
+constexpr uint8_t Wanted_Last_Section_Number = 1;
+constexpr uint8_t Wanted_Segment_Last_Section_Number = 1;
+
+int32_t Word(const uint8_t *at) {
+  return (at[0] << 8) | at[1];
+}
+
+// The portal whose source section this is, or -1.
+int32_t Source_Portal(const uint8_t *s, int32_t size) {
+  if (size < Eit_Header_Size || s[0] < Eit_Table_First || s[0] > Eit_Table_Last || s[6] != 0 ||
+      Word(s + 10) != Portal_Original_Network_Id)
+    return -1;
+  for (int32_t portal = 0; portal < Portal_Total; ++portal) {
+    const Portal_Constants &constants = Portal_Constants_Table[static_cast<std::size_t>(portal)];
+    if (Word(s + 3) == constants.Source_Service_Id &&
+        Word(s + 8) == constants.Source_Transport_Stream_Id)
+      return portal;
+  }
+  return -1;
+}
+
+void Note_Version(Portal_Evidence &evidence, uint8_t version) {
+  for (int32_t i = 0; i < evidence.Version_Count; ++i)
+    if (evidence.Versions[static_cast<std::size_t>(i)] == version)
+      return;
+  evidence.Versions[static_cast<std::size_t>(evidence.Version_Count++)] = version;
+}
+
+// Takes the portal linkage descriptors of one event's loop [at, end).
+void Read_Descriptor_Loop(const uint8_t *s, int32_t at, int32_t end, Portal_Evidence &evidence) {
+  while (at + 2 <= end) {
+    const int32_t length = s[at + 1];
+    const int32_t next = at + 2 + length;
+    if (next > end)
+      return;
+    if (s[at] == Linkage_Tag && length >= Linkage_Fixed_Size &&
+        Word(s + at + 4) == Portal_Original_Network_Id && s[at + 8] == Portal_Linkage_Type &&
+        evidence.Entry_Count < Portal_Entry_Total) {
+      Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(evidence.Entry_Count++)];
+      entry.Transport_Stream_Id = static_cast<uint16_t>(Word(s + at + 2));
+      entry.Service_Id = static_cast<uint16_t>(Word(s + at + 6));
+      entry.Name.assign(reinterpret_cast<const char *>(s + at + 2 + Linkage_Fixed_Size),
+                        static_cast<std::size_t>(length - Linkage_Fixed_Size));
+    }
+    at = next;
+  }
+}
+
+// Walks the event loop; stops at the first event that overruns the section.
+void Read_Entries(const uint8_t *s, int32_t size, Portal_Evidence &evidence) {
+  evidence.Entry_Count = 0;
+  const int32_t end = size - Crc_Size;
+  int32_t at = Eit_Header_Size;
+  while (at + Event_Header_Size <= end) {
+    const int32_t loop_end =
+        at + Event_Header_Size + (Word(s + at + Event_Header_Size - 2) & Loop_Length_Mask);
+    if (loop_end > end)
+      return;
+    Read_Descriptor_Loop(s, at + Event_Header_Size, loop_end, evidence);
+    at = loop_end;
+  }
+}
+
+void Append_Utf8(std::string &out, unsigned char byte) {
+  if (byte < 0x80) {
+    out += static_cast<char>(byte);
+  } else {
+    out += static_cast<char>(0xC0 | (byte >> 6));
+    out += static_cast<char>(0x80 | (byte & 0x3F));
+  }
+}
+
+// ISO-8859-1 bytes as UTF-8; with `printable`, control characters become '?'.
+// Kept local until the shared helper lands.
+std::string Latin1_To_Utf8(const std::string &bytes, bool printable) {
+  std::string out;
+  for (unsigned char byte : bytes)
+    Append_Utf8(out, printable && (byte < 0x20 || byte == 0x7F) ? '?' : byte);
+  return out;
+}
+
+std::string Quoted_Name(const std::string &latin1) {
+  return "\"" + Latin1_To_Utf8(latin1, true) + "\"";
+}
+
+// A JSON string literal of UTF-8 text.
+std::string Json_String(const std::string &utf8) {
+  std::string out = "\"";
+  for (unsigned char byte : utf8) {
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Plugin_Name(const Portal_Entry &entry) {
+  return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
+}
+
+std::string Ids(int32_t transport_stream_id, int32_t service_id) {
+  return "TS id " + std::to_string(transport_stream_id) + ", service id " +
+         std::to_string(service_id);
+}
+
+// How the decoder's row differs from the last sound copy; empty if it does
+// not. The decoder replaces the whole row only for two entries or more; a
+// single entry overwrites entry 0, none changes nothing.
+std::string Entry_Difference(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+  const int32_t count = evidence.Entry_Count;
+  if (count >= 2 && outcome.Count != count)
+    return "count differs: the plug-in has " + std::to_string(outcome.Count) +
+           ", the section lists " + std::to_string(count);
+  for (int32_t k = 0; k < count; ++k) {
+    const Portal_Entry &shown = outcome.Entries[static_cast<std::size_t>(k)];
+    const Explain_Entry &listed = evidence.Entries[static_cast<std::size_t>(k)];
+    const std::string entry = "entry " + std::to_string(k);
+    if (Plugin_Name(shown) != listed.Name)
+      return entry + "'s name differs: the plug-in has " + Quoted_Name(Plugin_Name(shown)) +
+             ", the section lists " + Quoted_Name(listed.Name);
+    if (shown.Transport_Stream_Id != listed.Transport_Stream_Id ||
+        shown.Service_Id != listed.Service_Id)
+      return entry + "'s ids differ: the plug-in has " +
+             Ids(shown.Transport_Stream_Id, shown.Service_Id) + ", the section lists " +
+             Ids(listed.Transport_Stream_Id, listed.Service_Id);
+  }
+  return "";
+}
+
+void Add_Requirement(std::string &out, const std::string &field, const std::string &wanted,
+                     int32_t has) {
+  out += (out.empty() ? "" : "; ") + field + " " + wanted + " (the section has " +
+         std::to_string(has) + ")";
+}
+
+// The header fields of the last sound copy that keep the decoder from
+// matching it; empty if none.
+std::string Header_Difference(const Portal_Evidence &evidence) {
+  std::string out;
+  if (evidence.Length_Flags != Wanted_Length_Flags)
+    Add_Requirement(out, "the top bits of section_length's word", "all set", evidence.Length_Flags);
+  if (evidence.Section_Length <= Wanted_Section_Length_Over)
+    Add_Requirement(out, "section_length", "over 15", evidence.Section_Length);
+  if (evidence.Last_Section_Number != Wanted_Last_Section_Number)
+    Add_Requirement(out, "last_section_number", "1", evidence.Last_Section_Number);
+  if (evidence.Segment_Last_Section_Number != Wanted_Segment_Last_Section_Number)
+    Add_Requirement(out, "segment_last_section_number", "1", evidence.Segment_Last_Section_Number);
+  return out;
+}
+
+Portal_Verdict Verdict(Verdict_Kind kind, const std::string &says) {
+  return Portal_Verdict{kind, says};
+}
+
+Portal_Verdict Disagree(const std::string &how) {
+  return Verdict(Verdict_Kind::Disagree, "the plug-in and the section disagree: " + how);
+}
+
+Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+  const std::string difference = Entry_Difference(evidence, outcome);
+  if (!difference.empty())
+    return Disagree(difference + (evidence.Version_Count > 1
+                                      ? " (the section changed version during the capture; the "
+                                        "plug-in keeps the first copy it decodes)"
+                                      : ""));
+  if (evidence.Entry_Count == 0)
+    return Verdict(Verdict_Kind::Shown, "the section lists no entries; the plug-in keeps its own");
+  return Verdict(Verdict_Kind::Shown,
+                 "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries");
+}
+
+std::string Plural(int32_t count, const char *one, const char *more) {
+  return std::to_string(count) + " " + (count == 1 ? one : more);
+}
+
+std::string Padded(const std::string &utf8, std::size_t width) {
+  std::size_t characters = 0;
+  for (unsigned char byte : utf8)
+    characters += (byte & 0xC0) != 0x80;
+  return utf8 + std::string(characters < width ? width - characters : 0, ' ');
+}
+
+// One row like portal-scan's own table: index, name, TS id, service id.
+std::string Entry_Line(int32_t index, const Explain_Entry &entry) {
+  constexpr std::size_t Name_Column = 23;
+  char number[16], ids[32];
+  std::snprintf(number, sizeof number, "  %2d  ", index);
+  std::snprintf(ids, sizeof ids, "  %5d  %10d\n", entry.Transport_Stream_Id, entry.Service_Id);
+  return number + Padded(Latin1_To_Utf8(entry.Name, true), Name_Column) + ids;
+}
+
+} // namespace
+
+bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
+  if (size < Service_Id_End || head[0] < Eit_Table_First || head[0] > Eit_Table_Last)
+    return false;
+  for (const Portal_Constants &constants : Portal_Constants_Table)
+    if (Word(head + 3) == constants.Source_Service_Id)
+      return true;
+  return false;
+}
+
+void Explain_Take_Section(const Reassembled_Section &section, void *context) {
+  const uint8_t *s = section.Bytes;
+  const int32_t portal = Source_Portal(s, section.Size);
+  if (portal < 0)
+    return;
+  Portal_Evidence &evidence =
+      static_cast<Capture_Evidence *>(context)->Portals[static_cast<std::size_t>(portal)];
+  ++evidence.Repetitions;
+  ++(section.At_Payload_Start ? evidence.At_Payload_Start : evidence.Packed);
+  if (!section.Crc_Ok) {
+    ++evidence.Crc_Failures;
+    return;
+  }
+  Note_Version(evidence, static_cast<uint8_t>((s[5] >> 1) & 0x1F));
+  evidence.Sound_Seen = true;
+  evidence.Length_Flags = static_cast<uint8_t>(s[1] >> 4);
+  evidence.Section_Length = Word(s + 1) & 0x0FFF;
+  evidence.Last_Section_Number = s[7];
+  evidence.Segment_Last_Section_Number = s[12];
+  Read_Entries(s, section.Size, evidence);
+}
+
+void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence) {
+  reassembler.Deliver = Explain_Take_Section;
+  reassembler.Want = Explain_Wants_Section;
+  reassembler.Context = &evidence;
+}
+
+Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+  if (evidence.Repetitions == 0)
+    return outcome.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
+                                      "it is in the capture")
+                           : Verdict(Verdict_Kind::Not_On_Air, "not on air in this capture");
+  if (!evidence.Sound_Seen)
+    return Verdict(Verdict_Kind::Damaged,
+                   "on air but damaged in every repetition (" +
+                       std::to_string(evidence.Repetitions) + " on air)" +
+                       (outcome.Decoded ? "; the plug-in decoded a damaged copy" : ""));
+  if (outcome.Decoded)
+    return Decoded_Verdict(evidence, outcome);
+  const std::string header = Header_Difference(evidence);
+  if (!header.empty())
+    return Disagree("the plug-in requires " + header);
+  if (evidence.At_Payload_Start == 0)
+    return Verdict(Verdict_Kind::Only_Packed,
+                   "on air but only packed behind other sections, which the plug-in cannot find");
+  return Disagree("the plug-in found nothing although the section starts at a payload start");
+}
+
+const char *Verdict_Word(Verdict_Kind kind) {
+  switch (kind) {
+  case Verdict_Kind::Shown:
+    return "shown";
+  case Verdict_Kind::Not_On_Air:
+    return "not_on_air";
+  case Verdict_Kind::Only_Packed:
+    return "only_packed";
+  case Verdict_Kind::Damaged:
+    return "damaged";
+  case Verdict_Kind::Disagree:
+    break;
+  }
+  return "disagree";
+}
+
+std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
+  const std::string indent = "    ";
+  std::string out =
+      indent + "explain: on air " + Plural(evidence.Repetitions, "time", "times") + ", versions";
+  for (int32_t i = 0; i < evidence.Version_Count; ++i)
+    out += " " + std::to_string(evidence.Versions[static_cast<std::size_t>(i)]);
+  out += evidence.Version_Count == 0 ? " none" : "";
+  out += ", " + Plural(evidence.Crc_Failures, "CRC failure", "CRC failures") + ", " +
+         std::to_string(evidence.At_Payload_Start) + " at a payload start, " +
+         std::to_string(evidence.Packed) + " packed\n";
+  if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown) {
+    out +=
+        indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
+    for (int32_t k = 0; k < evidence.Entry_Count; ++k)
+      out += indent + Entry_Line(k, evidence.Entries[static_cast<std::size_t>(k)]);
+  }
+  return out + indent + "verdict: " + verdict.Says + "\n";
+}
+
+std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
+  std::string out =
+      "{\"repetitions\": " + std::to_string(evidence.Repetitions) + ", \"versions\": [";
+  for (int32_t i = 0; i < evidence.Version_Count; ++i)
+    out += (i ? ", " : "") + std::to_string(evidence.Versions[static_cast<std::size_t>(i)]);
+  out += "], \"crc_failures\": " + std::to_string(evidence.Crc_Failures) +
+         ", \"at_payload_start\": " + std::to_string(evidence.At_Payload_Start) +
+         ", \"packed\": " + std::to_string(evidence.Packed) + ", \"entries\": [";
+  for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
+    const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+    out += std::string(k ? ", " : "") +
+           "{\"name\": " + Json_String(Latin1_To_Utf8(entry.Name, false)) +
+           ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
+           ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
+  }
+  return out + "], \"verdict\": \"" + Verdict_Word(verdict.Kind) +
+         "\", \"says\": " + Json_String(verdict.Says) + "}";
+}

@@ -1,0 +1,85 @@
+// portal-scan --explain: what a capture really carries for each portal, read
+// from the sections the standard way, and a one-line verdict on how that
+// compares with what the plug-in's own decoder made of the same capture.
+//
+// Wiring: Explain_Attach points a Section_Reassembler at a Capture_Evidence;
+// the reassembler is fed every PID 0x12 payload; then, per portal,
+// Portal_Explain gives the verdict and Explain_Text / Explain_Json render it.
+#pragma once
+
+#include "core/portal_table.h"
+#include "stream/section_reassembler.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+constexpr int32_t Version_Total = 32; // version_number is 5 bits
+
+// A portal linkage descriptor as the section carries it.
+struct Explain_Entry {
+  std::string Name; // the private bytes, ISO-8859-1
+  uint16_t Transport_Stream_Id = 0;
+  uint16_t Service_Id = 0;
+};
+
+// What the capture carried of one portal's source section.
+struct Portal_Evidence {
+  int32_t Repetitions = 0; // complete copies on air, sound or not
+  int32_t Crc_Failures = 0;
+  int32_t At_Payload_Start = 0; // began right behind a pointer_field of 0
+  int32_t Packed = 0;           // began behind another section or a nonzero pointer
+  int32_t Version_Count = 0;    // distinct versions of sound copies, first seen first
+  std::array<uint8_t, Version_Total> Versions{};
+
+  // The last sound copy: header fields the plug-in insists on, and entries.
+  bool Sound_Seen = false;
+  uint8_t Length_Flags = 0; // top four bits of the section_length word
+  int32_t Section_Length = 0;
+  uint8_t Last_Section_Number = 0;
+  uint8_t Segment_Last_Section_Number = 0;
+  int32_t Entry_Count = 0; // at most Portal_Entry_Total, like the plug-in
+  std::array<Explain_Entry, Portal_Entry_Total> Entries{};
+};
+
+struct Capture_Evidence {
+  std::array<Portal_Evidence, Portal_Total> Portals{};
+};
+
+// What the plug-in's decoder left for a portal after its pass.
+struct Decoder_Outcome {
+  bool Decoded = false;
+  int32_t Count = 0; // Portal_Count
+  Portal_Row Entries{};
+};
+
+enum class Verdict_Kind {
+  Shown,       // decoded, and it agrees with the last sound copy
+  Not_On_Air,  // no copy in the capture
+  Only_Packed, // every copy sits behind another section
+  Damaged,     // every copy fails its CRC
+  Disagree,    // anything else: the text says how
+};
+
+struct Portal_Verdict {
+  Verdict_Kind Kind = Verdict_Kind::Not_On_Air;
+  std::string Says; // one line, UTF-8
+};
+
+// Section_Filter and Section_Callback for the reassembler; context is a
+// Capture_Evidence. The filter keeps EIT sections of the portals' source
+// services only.
+bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *context);
+void Explain_Take_Section(const Reassembled_Section &section, void *context);
+void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence);
+
+Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome);
+
+// "shown", "not_on_air", "only_packed", "damaged" or "disagree".
+const char *Verdict_Word(Verdict_Kind kind);
+
+// Lines to print under the portal's own output, each indented and ending in
+// a newline.
+std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
+// The JSON object for the portal's "explain" member, on one line.
+std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
