@@ -60,9 +60,11 @@ static_assert(offsetof(Filter_Request_Record, Callback) == 40, "layout");
 static_assert(offsetof(Filter_Request_Record, Filter_Handle) == 44, "layout");
 static_assert(Plugin_Name_Size <= sizeof(Filter_Request_Record::Name), "name fits");
 
-// The service-switch request handed to the host with HOST_SWITCH_SERVICE.
-constexpr uint32_t Switch_Lead_Word = 208;  // 0xD0
-constexpr uint32_t Switch_Trail_Word = 192; // 0xC0
+// The service-switch request handed to the host with HOST_SWITCH_SERVICE:
+// the host expects its four words to open with 208 and close with 192, two
+// fixed marks of its own around the service and transport stream ids.
+constexpr uint32_t Switch_Lead_Word = 208;  // 0xD0, the request's opening mark
+constexpr uint32_t Switch_Trail_Word = 192; // 0xC0, the request's closing mark
 struct Switch_Request_Record {
   uint32_t Lead; // Switch_Lead_Word
   uint32_t Service_Id;

@@ -8,8 +8,9 @@ Plugin_Entries Plugin{};
 Host_Command Host_Log[Host_Log_Capacity];
 int Host_Log_Count = 0;
 uint32_t Host_Filter_Handle = 0;
-int Host_Filter_Open = 0;
-Section_Data_Callback Host_Filter_Callback = nullptr;
+std::atomic<int> Host_Filter_Open{0};
+std::atomic<Section_Data_Callback> Host_Filter_Callback{nullptr};
+std::atomic<uint32_t> Host_Chunks_Delivered{0};
 int Host_Timer_Ticks = 0;
 UINT_PTR Host_Last_Timer_Id = 0;
 int Host_Timer_Ids_Seen = 0;
@@ -18,6 +19,9 @@ HWND Host_Main_Window = nullptr;
 namespace {
 
 constexpr char Host_Class_Name[] = "Pictolandrum_Stand_In_Host";
+// Host_Pump_Until looks at its condition at least this often, also when no
+// message arrives (the condition may be another thread's doing).
+constexpr DWORD Condition_Check_Ms = 10;
 constexpr int Timer_Id_Capacity = 8;
 UINT_PTR Timer_Ids[Timer_Id_Capacity];
 
@@ -95,19 +99,37 @@ int Wait_Pumping(HANDLE handle, DWORD ms) {
   }
 }
 
+// What a filter thread delivers: the bytes once, or over and over.
 struct Delivery {
   const uint8_t *Bytes;
   int32_t Size;
   int32_t Chunk;
+  bool Repeat;
 };
 
+// The callback is the one registered when the thread starts, as a filter
+// keeps the callback it was opened with.
 DWORD WINAPI Filter_Thread(LPVOID parameter) {
   const Delivery &delivery = *static_cast<const Delivery *>(parameter);
-  for (int32_t at = 0; at < delivery.Size && Host_Filter_Open; at += delivery.Chunk) {
-    const int32_t rest = delivery.Size - at;
-    Host_Filter_Callback(0, rest < delivery.Chunk ? rest : delivery.Chunk, delivery.Bytes + at);
-  }
+  const Section_Data_Callback callback = Host_Filter_Callback;
+  do {
+    for (int32_t at = 0; at < delivery.Size && Host_Filter_Open; at += delivery.Chunk) {
+      const int32_t rest = delivery.Size - at;
+      callback(0, rest < delivery.Chunk ? rest : delivery.Chunk, delivery.Bytes + at);
+      ++Host_Chunks_Delivered;
+    }
+  } while (delivery.Repeat && Host_Filter_Open);
   return 0;
+}
+
+Delivery Streamed{};
+HANDLE Streaming_Thread = nullptr;
+
+// A filter thread on `delivery`, if the filter is open; null otherwise.
+HANDLE Start_Filter_Thread(Delivery &delivery) {
+  if (!Host_Filter_Open || Host_Filter_Callback == nullptr || delivery.Chunk <= 0)
+    return nullptr;
+  return CreateThread(nullptr, 0, Filter_Thread, &delivery, 0, nullptr);
 }
 
 template <typename Entry> Entry Resolve(const char *name) {
@@ -145,10 +167,11 @@ int Host_Load_Plugin(const char *name) {
 }
 
 void Host_Unload_Plugin() {
+  Host_Filter_Open = 0; // no call may reach the module once it is gone
+  Host_End_Streaming(INFINITE);
   if (Plugin.Module != nullptr)
     FreeLibrary(Plugin.Module);
   Plugin = Plugin_Entries{};
-  Host_Filter_Open = 0;
   Host_Filter_Callback = nullptr;
 }
 
@@ -174,10 +197,8 @@ void Host_Close_Filter() {
 }
 
 int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms) {
-  if (!Host_Filter_Open || Host_Filter_Callback == nullptr || chunk <= 0)
-    return 0;
-  Delivery delivery{bytes, size, chunk};
-  HANDLE thread = CreateThread(nullptr, 0, Filter_Thread, &delivery, 0, nullptr);
+  Delivery delivery{bytes, size, chunk, false};
+  HANDLE thread = Start_Filter_Thread(delivery);
   if (thread == nullptr)
     return 0;
   const int finished = Wait_Pumping(thread, timeout_ms);
@@ -185,6 +206,24 @@ int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeou
     WaitForSingleObject(thread, INFINITE); // `delivery` must outlive the thread
   CloseHandle(thread);
   return finished;
+}
+
+int Host_Start_Streaming(const uint8_t *bytes, int32_t size, int32_t chunk) {
+  if (Streaming_Thread != nullptr)
+    return 0;
+  Streamed = Delivery{bytes, size, chunk, true};
+  Streaming_Thread = Start_Filter_Thread(Streamed);
+  return Streaming_Thread != nullptr;
+}
+
+int Host_End_Streaming(DWORD timeout_ms) {
+  if (Streaming_Thread == nullptr)
+    return 1;
+  if (!Wait_Pumping(Streaming_Thread, timeout_ms))
+    return 0;
+  CloseHandle(Streaming_Thread);
+  Streaming_Thread = nullptr;
+  return 1;
 }
 
 int Host_Pump_Until(int (*done)(), DWORD timeout_ms) {
@@ -195,7 +234,8 @@ int Host_Pump_Until(int (*done)(), DWORD timeout_ms) {
     const DWORD spent = GetTickCount() - start;
     if (spent >= timeout_ms)
       return 0;
-    Wait_Pumping(nullptr, timeout_ms - spent < 50 ? timeout_ms - spent : 50);
+    const DWORD rest = timeout_ms - spent;
+    Wait_Pumping(nullptr, rest < Condition_Check_Ms ? rest : Condition_Check_Ms);
   }
 }
 

@@ -5,12 +5,20 @@
 // to), runs the section filter by calling the registered data callback from
 // a thread of its own, and builds channel records for channel changes.
 // Test programs and the demo are built on these routines.
+//
+// Threads. The window thread (the one that created the main window) runs the
+// window procedure, so every command the plug-in sends lands there, and only
+// it pumps messages: the command log, the filter handle and the timer
+// counters are that thread's alone. The filter threads read whether the
+// filter is open and which callback it calls, and count what they deliver;
+// those values are atomics.
 #pragma once
 
 #include "core/host_contract.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 // The module's entry points, null where the module does not export them.
@@ -53,8 +61,9 @@ extern int Host_Log_Count; // commands received, also those beyond the capacity
 // stop request or Host_Close_Filter. Each start hands out the next handle.
 constexpr uint32_t Host_First_Filter_Handle = 0x00C0FFEE;
 extern uint32_t Host_Filter_Handle; // last handle handed out, 0 before any
-extern int Host_Filter_Open;
-extern Section_Data_Callback Host_Filter_Callback;
+extern std::atomic<int> Host_Filter_Open;
+extern std::atomic<Section_Data_Callback> Host_Filter_Callback;
+extern std::atomic<uint32_t> Host_Chunks_Delivered; // by every filter thread; wraps round
 
 // Thread timers seen by the host's message loop (WM_TIMER without a window).
 extern int Host_Timer_Ticks;
@@ -67,7 +76,8 @@ extern HWND Host_Main_Window;
 
 // LoadLibraryA(name) and the entry points by name; 1 if the module loaded.
 int Host_Load_Plugin(const char *name);
-// FreeLibrary; the entries become null.
+// Closes the filter, waits for a streaming thread to end, then FreeLibrary;
+// the entries become null.
 void Host_Unload_Plugin();
 
 // On_Start(0, main window, 0, tag, letter, 0, word).
@@ -85,6 +95,15 @@ void Host_Close_Filter();
 // bytes from a thread of the host's own, and pumps messages until that
 // thread is done. Returns 1 if it finished within the timeout.
 int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms);
+
+// Starts the host's filter thread at full speed: it calls the registered
+// data callback with `size` bytes in pieces of `chunk` bytes, round after
+// round without pause, until the filter closes (a stop request with its
+// handle, or Host_Close_Filter). One such thread at a time; 1 if it started.
+int Host_Start_Streaming(const uint8_t *bytes, int32_t size, int32_t chunk);
+// Pumps messages until the streaming thread has ended; 1 if it ended within
+// the timeout. Close the filter first, or it never ends.
+int Host_End_Streaming(DWORD timeout_ms);
 
 // Pumps the thread's messages until done() holds or the time is up;
 // returns whether done() held. Host_Pump_For pumps for a fixed time.

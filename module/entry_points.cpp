@@ -7,6 +7,23 @@
 // - Calls in an unexpected order are harmless: commands need On_Start's host
 //   window, On_Exit may run twice, and after On_Exit a channel change keeps
 //   the record but starts no timer (it must not fire after On_Exit).
+// - On_Exit ends the session: it stops a running filter (the last command
+//   the host receives), forgets the host window, so that nothing can reach
+//   the host afterwards, and closes the window; until the next On_Start the
+//   hot key and the menu entry open nothing.
+// - On_Exit keeps the window position in the position file, as unload does,
+//   so that a later session in the same load opens where this one left it.
+// - On_Start after On_Exit starts a new session in the same load, as the
+//   first On_Start did: the lock made anew, the table back to its default
+//   entries with no counts on portal 0, the next chunk starting an empty
+//   buffer, the position read from the file, and Exiting cleared, so the next
+//   channel change creates the timer again. The channel record and TOPMOST
+//   stay as they were: the host's channel has not changed, and TOPMOST is
+//   the viewer's choice for the whole load.
+// - On_Start during a session (twice without On_Exit) refreshes what it
+//   takes from the host (the host window, our fields of Filter_Request,
+//   the position file's path) and answers as always; the lock, the table,
+//   the position and the window stay as they are.
 #include "core/host_rules.h"
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
@@ -21,6 +38,9 @@ namespace {
 
 constexpr uint32_t Start_Letter = 'G';
 constexpr UINT Refresh_Period_Ms = 1500;
+
+// From On_Start to On_Exit; touched on the host's window thread only.
+bool Session_Open = false;
 
 // Settings_Path = Module_Directory + "\" + Settings_File_Name, cut to fit.
 void Build_Settings_Path() {
@@ -48,6 +68,19 @@ void Follow_Channel() {
   }
 }
 
+// The start of a session, as described at the top of this file. The lock
+// comes first, so the table is reset under it.
+void Open_Session() {
+  Create_Portal_Lock();
+  Reset_Portal_Table();
+  for (auto &count : Portal_Count)
+    count = 0;
+  Plugin_Decoder.First_Chunk_Seen = 0;
+  Read_Settings(Settings_Path);
+  Exiting = 0;
+  Session_Open = true;
+}
+
 void CALLBACK On_Refresh_Timer(HWND, UINT, UINT_PTR, DWORD) {
   if (Dialog_Window == nullptr)
     return;
@@ -68,9 +101,8 @@ void HOST_CALL On_Start(uint32_t, HWND host_window, uint32_t, uint32_t host_tag,
   std::memcpy(Filter_Request.Name, Plugin_Name, Plugin_Name_Size);
   Filter_Request.Callback = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&On_Section_Data));
   Build_Settings_Path();
-  Reset_Portal_Table();
-  Read_Settings(Settings_Path);
-  Create_Portal_Lock();
+  if (!Session_Open)
+    Open_Session();
   if (out_letter != nullptr)
     *out_letter = static_cast<char>(Start_Letter);
   if (out_word != nullptr)
@@ -81,12 +113,12 @@ void HOST_CALL On_Exit() {
   Exiting = 1;
   if (Filter_Running)
     Stop_Host_Filter();
-  if (Dialog_Window != nullptr) {
-    DestroyWindow(Dialog_Window);
-    Dialog_Window = nullptr;
-  }
+  Host_Window = nullptr;
+  Close_Window();
   Stop_Refresh_Timer();
   Delete_Portal_Lock();
+  Write_Settings(Settings_Path);
+  Session_Open = false;
 }
 
 void HOST_CALL On_Send_Dll_ID_Name(char *buffer) {

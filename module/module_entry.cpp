@@ -8,8 +8,15 @@
 // - The refresh timer is stopped by On_Exit. Should the host unload us
 //   without calling On_Exit, detach stops it too, so it never fires into an
 //   unloaded module.
+// - Likewise a window still open at unload (FreeLibrary without On_Exit) is
+//   destroyed by detach, so no window procedure is left pointing into the
+//   unloaded module. This works when the host unloads us on the thread that
+//   opened the window, as it calls On_Hot_Key there; another thread may not
+//   destroy it. At the process's end detach leaves the window alone: it goes
+//   with the process, and no code of ours can run after that.
 #include "core/settings.h"
 #include "module/module_state.h"
+#include "module/portal_window.h"
 
 #include <cstring>
 
@@ -67,11 +74,13 @@ void Stop_Host_Filter() {
   Filter_Running = 0;
 }
 
-extern "C" BOOL WINAPI LibMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI LibMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == Reason_Process_Attach) {
     Instance_Handle = instance;
     Record_Module_Directory(instance);
   } else if (reason == Reason_Process_Detach) {
+    if (reserved == nullptr) // FreeLibrary, not the end of the process
+      Close_Window();
     Stop_Refresh_Timer();
     Write_Settings(Settings_Path);
   }

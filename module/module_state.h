@@ -29,5 +29,6 @@ void Start_Host_Filter();
 // stopped.
 void Stop_Host_Filter();
 
-// Kills the refresh timer if it runs; it is never created again after On_Exit.
+// Kills the refresh timer if it runs; after On_Exit it is created again only
+// once a new On_Start has begun another session.
 void Stop_Refresh_Timer();

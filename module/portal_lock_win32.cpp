@@ -1,5 +1,6 @@
 // Portal_Lock in the Windows module: a critical section created by On_Start
-// and deleted by On_Exit.
+// and deleted by On_Exit. A later session in the same load (On_Start after
+// On_Exit) creates it anew; a creation while it exists leaves it alone.
 //
 // Lock_Users counts the threads between Enter and Leave (and those about to
 // enter). Deletion first closes the door (Lock_Ready = 0) and then waits

@@ -14,11 +14,19 @@
 #include "module/resource_ids.h"
 
 void Toggle_Window() {
-  if (Dialog_Window == nullptr) {
-    Dialog_Window = CreateDialogParamA(Instance_Handle, MAKEINTRESOURCEA(Portal_Dialog_Template_Id),
-                                       nullptr, Portal_Dialog_Proc, 0);
+  if (Dialog_Window != nullptr) {
+    Close_Window();
     return;
   }
+  if (Exiting)
+    return;
+  Dialog_Window = CreateDialogParamA(Instance_Handle, MAKEINTRESOURCEA(Portal_Dialog_Template_Id),
+                                     nullptr, Portal_Dialog_Proc, 0);
+}
+
+void Close_Window() {
+  if (Dialog_Window == nullptr)
+    return;
   DestroyWindow(Dialog_Window);
   Dialog_Window = nullptr;
 }

@@ -4,11 +4,13 @@
 // Scenarios that need the portal window skip while the module lacks it.
 #include "demo/stand_in_host.h"
 #include "module/resource_ids.h"
+#include "stream/eit_writer.h"
 #include "tests/wine/module_image.h"
 #include "tests/wine/wine_check.h"
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -115,19 +117,6 @@ int Ticked_Twice() {
   return Host_Timer_Ticks >= Ticks_Seen_Before + 2;
 }
 
-// The portal window, found among the thread's top-level windows.
-HWND Found_Dialog = nullptr;
-BOOL CALLBACK Look_For_Dialog(HWND window, LPARAM) {
-  if (GetDlgItem(window, First_Entry_Button_Id) != nullptr)
-    Found_Dialog = window;
-  return Found_Dialog == nullptr;
-}
-HWND Portal_Window() {
-  Found_Dialog = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), Look_For_Dialog, 0);
-  return Found_Dialog;
-}
-
 // Opens the window on the portal transport stream: one start request.
 void Open_Window_On_Portal_Stream() {
   Host_Change_Channel(4, 18);
@@ -139,53 +128,25 @@ void Open_Window_On_Portal_Stream() {
 
 // ---- the portal source section ---------------------------------------------
 
-struct Test_Entry {
-  uint16_t Transport_Stream_Id;
-  uint16_t Service_Id;
-  const char *Name;
-};
-constexpr Test_Entry Test_Entries[] = {
+const std::vector<Portal_Listing_Entry> Test_Entries = {
     {4, 0x2001, "Kanal Eins"}, {4, 0x2002, "Kanal Zwei"}, {5, 0x2003, "Kanal Drei"}};
 constexpr int Filter_Payload_Size = 1400; // over the 920 bytes the decoder waits for
-uint8_t Filter_Payload[Filter_Payload_Size];
-
-void Put_16(uint8_t *at, int value) {
-  at[0] = static_cast<uint8_t>(value >> 8);
-  at[1] = static_cast<uint8_t>(value);
-}
+std::vector<uint8_t> Filter_Payload;
 
 // The filter's payload: a pointer field, portal 0's EIT section 0 (service
-// 0x12 on transport stream 4 of network 0x85) with one event carrying a
-// linkage descriptor of type 0xB0 per entry, then stuffing.
+// 0x12 on transport stream 4 of network 0x85) with one linkage descriptor of
+// type 0xB0 per entry, then stuffing.
 void Build_Filter_Payload() {
-  uint8_t *p = Filter_Payload;
-  std::memset(p, 0xFF, Filter_Payload_Size);
-  const uint8_t header[] = {0x00, 0x4E, 0xF0, 0x00, 0x00, 0x12, 0xC1, 0x00, 0x01,
-                            0x00, 0x04, 0x00, 0x85, 0x01, 0x4E, 0x00, 0x01, 0xE9,
-                            0x4A, 0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x80, 0x00};
-  std::memcpy(p, header, sizeof header);
-  int at = sizeof header;
-  for (const Test_Entry &entry : Test_Entries) {
-    const int name_length = static_cast<int>(std::strlen(entry.Name));
-    p[at] = 0x4A;
-    p[at + 1] = static_cast<uint8_t>(7 + name_length);
-    Put_16(p + at + 2, entry.Transport_Stream_Id);
-    Put_16(p + at + 4, 0x0085);
-    Put_16(p + at + 6, entry.Service_Id);
-    p[at + 8] = 0xB0;
-    std::memcpy(p + at + 9, entry.Name, static_cast<size_t>(name_length));
-    at += 9 + name_length;
-  }
-  Put_16(p + 25, 0x8000 | (at - static_cast<int>(sizeof header))); // descriptor loop length
-  std::memset(p + at, 0, 4);                                       // CRC, not checked
-  at += 4;
-  Put_16(p + 2, 0xF000 | (at - 4)); // section length: the bytes behind the length field
+  const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(0, Test_Entries));
+  Filter_Payload.assign(1, 0x00);
+  Filter_Payload.insert(Filter_Payload.end(), section.begin(), section.end());
+  Filter_Payload.resize(Filter_Payload_Size, 0xFF);
 }
 
 int Captions_Shown() {
   char caption[Caption_Size];
   GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id, caption, sizeof caption);
-  return std::strcmp(caption, Test_Entries[0].Name) == 0;
+  return Test_Entries[0].Name == caption;
 }
 
 // ---- scenarios -------------------------------------------------------------
@@ -300,6 +261,18 @@ void Unload_With_Timer() {
   CHECK_EQ(ticks, Host_Timer_Ticks);
 }
 
+// Unloaded without On_Exit while the window is open: detach destroys it, so
+// no window is left whose procedure points into the unloaded module.
+void Unload_With_Window_Open() {
+  Load_And_Start();
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  HWND window = Portal_Window();
+  Host_Unload_Plugin();
+  CHECK(!IsWindow(window));
+  Host_Pump_For(Quiet_Wait_Ms / 10);
+}
+
 // On_Filter_Close sends nothing and clears the running flag: the next
 // channel change on the portal stream starts the filter again, and On_Exit
 // stops that second filter.
@@ -331,9 +304,25 @@ void Exit_With_Filter_Running() {
   CHECK(Portal_Window() == nullptr);
   Plugin.On_Exit();
   Build_Filter_Payload();
-  Host_Filter_Callback(0, Filter_Payload_Size, Filter_Payload);
+  Host_Filter_Callback(0, Filter_Payload_Size, Filter_Payload.data());
   Host_Change_Channel(4, 18);
   CHECK_EQ(2, Host_Log_Count);
+  Host_Unload_Plugin();
+}
+
+// After On_Exit the hot key and the menu entry open no window and send
+// nothing, on the portal transport stream too.
+void Hot_Key_And_Menu_After_Exit() {
+  Load_And_Start();
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  Plugin.On_Exit();
+  Plugin.On_Hot_Key();
+  CHECK(Portal_Window() == nullptr);
+  Plugin.On_Menu_Select(Active_Menu_Item_Id);
+  CHECK(Portal_Window() == nullptr);
+  CHECK_EQ(2, Host_Log_Count);
+  Check_Command(1, HOST_STOP_FILTER, Host_First_Filter_Handle);
   Host_Unload_Plugin();
 }
 
@@ -350,7 +339,7 @@ void Unexpected_Order() {
   Plugin.On_Exit();
   Plugin.On_Exit();
   Build_Filter_Payload();
-  callback(0, Filter_Payload_Size, Filter_Payload);
+  callback(0, Filter_Payload_Size, Filter_Payload.data());
   callback(0, 5, nullptr);
   Host_Change_Channel(4, 18);
   Plugin.On_Filter_Close();
@@ -396,12 +385,12 @@ void Filter_Data_Fills_Table() {
   Require_Window();
   Open_Window_On_Portal_Stream();
   Build_Filter_Payload();
-  CHECK(Host_Deliver(Filter_Payload, Filter_Payload_Size, 184, Tick_Wait_Ms));
+  CHECK(Host_Deliver(Filter_Payload.data(), Filter_Payload_Size, 184, Tick_Wait_Ms));
   CHECK(Host_Pump_Until(Captions_Shown, Tick_Wait_Ms));
   char caption[Caption_Size];
   for (int i = 0; i < 3; ++i) {
     GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id + i, caption, sizeof caption);
-    CHECK(std::strcmp(caption, Test_Entries[i].Name) == 0);
+    CHECK_TEXT(Test_Entries[i].Name.c_str(), caption);
   }
   GetDlgItemTextA(Portal_Window(), First_Entry_Button_Id + 3, caption, sizeof caption);
   CHECK_EQ(0, caption[0]);
@@ -409,22 +398,15 @@ void Filter_Data_Fills_Table() {
   Host_Unload_Plugin();
 }
 
-constexpr Scenario Scenarios[] = {
-    {"module_image", Module_Image},
-    {"start", Start},
-    {"send_name", Send_Name},
-    {"channel_change_window_closed", Channel_Change_Window_Closed},
-    {"unload_with_timer", Unload_With_Timer},
-    {"filter_close", Filter_Close},
-    {"exit_with_filter_running", Exit_With_Filter_Running},
-    {"unexpected_order", Unexpected_Order},
-    {"position_file_round_trip", Position_File_Round_Trip},
-    {"position_file_unreadable", Position_File_Unreadable},
-    {"filter_data_fills_table", Filter_Data_Fills_Table},
-};
-
 } // namespace
 
-int main(int argc, char **argv) {
-  return Run_Scenario(Scenarios, sizeof Scenarios / sizeof Scenarios[0], argc, argv);
-}
+SCENARIO_MAIN({"module_image", Module_Image}, {"start", Start}, {"send_name", Send_Name},
+              {"channel_change_window_closed", Channel_Change_Window_Closed},
+              {"unload_with_timer", Unload_With_Timer},
+              {"unload_with_window_open", Unload_With_Window_Open}, {"filter_close", Filter_Close},
+              {"exit_with_filter_running", Exit_With_Filter_Running},
+              {"hot_key_and_menu_after_exit", Hot_Key_And_Menu_After_Exit},
+              {"unexpected_order", Unexpected_Order},
+              {"position_file_round_trip", Position_File_Round_Trip},
+              {"position_file_unreadable", Position_File_Unreadable},
+              {"filter_data_fills_table", Filter_Data_Fills_Table})

@@ -3,6 +3,7 @@
 // close box. Each scenario runs in a process of its own (the argument names
 // it) in a folder holding this program and a copy of the module; the
 // commands the host receives are checked byte for byte.
+#include "demo/demo_screenshot.h"
 #include "demo/stand_in_host.h"
 #include "module/resource_ids.h"
 #include "stream/eit_writer.h"
@@ -31,16 +32,16 @@ constexpr int Default_Position = 320;
 constexpr int Portal_Total_Shown = 4; // ">>" cycles through portals 0 to 3
 constexpr int Entry_Button_Total = Last_Entry_Button_Id - First_Entry_Button_Id + 1;
 
-void Check_Text(const char *expected, const char *actual, const char *text, const char *file,
-                int line) {
-  if (std::strcmp(expected, actual) == 0)
-    return;
-  std::printf("%s:%d: %s: expected \"%s\", actual \"%s\"\n", file, line, text, expected, actual);
-  Check_True(false, text, file, line);
-}
-#define CHECK_TEXT(expected, actual) Check_Text((expected), (actual), #actual, __FILE__, __LINE__)
-
 // ---- the host's side -------------------------------------------------------
+
+// On_Start, which answers 'G' and 0 every time.
+void Start_Plugin() {
+  char letter = 0;
+  int32_t word = -1;
+  Host_Start_Plugin(Start_Tag, &letter, &word);
+  CHECK_EQ('G', letter);
+  CHECK_EQ(0, word);
+}
 
 void Load_And_Start(const char *module = Module_Name) {
   if (Host_Main_Window == nullptr)
@@ -49,9 +50,7 @@ void Load_And_Start(const char *module = Module_Name) {
   CHECK(Plugin.On_Start != nullptr && Plugin.On_Exit != nullptr &&
         Plugin.On_Channel_Change != nullptr && Plugin.On_Hot_Key != nullptr &&
         Plugin.On_Menu_Select != nullptr);
-  char letter = 0;
-  int32_t word = -1;
-  Host_Start_Plugin(Start_Tag, &letter, &word);
+  Start_Plugin();
 }
 
 void Exit_And_Unload() {
@@ -90,38 +89,27 @@ void Check_Switch(int index, uint32_t service_id, uint32_t transport_stream_id) 
 
 // ---- the window --------------------------------------------------------------
 
-HWND Found_Dialog = nullptr;
-int Dialogs_Found = 0;
-BOOL CALLBACK Look_For_Dialog(HWND window, LPARAM) {
-  if (GetDlgItem(window, First_Entry_Button_Id) != nullptr) {
-    Found_Dialog = window;
-    ++Dialogs_Found;
-  }
-  return TRUE;
-}
-
-// The portal window among the thread's windows; null if there is none.
-HWND Dialog() {
-  Found_Dialog = nullptr;
-  Dialogs_Found = 0;
-  EnumThreadWindows(GetCurrentThreadId(), Look_For_Dialog, 0);
-  CHECK(Dialogs_Found <= 1);
-  return Found_Dialog;
-}
-
 HWND Open_Dialog() {
-  CHECK(Dialog() == nullptr);
+  CHECK(Portal_Window() == nullptr);
   Plugin.On_Hot_Key();
-  HWND dialog = Dialog();
+  HWND dialog = Portal_Window();
   CHECK(dialog != nullptr);
   CHECK(IsWindowVisible(dialog));
   return dialog;
 }
 
+// Loads and starts the module, tunes service 18 on transport stream 4 and
+// opens the window there, which sends the one start request.
+HWND Start_With_Window_Open() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  return Open_Dialog();
+}
+
 const char *Caption(int id) {
   static char text[Caption_Size];
   text[0] = '\0';
-  GetDlgItemTextA(Dialog(), id, text, sizeof text);
+  GetDlgItemTextA(Portal_Window(), id, text, sizeof text);
   return text;
 }
 
@@ -136,14 +124,14 @@ void Check_Captions(std::initializer_list<const char *> names) {
 
 // A click as the user makes it: the button sends BN_CLICKED to the dialog.
 void Click(int id) {
-  HWND button = GetDlgItem(Dialog(), id);
+  HWND button = GetDlgItem(Portal_Window(), id);
   CHECK(button != nullptr);
   SendMessageA(button, BM_CLICK, 0, 0);
 }
 
 // The close box: WM_CLOSE, then the IDCANCEL the dialog manager posts.
 void Close_By_Box() {
-  HWND dialog = Dialog();
+  HWND dialog = Portal_Window();
   CHECK(dialog != nullptr);
   SendMessageA(dialog, WM_CLOSE, 0, 0);
   const DWORD start = GetTickCount();
@@ -154,12 +142,12 @@ void Close_By_Box() {
 
 POINT Window_Place() {
   RECT rect{};
-  GetWindowRect(Dialog(), &rect);
+  GetWindowRect(Portal_Window(), &rect);
   return POINT{rect.left, rect.top};
 }
 
 bool Is_Topmost() {
-  return (GetWindowLongA(Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  return (GetWindowLongA(Portal_Window(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
 // ---- filter data -------------------------------------------------------------
@@ -237,18 +225,18 @@ void Open_On_Portal_Stream() {
     CHECK_EQ(0, GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP);
 
   Plugin.On_Hot_Key();
-  CHECK(Dialog() == nullptr);
+  CHECK(Portal_Window() == nullptr);
   Open_Dialog();
   Check_Commands({HOST_START_FILTER, HOST_START_FILTER});
   Check_Start(1);
 
   Plugin.On_Menu_Select(Active_Menu_Item_Id - 1);
   Plugin.On_Menu_Select(0);
-  CHECK(Dialog() != nullptr);
+  CHECK(Portal_Window() != nullptr);
   Plugin.On_Menu_Select(Active_Menu_Item_Id);
-  CHECK(Dialog() == nullptr);
+  CHECK(Portal_Window() == nullptr);
   Plugin.On_Menu_Select(Active_Menu_Item_Id);
-  CHECK(Dialog() != nullptr);
+  CHECK(Portal_Window() != nullptr);
   Check_Commands({HOST_START_FILTER, HOST_START_FILTER, HOST_START_FILTER});
   Exit_And_Unload();
 }
@@ -288,9 +276,7 @@ void Open_Off_Portal_Stream() {
 // the IDCANCEL behind it only closes. IDOK closes too, stopping a running
 // filter. After each the hot key opens the window again.
 void Close_Box() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   Close_By_Box();
   Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
   Check_Stop(1, Host_First_Filter_Handle);
@@ -304,8 +290,8 @@ void Close_Box() {
 
   Open_Dialog();
   Host_Change_Channel(4, 18);
-  SendMessageA(Dialog(), WM_COMMAND, IDOK, 0);
-  CHECK(Dialog() == nullptr);
+  SendMessageA(Portal_Window(), WM_COMMAND, IDOK, 0);
+  CHECK(Portal_Window() == nullptr);
   CHECK_EQ(6, Host_Log_Count);
   Check_Start(4);
   Check_Stop(5, Host_First_Filter_Handle + 2);
@@ -317,9 +303,7 @@ void Close_Box() {
 // services 18, 208, 209, 210, 27 off transport stream 4 keeps the filter,
 // any other service there stops it; back on transport stream 4 it starts.
 void Channel_Change_Window_Open() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   for (const uint16_t service : {208, 18, 209, 210, 27})
     Host_Change_Channel(7, service);
   Check_Commands({HOST_START_FILTER});
@@ -365,9 +349,7 @@ void Next_Portal() {
 // within the count test but without ids); 109 and later are ignored. The
 // notification code of WM_COMMAND does not matter.
 void Five_Entries_Decoded() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   Deliver_Entries(0, Five_Entries);
   Check_Captions({"Kanal Eins", "Kanal Zwei", "Kanal Drei", "Kanal Vier", "Kanal Fuenf"});
   for (int id = First_Entry_Button_Id; id <= Last_Entry_Button_Id; ++id)
@@ -377,7 +359,8 @@ void Five_Entries_Decoded() {
   Check_Switch(2, 0x2002, 5);
   Check_Switch(3, 0x2003, 6);
   Check_Switch(4, 0x2005, 8);
-  SendMessageA(Dialog(), WM_COMMAND, MAKEWPARAM(First_Entry_Button_Id + 2, BN_DOUBLECLICKED), 0);
+  SendMessageA(Portal_Window(), WM_COMMAND, MAKEWPARAM(First_Entry_Button_Id + 2, BN_DOUBLECLICKED),
+               0);
   CHECK_EQ(1 + 5, Host_Log_Count);
   Check_Switch(5, 0x2003, 6);
   Exit_And_Unload();
@@ -409,9 +392,7 @@ void Show_Portal_0_Again() {
 // and the next section is thrown away; button 108 is within the count and
 // re-arms it, so the next section is decoded.
 void Entry_Buttons_Arm_Decoder() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   Feed_Directly(Filter_Bytes(0, Named_Entries("A")));
   Click(First_Entry_Button_Id + 6);
   Feed_Directly(Filter_Bytes(0, Named_Entries("B")));
@@ -454,9 +435,7 @@ std::vector<uint8_t> Full_Portal_Bytes(const char *prefix) {
 // two by the closing is not decoded after the reopening, which re-arms the
 // decoder for the next whole section (one of 17 entries, all shown).
 void Close_Box_Disarms_Decoder() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   const std::vector<uint8_t> cut = Full_Portal_Bytes("Halber Kanal");
   Feed_Directly(std::vector<uint8_t>(cut.begin(), cut.begin() + 2 * Chunk_Size));
   Close_By_Box();
@@ -468,6 +447,46 @@ void Close_Box_Disarms_Decoder() {
   for (int i = 0; i < Entry_Button_Total; ++i)
     CHECK_TEXT(Long_Name("Ganzer Kanal", i + 1).c_str(), Caption(First_Entry_Button_Id + i));
   Exit_And_Unload();
+}
+
+// A second session in one load: On_Start after On_Exit starts as the first
+// did, the table back to its default entries, and works as the first: the
+// channel change creates the timer again, the opening starts the filter,
+// and the data fills the table and reaches the buttons.
+void Restart_After_Exit() {
+  Start_With_Window_Open();
+  Deliver_Entries(0, Named_Entries("A"));
+  Plugin.On_Exit();
+
+  Start_Plugin();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Show_Portal_0_Again();
+  Check_Captions({"Direct Portal"});
+  Deliver_Entries(0, Five_Entries);
+  Check_Captions({"Kanal Eins", "Kanal Zwei", "Kanal Drei", "Kanal Vier", "Kanal Fuenf"});
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER, HOST_START_FILTER});
+  Check_Start(2);
+  Exit_And_Unload();
+}
+
+// On_Start twice makes one session: the window opens with one start
+// request and the data decodes; a third On_Start with the window open keeps
+// the decoded entries, and On_Exit stops the one filter.
+void Start_Twice() {
+  Load_And_Start();
+  Start_Plugin();
+  Host_Change_Channel(4, 18);
+  Open_Dialog();
+  Deliver_Entries(0, Five_Entries);
+  Start_Plugin();
+  Show_Portal_0_Again();
+  Check_Captions({"Kanal Eins", "Kanal Zwei", "Kanal Drei", "Kanal Vier", "Kanal Fuenf"});
+  Plugin.On_Exit();
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Start(0);
+  Check_Stop(1, Host_First_Filter_Handle);
+  Host_Unload_Plugin();
 }
 
 // TOPMOST toggles the window's topmost state and the check mark, keeping
@@ -506,7 +525,7 @@ void Position() {
   Open_Dialog();
   CHECK_EQ(111, Window_Place().x);
   CHECK_EQ(222, Window_Place().y);
-  MoveWindow(Dialog(), 150, 160, 200, 300, TRUE); // also a new size
+  MoveWindow(Portal_Window(), 150, 160, 200, 300, TRUE); // also a new size
   Close_By_Box();
   Exit_And_Unload();
 
@@ -528,9 +547,7 @@ void Position() {
 // TS payloads while the window is open; within two ticks the names stand on
 // the buttons, and pressing one asks the host for that entry's service.
 void End_To_End() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   Click(Next_Portal_Button_Id); // portal 1, "RedLight"
   const std::vector<Portal_Listing_Entry> entries = {
       {4, 0x0201, "Rot 1"}, {4, 0x0202, "Rot 2"}, {9, 0x0203, "Rot 3"}};
@@ -570,9 +587,7 @@ int Ticked() {
 
 void Soak() {
   constexpr int Cycles = 1000;
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  Open_Dialog();
+  Start_With_Window_Open();
   Plugin.On_Hot_Key();
   Feed_Bytes = Filter_Bytes(0, Five_Entries);
   Feed_Callback = Host_Filter_Callback;
@@ -597,7 +612,7 @@ void Soak() {
   CHECK_EQ(WAIT_OBJECT_0, WaitForSingleObject(feeder, Close_Wait_Ms));
   CloseHandle(feeder);
 
-  CHECK(Dialog() == nullptr);
+  CHECK(Portal_Window() == nullptr);
   CHECK_EQ(Cycles + Cycles / 2, Host_Log_Count);
   CHECK_EQ(Host_First_Filter_Handle + Cycles - 1, Host_Filter_Handle);
   CHECK_EQ(1, Host_Timer_Ids_Seen);
@@ -608,12 +623,68 @@ void Soak() {
                      Close_Wait_Ms));
   Click(Next_Portal_Button_Id);
   Plugin.On_Exit();
-  CHECK(Dialog() == nullptr);
+  CHECK(Portal_Window() == nullptr);
   Host_Pump_For(Timer_Period_Ms / 10); // a tick already queued may still come
   const int ticks = Host_Timer_Ticks;
   Host_Pump_For(Timer_Period_Ms + 500);
   CHECK_EQ(ticks, Host_Timer_Ticks);
   Host_Unload_Plugin();
+}
+
+// Teardown under traffic, 200 loads: the host's filter thread delivers every
+// portal's section as fast as it can while the window is open and the
+// refresh timer runs, and ">>" re-arms the decoder just before On_Exit, so
+// the stop request and the lock's deletion race a scan or a decode. The
+// thread delivers until that stop request closes the filter; then the
+// module is unloaded. No crash, no hang, no command after the stop request
+// and no timer tick once the module is gone.
+uint32_t Chunks_Before = 0;
+uint32_t Chunks_Wanted = 0;
+int Chunks_Arrived() {
+  return Host_Chunks_Delivered - Chunks_Before >= Chunks_Wanted;
+}
+
+// Pumps messages until the filter thread has delivered `count` more chunks.
+void Await_Chunks(uint32_t count) {
+  Chunks_Before = Host_Chunks_Delivered;
+  Chunks_Wanted = count;
+  CHECK(Host_Pump_Until(Chunks_Arrived, Close_Wait_Ms));
+}
+
+void Teardown_Under_Traffic() {
+  constexpr int Cycles = 200;
+  constexpr DWORD Unloaded_Pump_Ms = 20;
+  std::vector<uint8_t> bytes;
+  for (int portal = 0; portal < Portal_Total_Shown; ++portal) {
+    const std::vector<uint8_t> portal_bytes = Filter_Bytes(portal, Five_Entries);
+    bytes.insert(bytes.end(), portal_bytes.begin(), portal_bytes.end());
+  }
+  const uint32_t round = static_cast<uint32_t>(bytes.size() / Chunk_Size);
+  const DWORD start = GetTickCount();
+  for (int cycle = 0; cycle < Cycles; ++cycle) {
+    Host_Log_Count = 0;
+    Start_With_Window_Open();
+    CHECK(Host_Start_Streaming(bytes.data(), static_cast<int32_t>(bytes.size()), Chunk_Size));
+    Await_Chunks(round);
+    Click(Next_Portal_Button_Id);
+    Await_Chunks(1 + static_cast<uint32_t>(cycle) % round);
+    Click(Next_Portal_Button_Id);
+    Plugin.On_Exit();
+    Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+    Check_Stop(1, Host_Filter_Handle);
+    CHECK(Host_End_Streaming(Close_Wait_Ms));
+    CHECK(Portal_Window() == nullptr);
+    Host_Unload_Plugin();
+    const int ticks = Host_Timer_Ticks;
+    Host_Pump_For(Unloaded_Pump_Ms);
+    CHECK_EQ(ticks, Host_Timer_Ticks);
+    Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  }
+  std::printf("%d cycles in %lu ms, %u chunks delivered\n", Cycles, GetTickCount() - start,
+              Host_Chunks_Delivered.load());
+  const int ticks = Host_Timer_Ticks;
+  Host_Pump_For(Timer_Period_Ms + 500);
+  CHECK_EQ(ticks, Host_Timer_Ticks);
 }
 
 // A copy of the module whose dialog template names an unknown class for
@@ -649,9 +720,9 @@ void Create_Fails() {
   Host_Change_Channel(4, 18);
   for (int i = 0; i < 3; ++i) {
     Plugin.On_Hot_Key();
-    CHECK(Dialog() == nullptr);
+    CHECK(Portal_Window() == nullptr);
     Plugin.On_Menu_Select(Active_Menu_Item_Id);
-    CHECK(Dialog() == nullptr);
+    CHECK(Portal_Window() == nullptr);
   }
   Host_Pump_For(Timer_Period_Ms + 500); // the timer finds no window
   Host_Change_Channel(7, 300);          // and the channel rule neither
@@ -660,41 +731,37 @@ void Create_Fails() {
   Exit_And_Unload();
 }
 
-// A picture of the window with decoded entries: portal-window.bmp in the
-// working folder, taken from the screen.
-void Write_Bitmap(const char *path, HBITMAP bitmap, HDC dc, int width, int height) {
+// The picture in a 24-bit BMP file of `width` x `height` pixels is no blank
+// capture (which has one colour only): more than one in twenty of its pixel
+// bytes differ from the same colour byte of its first pixel.
+void Check_Not_Blank(const char *path, int width, int height) {
+  FILE *file = std::fopen(path, "rb");
+  CHECK(file != nullptr);
+  BITMAPFILEHEADER header{};
   BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height; // bottom-up, as BMP files are
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
+  CHECK_EQ(1, std::fread(&header, sizeof header, 1, file));
+  CHECK_EQ(1, std::fread(&info, sizeof info, 1, file));
+  CHECK_EQ(0x4D42, header.bfType); // "BM"
+  CHECK_EQ(width, info.biWidth);
+  CHECK_EQ(height, info.biHeight); // bottom-up rows
+  CHECK_EQ(24, info.biBitCount);
   const int stride = (width * 3 + 3) & ~3;
   std::vector<uint8_t> pixels(static_cast<size_t>(stride) * height);
-  CHECK_EQ(height, GetDIBits(dc, bitmap, 0, height, pixels.data(),
-                             reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS));
-  int differing = 0; // a blank capture has one colour only
-  for (size_t i = 3; i < pixels.size(); ++i)
-    differing += pixels[i] != pixels[i % 3];
+  CHECK_EQ(0, std::fseek(file, static_cast<long>(header.bfOffBits), SEEK_SET));
+  CHECK_EQ(pixels.size(), std::fread(pixels.data(), 1, pixels.size(), file));
+  std::fclose(file);
+  int differing = 0;
+  for (int row = 0; row < height; ++row)
+    for (int at = 0; at < width * 3; ++at)
+      differing += pixels[static_cast<size_t>(row * stride + at)] != pixels[at % 3];
   CHECK(differing > width * height / 20);
-
-  BITMAPFILEHEADER header{};
-  header.bfType = 0x4D42; // "BM"
-  header.bfOffBits = sizeof header + sizeof info;
-  header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
-  FILE *file = std::fopen(path, "wb");
-  CHECK(file != nullptr);
-  std::fwrite(&header, sizeof header, 1, file);
-  std::fwrite(&info, sizeof info, 1, file);
-  std::fwrite(pixels.data(), 1, pixels.size(), file);
-  CHECK_EQ(0, std::fclose(file));
 }
 
+// A picture of the window with decoded entries: portal-window.bmp in the
+// working folder, taken from the screen.
 void Screenshot() {
-  Load_And_Start();
-  Host_Change_Channel(4, 18);
-  HWND dialog = Open_Dialog();
+  constexpr char Picture[] = "portal-window.bmp";
+  HWND dialog = Start_With_Window_Open();
   SetWindowPos(dialog, nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   Deliver_Entries(0, Five_Entries);
   RedrawWindow(dialog, nullptr, nullptr,
@@ -703,40 +770,20 @@ void Screenshot() {
 
   RECT rect;
   GetWindowRect(dialog, &rect);
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  CHECK(BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY));
-  SelectObject(memory, old);
-  Write_Bitmap("portal-window.bmp", bitmap, memory, width, height);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  CHECK(Write_Screenshot(rect, Picture));
+  Check_Not_Blank(Picture, rect.right - rect.left, rect.bottom - rect.top);
   Exit_And_Unload();
 }
 
-constexpr Scenario Scenarios[] = {
-    {"open_on_portal_stream", Open_On_Portal_Stream},
-    {"open_off_portal_stream", Open_Off_Portal_Stream},
-    {"close_box", Close_Box},
-    {"channel_change_window_open", Channel_Change_Window_Open},
-    {"next_portal", Next_Portal},
-    {"five_entries_decoded", Five_Entries_Decoded},
-    {"entry_buttons_arm_decoder", Entry_Buttons_Arm_Decoder},
-    {"close_box_disarms_decoder", Close_Box_Disarms_Decoder},
-    {"topmost", Topmost},
-    {"position", Position},
-    {"end_to_end", End_To_End},
-    {"soak", Soak},
-    {"create_fails", Create_Fails},
-    {"screenshot", Screenshot},
-};
-
 } // namespace
 
-int main(int argc, char **argv) {
-  return Run_Scenario(Scenarios, sizeof Scenarios / sizeof Scenarios[0], argc, argv);
-}
+SCENARIO_MAIN({"open_on_portal_stream", Open_On_Portal_Stream},
+              {"open_off_portal_stream", Open_Off_Portal_Stream}, {"close_box", Close_Box},
+              {"channel_change_window_open", Channel_Change_Window_Open},
+              {"next_portal", Next_Portal}, {"five_entries_decoded", Five_Entries_Decoded},
+              {"entry_buttons_arm_decoder", Entry_Buttons_Arm_Decoder},
+              {"close_box_disarms_decoder", Close_Box_Disarms_Decoder}, {"topmost", Topmost},
+              {"position", Position}, {"end_to_end", End_To_End},
+              {"restart_after_exit", Restart_After_Exit}, {"start_twice", Start_Twice},
+              {"soak", Soak}, {"teardown_under_traffic", Teardown_Under_Traffic},
+              {"create_fails", Create_Fails}, {"screenshot", Screenshot})

@@ -1,5 +1,8 @@
-// The Wine test programs' checks and scenario dispatch.
+// The Wine test programs' checks, the portal window finder and scenario
+// dispatch.
 #include "tests/wine/wine_check.h"
+
+#include "module/resource_ids.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +40,37 @@ void Check_Bytes(const void *expected, const void *actual, int size, const char 
                 want[i], have[i]);
     Fail();
   }
+}
+
+void Check_Text(const char *expected, const char *actual, const char *text, const char *file,
+                int line) {
+  if (std::strcmp(expected, actual) == 0)
+    return;
+  std::printf("%s:%d: %s: expected \"%s\", actual \"%s\"\n", file, line, text, expected, actual);
+  Fail();
+}
+
+namespace {
+
+HWND Found_Portal_Window = nullptr;
+int Portal_Windows_Found = 0;
+
+BOOL CALLBACK Look_For_Portal_Window(HWND window, LPARAM) {
+  if (GetDlgItem(window, First_Entry_Button_Id) != nullptr) {
+    Found_Portal_Window = window;
+    ++Portal_Windows_Found;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+HWND Portal_Window() {
+  Found_Portal_Window = nullptr;
+  Portal_Windows_Found = 0;
+  EnumThreadWindows(GetCurrentThreadId(), Look_For_Portal_Window, 0);
+  Check_True(Portal_Windows_Found <= 1, "at most one portal window", __FILE__, __LINE__);
+  return Found_Portal_Window;
 }
 
 void Skip_Scenario(const char *reason) {
