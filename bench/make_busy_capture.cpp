@@ -38,7 +38,7 @@ constexpr int Video_Pid_Count = static_cast<int>(sizeof Video_Pids / sizeof Vide
 
 // Invented entry names of each portal's list (at most 23 bytes each).
 const std::vector<std::vector<std::string>> Portal_Names = {
-    {"Lichtspiel Premieren", "Lichtspiel Abenteuer", "Lichtspiel Komoedie", "Lichtspiel Familie",
+    {"Lichtspiel Erstausgabe", "Lichtspiel Abenteuer", "Lichtspiel Komoedie", "Lichtspiel Familie",
      "Lichtspiel Krimi", "Lichtspiel Klassiker", "Lichtspiel Heimat", "Lichtspiel Grusel",
      "Lichtspiel Romantik", "Lichtspiel Western", "Lichtspiel Doku", "Lichtspiel Kurzfilm"},
     {"Nachtkanal Eins", "Nachtkanal Zwei", "Nachtkanal Drei", "Nachtkanal Vier", "Nachtkanal Fuenf",

@@ -37,6 +37,15 @@ Portal_Entry Copy_Portal_Entry(int32_t portal, int32_t index) {
   return entry;
 }
 
+Portal_Row Copy_Portal_Row(int32_t portal) {
+  Portal_Row row{};
+  if (!Is_Portal(portal))
+    return row;
+  Portal_Lock_Scope lock;
+  row = Portal_Table[portal];
+  return row;
+}
+
 int32_t Read_Portal_Count(int32_t portal) {
   return Is_Portal(portal) ? Portal_Count[portal].load() : 0;
 }

@@ -60,5 +60,10 @@ void Reset_Portal_Table();
 // portal or index numbers give an empty entry.
 Portal_Entry Copy_Portal_Entry(int32_t portal, int32_t index);
 
+// A consistent copy of a whole row, taken under Portal_Lock in one go, so a
+// caption refresh never shows half of one decode and half of another (or of
+// a reset). An out-of-range portal number gives empty entries.
+Portal_Row Copy_Portal_Row(int32_t portal);
+
 // Portal_Count of a portal; 0 for an out-of-range portal number.
 int32_t Read_Portal_Count(int32_t portal);

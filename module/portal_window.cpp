@@ -34,11 +34,9 @@ void Close_Window() {
 void Refresh_Captions() {
   if (Dialog_Window == nullptr)
     return;
-  const int32_t portal = Current_Portal;
-  for (int i = 0; i < Portal_Entry_Total; ++i) {
-    const Portal_Entry entry = Copy_Portal_Entry(portal, i);
-    SetWindowTextA(GetDlgItem(Dialog_Window, First_Entry_Button_Id + i), entry.Name);
-  }
+  const Portal_Row row = Copy_Portal_Row(Current_Portal);
+  for (int i = 0; i < Portal_Entry_Total; ++i)
+    SetWindowTextA(GetDlgItem(Dialog_Window, First_Entry_Button_Id + i), row[i].Name);
 }
 
 // Moves the window to the remembered position, keeping its size.

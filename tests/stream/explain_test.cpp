@@ -140,8 +140,8 @@ TEST(Section_Reassembler, SectionsComeBackWholeOrAreDropped) {
 }
 
 using Entries = std::vector<Portal_Listing_Entry>;
-const Entries Three = {{4, 301, "Kino Eins"}, {4, 302, "Arena Sport 2"}, {4, 303, "Serienwelt"}};
-const Entries Renamed = {{4, 301, "Kino Eins"}, {4, 302, "Arena Sport 3"}, {4, 303, "Serienwelt"}};
+const Entries Three = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 2"}, {4, 303, "Serienwelt"}};
+const Entries Renamed = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 3"}, {4, 303, "Serienwelt"}};
 const Entries Accented = {{4, 311, "Sch\xF6ne \"Welt\""}, {4, 312, "Kino Zwei"}};
 const Entries Plain = {{4, 311, "Schoene \"Welt\""}, {4, 312, "Kino Zwei"}};
 

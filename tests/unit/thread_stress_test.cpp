@@ -1,7 +1,8 @@
 // Two threads as in the host: one delivers filter data, the other plays the
 // window (cycling the shown portal under the lock, re-arming, resetting the
 // table, reading entries). Built with ThreadSanitizer, which must stay quiet;
-// every entry the window thread copies must be one a writer wrote whole.
+// every entry and every row the window thread copies must be one a writer
+// wrote whole.
 #include "core/plugin_state.h"
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
@@ -50,6 +51,17 @@ bool Whole_Entry(int portal, const Portal_Entry &entry) {
          name == "Kanal " + std::to_string(entry.Transport_Stream_Id);
 }
 
+// A row copied whole is one writer's: the reset's (the default entry alone)
+// or a decode's (the portal's full list, 3 + 4 * portal entries).
+bool Whole_Row(int portal, const Portal_Row &row) {
+  const bool reset = std::strcmp(row[0].Name, Portal_Constants_Table[portal].Default_Name) == 0;
+  const int named = reset ? 1 : 3 + 4 * portal;
+  for (int i = 0; i < Portal_Entry_Total; ++i)
+    if (!Whole_Entry(portal, row[i]) || (row[i].Name[0] != 0) != (i < named))
+      return false;
+  return true;
+}
+
 TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   Reset_Plugin_State();
   Create_Portal_Lock();
@@ -89,6 +101,7 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
     EXPECT_LE(count, Portal_Entry_Total);
     for (int i = 0; i < Portal_Entry_Total; ++i)
       torn += Whole_Entry(portal, Copy_Portal_Entry(portal, i)) ? 0 : 1;
+    torn += Whole_Row(portal, Copy_Portal_Row(portal)) ? 0 : 1; // as the caption refresh reads
     std::this_thread::yield();
   }
   done = true;
