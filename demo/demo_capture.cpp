@@ -59,12 +59,19 @@ bool Scan_Headers(Demo_Capture &capture, std::string &error) {
   }
   const int saved_errno = errno;
   capture.Packets = reader.Packets;
+  const uint64_t damaged_packets = reader.Error_Packets;
   Close_Ts_Reader(reader);
   const std::string name = capture.Path.empty() ? "the sample" : capture.Path;
   if (status == Ts_Read_Result::Read_Error)
     error = "cannot read " + name + ": " + std::strerror(saved_errno);
   else if (status == Ts_Read_Result::Not_Transport_Stream)
     error = name + " is not a transport stream (no 0x47 sync at 188-byte spacing)";
+  else if (capture.Eit_Packets == 0 && damaged_packets > 0)
+    // The reader skips damaged packets, so some of those may have been on
+    // PID 0x12: say what is known, not that there were none.
+    error = name + " holds no usable packets on PID 0x12 (" + std::to_string(damaged_packets) +
+            " of its " + std::to_string(capture.Packets) +
+            " packets are flagged with the transport error indicator and skipped)";
   else if (capture.Eit_Packets == 0)
     error = name + " holds no packets on PID 0x12";
   return error.empty();

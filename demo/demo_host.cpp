@@ -41,7 +41,8 @@ constexpr int Fast_Packets_Per_Period = 80;
 constexpr DWORD Window_Wait_Ms = 5000;
 constexpr DWORD Decode_Wait_Ms = 8000; // a pass of the capture and a caption refresh
 constexpr DWORD Channel_Wait_Ms = 3000;
-constexpr int Pressed_Entry = 2; // the third button, when it has a caption
+// The entry the walk presses, numbered from 0 as portal-scan lists them.
+constexpr int Pressed_Entry = 2;
 
 Demo_Options Options;
 Demo_Capture Capture;
@@ -95,7 +96,8 @@ void Log_Command(uint32_t command, uint32_t argument) {
     Log("command HOST_STOP_FILTER (0x%08X): handle 0x%08X", command, argument);
   } else if (command == HOST_SWITCH_SERVICE && argument != 0) {
     const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
-    Log("command HOST_SWITCH_SERVICE (0x%08X): words %u, service %u, transport stream %u, %u",
+    Log("command HOST_SWITCH_SERVICE (0x%08X): lead word %u, service %u, transport stream %u, "
+        "trail word %u",
         command, request->Lead, request->Service_Id, request->Transport_Stream_Id, request->Trail);
   } else {
     Log("command 0x%08X: argument 0x%08X, not understood", command, argument);
@@ -337,7 +339,8 @@ void Click(int id) {
   Host_Pump_For(50);
 }
 
-// The entry button to press: the third if it has a caption, else the first.
+// The entry button to press: entry Pressed_Entry if it has a caption, else
+// entry 0.
 int Entry_To_Press() {
   const int third = First_Entry_Button_Id + Pressed_Entry;
   return Caption(third).empty() ? First_Entry_Button_Id : third;
@@ -359,7 +362,7 @@ void Walk_Portal_Window() {
   }
   Log_Captions();
   const int entry = Entry_To_Press();
-  Log("press: entry %d \"%s\"", entry - First_Entry_Button_Id + 1, Caption(entry).c_str());
+  Log("press: entry %d \"%s\"", entry - First_Entry_Button_Id, Caption(entry).c_str());
   Answers_Before = Tune_Answers;
   Click(entry);
   if (!Host_Pump_Until(Tune_Answered, Channel_Wait_Ms))
@@ -409,31 +412,66 @@ int Run_Window() {
 
 // ---- the command line -------------------------------------------------------
 
-[[noreturn]] void Usage() {
-  std::fprintf(stderr, "usage: pictolandrum-demo [--fast] [--headless SECONDS] "
-                       "[--screenshot FILE.bmp] [--module DLL] [CAPTURE.ts]\n");
-  std::exit(2);
+constexpr char Usage_Text[] =
+    "usage: pictolandrum-demo [--fast] [--headless SECONDS] [--screenshot FILE.bmp] "
+    "[--module DLL] [CAPTURE.ts]\n"
+    "Plays a capture (default: the bundled sample) through the plug-in as a receiver would.\n"
+    "  --fast                 16 times the normal pace (4000 packets a second)\n"
+    "  --headless SECONDS     walk through the portal window, play until SECONDS have passed,\n"
+    "                         write the screenshot and exit\n"
+    "  --screenshot FILE.bmp  where --headless writes its screenshot (default "
+    "demo-screenshot.bmp)\n"
+    "  --module DLL           the plug-in to load (default Pictolandrum.dll)\n"
+    "  --                     take the next argument as CAPTURE.ts even if it starts with '-'\n"
+    "  -h, --help             print this help and exit\n";
+constexpr int Usage_Status = 2;
+constexpr long Headless_Max_Seconds = 86400;
+
+[[noreturn]] void Usage_Error(const std::string &reason) {
+  std::fprintf(stderr, "pictolandrum-demo: %s (see --help)\n", reason.c_str());
+  std::exit(Usage_Status);
+}
+
+// A whole number of seconds from 1 to Headless_Max_Seconds.
+int Headless_Seconds(const std::string &text) {
+  char *end = nullptr;
+  const long seconds = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0' || seconds < 1 ||
+      seconds > Headless_Max_Seconds)
+    Usage_Error("--headless: not a whole number of seconds from 1 to " +
+                std::to_string(Headless_Max_Seconds) + ": '" + text + "'");
+  return static_cast<int>(seconds);
 }
 
 void Read_Options(int argc, char **argv) {
+  bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (option == "--fast")
-      Options.Fast = true;
-    else if (option == "--headless" && has_value)
-      Options.Headless_Seconds = std::atoi(argv[++i]);
-    else if (option == "--screenshot" && has_value)
-      Options.Screenshot = argv[++i];
-    else if (option == "--module" && has_value)
-      Options.Module = argv[++i];
-    else if (option.rfind("--", 0) == 0 || Options.Capture_Path != nullptr)
-      Usage();
-    else
+    const bool takes_value =
+        option == "--headless" || option == "--screenshot" || option == "--module";
+    if (!options_done && takes_value && i + 1 >= argc)
+      Usage_Error(option + " needs a value");
+    if (options_done || option.empty() || option[0] != '-') {
+      if (Options.Capture_Path != nullptr)
+        Usage_Error("unexpected argument '" + option + "' (one capture at most)");
       Options.Capture_Path = argv[i];
+    } else if (option == "-h" || option == "--help") {
+      std::fputs(Usage_Text, stdout);
+      std::exit(0);
+    } else if (option == "--") {
+      options_done = true;
+    } else if (option == "--fast") {
+      Options.Fast = true;
+    } else if (option == "--headless") {
+      Options.Headless_Seconds = Headless_Seconds(argv[++i]);
+    } else if (option == "--screenshot") {
+      Options.Screenshot = argv[++i];
+    } else if (option == "--module") {
+      Options.Module = argv[++i];
+    } else {
+      Usage_Error("unknown option '" + option + "'");
+    }
   }
-  if (Options.Headless_Seconds < 0)
-    Usage();
 }
 
 } // namespace

@@ -11,32 +11,30 @@
 std::vector<Portal_Listing_Entry> Sample_Portal_Entries(int portal) {
   switch (portal) {
   case 0:
-    return {{4, 0x00D0, "Sky Cinema Premieren"},
-            {4, 0x00D1, "Sky Cinema Action"},
-            {4, 0x00D2, "Sky Cinema Family"},
-            {4, 0x00DB, "Sky Atlantic"},
-            {4, 0x00DC, "Sky Krimi"},
-            {4, 0x00DD, "Heimatkanal"}};
+    return {{4, 0x00D0, "Lumen Kino"},     {4, 0x00D1, "Lumen Abenteuer"},
+            {4, 0x00D2, "Lumen Familie"},  {4, 0x00DB, "Lumen Serien"},
+            {4, 0x00DC, "Lumen Spannung"}, {4, 0x00DD, "Riedgau Heimat"}};
   case 1:
-    return {{4, 0x0202, "Blue Movie 1"}, {4, 0x0203, "Blue Movie 2"}, {4, 0x0204, "Blue Movie 3"}};
+    return {
+        {4, 0x0202, "Nachtfalter 1"}, {4, 0x0203, "Nachtfalter 2"}, {4, 0x0204, "Nachtfalter 3"}};
   case 2:
-    return {{4, 0x00E0, "Bundesliga 1"},
-            {4, 0x00E1, "Bundesliga 2"},
-            {4, 0x00E2, "Bundesliga 3"},
-            {4, 0x00E3, "Bundesliga 4"},
-            {4, 0x00E4, "Bundesliga 5"},
-            {4, 0x00E5, "Bundesliga 6"},
-            {4, 0x00E6, "Champions League 1"},
-            {4, 0x00E7, "Champions League 2"},
+    return {{4, 0x00E0, "Anstoss Liga 1"},
+            {4, 0x00E1, "Anstoss Liga 2"},
+            {4, 0x00E2, "Anstoss Liga 3"},
+            {4, 0x00E3, "Anstoss Liga 4"},
+            {4, 0x00E4, "Anstoss Liga 5"},
+            {4, 0x00E5, "Anstoss Liga 6"},
+            {4, 0x00E6, "Anstoss Pokal 1"},
+            {4, 0x00E7, "Anstoss Pokal 2"},
             {4, 0x00E8,
              "Fu\xDF"
              "ball Konferenz"}};
   default:
-    return {{4, 0x00F0, "Sky Sport 1"},
-            {4, 0x00F1, "Sky Sport 2"},
-            {4, 0x00F2, "Formel 1 Boxengasse"},
-            {4, 0x00F3, "Formel 1 Onboard"},
-            {4, 0x00F4, "Sky Sport \xD6sterreich"}};
+    return {{4, 0x00F0, "Sportfeld 1"},
+            {4, 0x00F1, "Sportfeld 2"},
+            {4, 0x00F2, "Rennbahn Boxengasse"},
+            {4, 0x00F3, "Rennbahn Onboard"},
+            {4, 0x00F4, "Sportfeld \xD6sterreich"}};
   }
 }
 
@@ -102,7 +100,8 @@ void Write_Media(Ts_Writer &writer, int packets) {
 }
 
 void Write_Carousel_Round(Ts_Writer &writer, int round) {
-  static const char *const titles[] = {"Tagesschau", "Tatort", "Sportschau", "Wetter"};
+  static const char *const titles[] = {"Abendnachrichten", "Knoll & Kruse ermitteln",
+                                       "Kreisliga kompakt", "Wetter im Riedgau"};
   for (int portal = 0; portal < Portal_Total; ++portal) {
     if (round == 0)
       Write_Damaged_Copy(writer, portal);
@@ -118,7 +117,8 @@ void Write_Carousel_Round(Ts_Writer &writer, int round) {
     for (uint8_t section = 0; section < 3; ++section)
       Write_Section(writer, Eit_Pid,
                     Service_Section(static_cast<uint8_t>(Eit_Actual_Schedule_First + section),
-                                    0x0040, static_cast<uint8_t>(section * 8), "Bundesliga live"));
+                                    0x0040, static_cast<uint8_t>(section * 8),
+                                    "Kreisliga Nordwinkel live"));
     Write_Noise_Packet(writer, Ts_Null_Pid);
   }
 }

@@ -13,13 +13,13 @@ import subprocess
 import sys
 
 SAMPLE_CAPTIONS = [
-    "Sky Cinema Premieren | Sky Cinema Action | Sky Cinema Family | Sky Atlantic | "
-    "Sky Krimi | Heimatkanal",
-    "Blue Movie 1 | Blue Movie 2 | Blue Movie 3",
-    "Bundesliga 1 | Bundesliga 2 | Bundesliga 3 | Bundesliga 4 | Bundesliga 5 | "
-    "Bundesliga 6 | Champions League 1 | Champions League 2 | Fu\u00dfball Konferenz",
-    "Sky Sport 1 | Sky Sport 2 | Formel 1 Boxengasse | Formel 1 Onboard | "
-    "Sky Sport \u00d6sterreich",
+    "Lumen Kino | Lumen Abenteuer | Lumen Familie | Lumen Serien | "
+    "Lumen Spannung | Riedgau Heimat",
+    "Nachtfalter 1 | Nachtfalter 2 | Nachtfalter 3",
+    "Anstoss Liga 1 | Anstoss Liga 2 | Anstoss Liga 3 | Anstoss Liga 4 | Anstoss Liga 5 | "
+    "Anstoss Liga 6 | Anstoss Pokal 1 | Anstoss Pokal 2 | Fu\u00dfball Konferenz",
+    "Sportfeld 1 | Sportfeld 2 | Rennbahn Boxengasse | Rennbahn Onboard | "
+    "Sportfeld \u00d6sterreich",
 ]
 
 failures = []
@@ -70,9 +70,9 @@ def check_walk(status, stdout, workdir):
         expected.append("portal window: portal %d buttons: %s" % (portal, captions))
         expected.append("press: >>")
     expected += ["portal window: portal 0 buttons: " + SAMPLE_CAPTIONS[0],
-                 'press: entry 3 "Sky Cinema Family"',
-                 "command HOST_SWITCH_SERVICE (0x01022004): words 208, service 210, "
-                 "transport stream 4, 192",
+                 'press: entry 2 "Lumen Familie"',
+                 "command HOST_SWITCH_SERVICE (0x01022004): lead word 208, service 210, "
+                 "transport stream 4, trail word 192",
                  "channel change: transport stream 4, service 210 (On_Channel_Change)",
                  "channel: transport stream 4, service 210, filter running",
                  "screenshot: demo-screenshot.bmp"]
@@ -92,6 +92,13 @@ def check_failure(status, stdout, stderr, reason):
 
 
 def main():
+    if len(sys.argv) == 2 and sys.argv[1] in ("-h", "--help"):
+        print(__doc__)
+        return
+    if len(sys.argv) != 7:
+        sys.stderr.write("check_demo.py: needs RUNNER PREFIX WORKDIR PROGRAM MODULE MODE "
+                         "(see --help)\n")
+        sys.exit(2)
     runner, prefix, workdir, program, module, mode = sys.argv[1:7]
     if mode == "walk":
         status, stdout, stderr = run(runner, prefix, workdir, program, module,

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Runs the Windows test programs under 32-bit Wine with no display of our own.
 #   run-wine.sh prefix PREFIX
-#       makes the Wine prefix once (again only if it is incomplete): one
-#       virtual desktop (bare X11 windows
-#       without a window manager can hang in DestroyWindow) and no crash
-#       debugger, so a crash fails at once.
+#       makes the Wine prefix once (again only if it is incomplete or was
+#       made by an older version of this script): one virtual desktop (bare
+#       X11 windows without a window manager can hang in DestroyWindow) and
+#       no crash debugger, so a crash fails at once; and Wine's own fonts
+#       (Debian's fonts-wine: Marlett for the title bar buttons and check
+#       marks, the MS Sans Serif and Tahoma stand-ins for the dialogs) linked
+#       into its Fonts folder. This Wine looks for them beside its data
+#       folder under a path it cannot resolve, so without the links it draws
+#       with DejaVu: letters where the frame's symbols belong, wider text.
 #   run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]
 #       copies the program and the module into an empty WORKDIR and runs the
 #       program there under xvfb-run, killed after SECONDS. The exit code is
@@ -15,11 +20,26 @@ export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
 in_display() { # the command, then the prefix's server shut down, in one X server
+  # shellcheck disable=SC2016 # the inner bash expands them
   xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '"$@"; status=$?; wineserver -k 2>/dev/null; exit $status' bash "$@"
 }
 
+# Written into the prefix once it is complete; a prefix with another one is
+# made again. Changed whenever the prefix's setup changes (2: Wine's fonts
+# linked in).
+readonly Prefix_Version="pictolandrum prefix 2"
+readonly Prefix_Marker=.picto-ready
+readonly Wine_Font_Folder=/usr/share/wine/fonts
+readonly Needed_Fonts=(marlett.ttf tahoma.ttf ms_sans_serif.ttf)
+
 make_prefix() {
-  [ -f "$WINEPREFIX/.picto-ready" ] && return 0
+  local marker="$WINEPREFIX/$Prefix_Marker" made=""
+  if [ -f "$marker" ]; then read -r made <"$marker" || true; fi
+  [ "$made" = "$Prefix_Version" ] && return 0
+  for font in "${Needed_Fonts[@]}"; do
+    [ -f "$Wine_Font_Folder/$font" ] ||
+      { echo "run-wine.sh: $Wine_Font_Folder/$font missing: install the Debian package fonts-wine" >&2; exit 1; }
+  done
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
   in_display bash -c '
@@ -29,7 +49,8 @@ make_prefix() {
     wine reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /d "" /f >/dev/null &&
     wine reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null &&
     wineserver -w'
-  touch "$WINEPREFIX/.picto-ready"
+  ln -sf "$Wine_Font_Folder"/* "$WINEPREFIX/drive_c/windows/Fonts/"
+  echo "$Prefix_Version" >"$marker"
 }
 
 run_program() {
@@ -42,10 +63,25 @@ run_program() {
     "./$(basename "$program")" "$@"
 }
 
+usage() {
+  printf '%s\n' \
+    "usage: tests/wine/run-wine.sh prefix PREFIX" \
+    "       tests/wine/run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]" \
+    "  prefix    make the 32-bit Wine prefix PREFIX (once, and again when an older setup made it)" \
+    "  run       run PROGRAM beside a copy of MODULE in an emptied WORKDIR under Xvfb, killed" \
+    "            after SECONDS; the exit status is the program's (77: skipped)" \
+    "  -h, --help  print this help and exit"
+}
+
+case ${1:-} in
+  -h|--help) usage; exit 0 ;;
+  prefix) [ $# -eq 2 ] || { echo "run-wine.sh: prefix takes one argument, PREFIX (see --help)" >&2; exit 2; } ;;
+  run) [ $# -ge 6 ] || { echo "run-wine.sh: run needs PREFIX WORKDIR SECONDS PROGRAM MODULE (see --help)" >&2; exit 2; } ;;
+  *) echo "run-wine.sh: unknown command '${1:-}' (see --help)" >&2; exit 2 ;;
+esac
 command=$1
 export WINEPREFIX=$2
 case $command in
   prefix) make_prefix ;;
   run) shift 2; run_program "$@" ;;
-  *) echo "usage: run-wine.sh prefix PREFIX | run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGS]" >&2; exit 2 ;;
 esac

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""The command lines of the tools and scripts we ship, case by case: --help
+prints usage on stdout and exits 0 doing nothing else; a bad option or value
+is named in one line on stderr with exit status 2, nothing on stdout and
+nothing written; good ones do what they say.
+  command_line_test.py SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD]
+With BUILD (a build folder with the Windows build and its Wine prefix), also
+runs demo/run-demo.sh under Wine: a failing demo keeps the previous
+screenshot, a good one replaces it."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+Packet_Size = 188
+Wine_Seconds = 300
+
+failures = []
+
+
+def check(condition, text):
+    if not condition:
+        failures.append(text)
+
+
+def read_bytes(path):
+    """The file's bytes, or None if it is missing."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def run(command, cwd, bare=False, timeout=60):
+    """Runs a command; with bare, PATH names no folder, so a script gets
+    only as far as bash builtins take it."""
+    environment = dict(os.environ)
+    if bare:
+        environment["PATH"] = "/nonexistent"
+        command = ["/bin/bash"] + command
+    result = subprocess.run(command, cwd=cwd, env=environment, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=timeout)
+    return (result.returncode, result.stdout.decode("utf-8", "replace"),
+            result.stderr.decode("utf-8", "replace"))
+
+
+def check_case(label, command, cwd, expect, bare=False, timeout=60):
+    """expect: "help" (usage on stdout, exit 0), "error" (one line on stderr,
+    exit 2, stdout empty) or an exit status with anything on the streams.
+    Also checks that a help or an error writes nothing into cwd."""
+    before = sorted(os.listdir(cwd))
+    status, out, err = run(command, cwd, bare, timeout)
+    where = "%s: %s" % (label, " ".join(command[1:]) or "(no arguments)")
+    if expect == "help":
+        check(status == 0, "%s: exit %d, expected 0 (stderr %r)" % (where, status, err[:300]))
+        check(out.startswith("usage: "), "%s: no usage on stdout: %r" % (where, out[:200]))
+        check(err == "", "%s: stderr not empty: %r" % (where, err[:300]))
+    elif expect == "error":
+        check(status == 2, "%s: exit %d, expected 2 (stderr %r)" % (where, status, err[:300]))
+        check(out == "", "%s: stdout not empty: %r" % (where, out[:200]))
+        check(err.count("\n") == 1 and err.endswith("\n"),
+              "%s: expected one line on stderr, got %r" % (where, err[:300]))
+        check(not any(word in err for word in ("unbound variable", "line ", "command not found")),
+              "%s: shell internals on stderr: %r" % (where, err[:300]))
+    else:
+        check(status == expect, "%s: exit %d, expected %d (stderr %r)" %
+              (where, status, expect, err[:300]))
+    if expect in ("help", "error"):
+        check(sorted(os.listdir(cwd)) == before, "%s: wrote into the folder" % where)
+    return status, out, err
+
+
+def check_tools_and_scripts(source, make_sample, work):
+    run_script = os.path.join(source, "run")
+    test_script = os.path.join(source, "test")
+    demo_script = os.path.join(source, "demo", "run-demo.sh")
+    deps_script = os.path.join(source, "scripts", "install-deps.sh")
+    wine_script = os.path.join(source, "tests", "wine", "run-wine.sh")
+    speed_script = os.path.join(source, "bench", "portal-scan-speed.sh")
+    folder = os.path.join(work, "a-folder")
+    os.mkdir(folder)
+    for name in ("capture.ts", "other.ts"):
+        with open(os.path.join(work, name), "wb") as capture:
+            capture.write(b"\x47" + bytes(Packet_Size - 1))
+
+    # (label, command, expect, bare): the scripts run bare where they may
+    # use nothing but builtins, so a help or a refusal that got as far as
+    # installing or building would fail with "command not found".
+    cases = [
+        ("make-sample-stream", [make_sample, "--help"], "help", False),
+        ("make-sample-stream", [make_sample, "-h"], "help", False),
+        ("make-sample-stream", [make_sample, "out.ts", "--help"], "help", False),
+        ("make-sample-stream", [make_sample], "error", False),
+        ("make-sample-stream", [make_sample, "--bogus"], "error", False),
+        ("make-sample-stream", [make_sample, "-x.ts"], "error", False),
+        ("make-sample-stream", [make_sample, "-"], "error", False),
+        ("make-sample-stream", [make_sample, "a.ts", "b.ts"], "error", False),
+        ("make-sample-stream", [make_sample, "a-folder"], "error", False),
+        ("run", [run_script, "--help"], "help", True),
+        ("run", [run_script, "--fast", "-h"], "help", True),
+        ("run", [run_script, "--headless", "0"], "error", True),
+        ("run", [run_script, "--headless", "abc"], "error", True),
+        ("run", [run_script, "--headless"], "error", True),
+        ("run", [run_script, "--bogus"], "error", True),
+        ("run", [run_script, "a-folder"], "error", True),
+        ("run", [run_script, "missing.ts"], "error", True),
+        ("run", [run_script, "capture.ts", "other.ts"], "error", True),
+        ("test", [test_script, "--help"], "help", True),
+        ("run-demo.sh", [demo_script, "--help"], "help", True),
+        ("run-demo.sh", [demo_script], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "--headless", "-5"], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "--headless", "1.5"], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "--fast", "--headless"], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "--screenshot", "x.bmp"], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "a-folder"], "error", True),
+        ("run-demo.sh", [demo_script, "no-such-build", "--fast"], "error", True),
+        ("run-demo.sh", [demo_script, "--check", "--headless", "5", "capture.ts"], 0, True),
+        ("run-demo.sh", [demo_script, "--check", "--", "capture.ts"], 0, True),
+        ("install-deps.sh", [deps_script, "--help"], "help", True),
+        ("install-deps.sh", [deps_script, "--bogus"], "error", True),
+        ("run-wine.sh", [wine_script, "--help"], "help", True),
+        ("run-wine.sh", [wine_script], "error", True),
+        ("run-wine.sh", [wine_script, "run", "prefix-only"], "error", True),
+        ("portal-scan-speed.sh", [speed_script, "--help"], "help", False),
+        ("portal-scan-speed.sh", [speed_script, "--runs", "0"], "error", False),
+    ]
+    for label, command, expect, bare in cases:
+        check_case(label, command, work, expect, bare)
+
+    # A relative capture is the caller's: found from work, not from a-folder.
+    check_case("run-demo.sh", [demo_script, "--check", "capture.ts"], folder, "error", True)
+
+    # make-sample-stream writes the sample, the same to a name after "--".
+    written = []
+    for arguments, name in ((["sample.ts"], "sample.ts"), (["--", "-dash.ts"], "-dash.ts")):
+        check_case("make-sample-stream", [make_sample] + arguments, work, 0)
+        written.append(read_bytes(os.path.join(work, name)) or b"")
+    check(len(written[0]) > 0 and len(written[0]) % Packet_Size == 0 and
+          written[0] == written[1], "make-sample-stream: the two samples differ or are no capture")
+
+
+def check_demo_screenshot(source, build, work):
+    """run-demo.sh in a build folder of its own (the real programs and Wine
+    prefix linked in): a failing demo keeps the old screenshot, a good one
+    replaces it."""
+    demo_script = os.path.join(source, "demo", "run-demo.sh")
+    own_build = os.path.join(work, "build")
+    os.makedirs(os.path.join(own_build, "win32"))
+    for program in ("pictolandrum-demo.exe", "Pictolandrum.dll"):
+        shutil.copy(os.path.join(build, "win32", program), os.path.join(own_build, "win32"))
+    os.symlink(os.path.join(build, "wine-prefix"), os.path.join(own_build, "wine-prefix"))
+    screenshot = os.path.join(own_build, "demo-screenshot.png")
+    old_picture = b"the previous screenshot"
+    with open(screenshot, "wb") as picture:
+        picture.write(old_picture)
+
+    # One packet, on PID 0x12 and flagged with the transport error indicator.
+    damaged = os.path.join(work, "damaged.ts")
+    with open(damaged, "wb") as capture:
+        capture.write(bytes([0x47, 0x80 | 0x40, 0x12, 0x10]) + b"\xff" * (Packet_Size - 4))
+    status, out, err = run([demo_script, own_build, "--headless", "1", "damaged.ts"], work,
+                           timeout=Wine_Seconds)
+    ours = [line for line in err.splitlines() if line.startswith("pictolandrum-demo: ")]
+    check(status not in (0, 2), "run-demo.sh on a damaged capture: exit %d" % status)
+    check(out == "", "run-demo.sh on a damaged capture: stdout %r" % out[:300])
+    check(len(ours) == 1 and "no usable packets on PID 0x12" in ours[0] and
+          "1 of its 1 packets are flagged with the transport error indicator" in ours[0],
+          "run-demo.sh on a damaged capture: demo said %r" % err[:400])
+    check(read_bytes(screenshot) == old_picture, "a failed demo replaced or removed the screenshot")
+
+    status, out, err = run([demo_script, own_build, "--fast", "--headless", "1"], work,
+                           timeout=Wine_Seconds)
+    check(status == 0, "run-demo.sh --fast --headless 1: exit %d (%r)" % (status, err[-400:]))
+    check(out.rstrip().endswith("Screenshot of the demo: " + screenshot),
+          "run-demo.sh did not say where the screenshot is: %r" % out[-300:])
+    check((read_bytes(screenshot) or b"").startswith(b"\x89PNG\r\n\x1a\n"),
+          "the new screenshot is no PNG")
+    check(not [name for name in os.listdir(own_build) if name.endswith(".new")],
+          "a temporary screenshot was left behind")
+
+
+def main():
+    if len(sys.argv) == 2 and sys.argv[1] in ("-h", "--help"):
+        print(__doc__)
+        return
+    if len(sys.argv) not in (3, 4):
+        sys.stderr.write("command_line_test.py: needs SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD] "
+                         "(see --help)\n")
+        sys.exit(2)
+    source, make_sample = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    with tempfile.TemporaryDirectory() as work:
+        check_tools_and_scripts(source, make_sample, work)
+    if len(sys.argv) == 4:
+        with tempfile.TemporaryDirectory() as work:
+            check_demo_screenshot(source, os.path.abspath(sys.argv[3]), work)
+    for failure in failures:
+        print("FAILED: " + failure)
+    sys.exit(1 if failures else 0)
+
+
+main()
