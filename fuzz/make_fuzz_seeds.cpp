@@ -1,5 +1,6 @@
 // Writes starting corpora for the fuzz targets, made with the stream writer.
-// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data, capture, settings)
+// usage: make_fuzz_seeds KIND FOLDER   (KIND: section_data, capture, settings, sequence)
+#include "fuzz/sequence_program.h"
 #include "stream/eit_writer.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
@@ -87,6 +88,90 @@ static void Settings_Seeds(const std::string &folder) {
     Write_Seed(folder, Byte_Vector(text, text + std::strlen(text)));
 }
 
+// Programs for the host-sequence fuzzer (fuzz/sequence_program.h).
+struct Sequence_Builder {
+  Byte_Vector Bytes;
+  Sequence_Builder &Op(Sequence_Op op, std::initializer_list<uint8_t> arguments = {}) {
+    Bytes.push_back(op);
+    Bytes.insert(Bytes.end(), arguments);
+    return *this;
+  }
+  Sequence_Builder &Channel(int index) { return Op(Op_Channel_Change, {uint8_t(index)}); }
+  Sequence_Builder &Select(int blob) { return Op(Op_Select_Blob, {uint8_t(blob), 0}); }
+  Sequence_Builder &Feed(uint32_t n) {
+    return Op(Op_Feed_Long, {uint8_t(n >> 8), uint8_t(n & 0xFF)});
+  }
+  Sequence_Builder &Packets(int count) {
+    for (int i = 0; i < count; ++i)
+      Op(Op_Feed_Packet);
+    return *this;
+  }
+};
+
+constexpr uint32_t Whole_Plain_Blob = 1200; // a plain blob's section with the scan threshold
+constexpr uint8_t Host_Switches = 0x80;
+
+static void Sequence_Seeds(const std::string &folder) {
+  // Open on the portal stream; decode each portal's list, press a button
+  // the host switches for, go on with ">>".
+  Sequence_Builder all;
+  all.Channel(0).Op(Op_Hot_Key);
+  for (int portal = 0; portal < 4; ++portal)
+    all.Select(Blob_Plain(portal, portal % Plain_Lists_Per_Portal))
+        .Feed(Whole_Plain_Blob)
+        .Op(Op_Entry_Button, {uint8_t(Host_Switches | 1)})
+        .Op(Op_Refresh_Tick)
+        .Op(Op_Next_Portal);
+  Write_Seed(folder, all.Bytes);
+
+  // The large section of portal 2 in packet-sized chunks.
+  Sequence_Builder large;
+  large.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Op(Op_Next_Portal);
+  large.Select(Blob_Portal_2_Large).Packets(30).Op(Op_Refresh_Tick).Packets(10);
+  Write_Seed(folder, large.Bytes);
+
+  // A damaged copy, then the sound one.
+  Sequence_Builder damaged;
+  damaged.Channel(0).Op(Op_Hot_Key).Select(Blob_Plain(0, 1));
+  damaged.Op(Op_Damage, {0, 100, 3}).Feed(Whole_Plain_Blob).Select(Blob_Plain(0, 1));
+  damaged.Feed(Whole_Plain_Blob);
+  Write_Seed(folder, damaged.Bytes);
+
+  // Packed payload streams in small chunks while the shown portal changes.
+  Sequence_Builder packed;
+  packed.Channel(2).Op(Op_Hot_Key).Select(Blob_Packed_First);
+  for (int portal = 0; portal < 4; ++portal)
+    packed.Packets(12).Op(Op_Next_Portal);
+  packed.Select(Blob_Packed_First + 1);
+  for (int i = 0; i < 40; ++i)
+    packed.Op(Op_Feed_Short, {uint8_t(90 + i)});
+  packed.Select(Blob_Packed_First + 2).Packets(40);
+  Write_Seed(folder, packed.Bytes);
+
+  // The window off the portal stream, channel changes that start, keep and
+  // stop the filter, the close box, the filter closed by the host, a chunk
+  // too large for the buffer, On_Exit and a new session.
+  Sequence_Builder host;
+  host.Channel(6).Op(Op_Hot_Key).Channel(0).Select(Blob_Plain(0, 2)).Feed(Whole_Plain_Blob);
+  host.Op(Op_Close_Box).Feed(Whole_Plain_Blob).Op(Op_Hot_Key).Channel(4).Channel(6);
+  host.Feed(Whole_Plain_Blob).Channel(0).Op(Op_Filter_Close).Feed(Whole_Plain_Blob);
+  host.Channel(1).Op(Op_Hot_Key).Op(Op_Hot_Key).Op(Op_Feed_Huge, {0x10, 0});
+  host.Select(Blob_Plain(0, 0)).Feed(Whole_Plain_Blob).Op(Op_Start).Op(Op_Topmost);
+  host.Op(Op_Other, {1}).Feed(Whole_Plain_Blob).Op(Op_Hot_Key);
+  host.Op(Op_Start).Channel(0).Op(Op_Hot_Key).Feed(Whole_Plain_Blob); // a new session
+  Write_Seed(folder, host.Bytes);
+
+  // Every section no portal decodes, on every portal.
+  Sequence_Builder foreign;
+  foreign.Channel(0).Op(Op_Hot_Key);
+  for (int portal = 0; portal < 4; ++portal) {
+    for (int blob = Blob_Foreign_First; blob < Blob_Foreign_First + Blob_Foreign_Total; ++blob)
+      foreign.Select(blob).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
+    foreign.Op(Op_Next_Portal);
+  }
+  Write_Seed(folder, foreign.Bytes);
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: make_fuzz_seeds KIND FOLDER\n");
@@ -103,6 +188,10 @@ int main(int argc, char **argv) {
   }
   if (kind == "settings") {
     Settings_Seeds(folder);
+    return 0;
+  }
+  if (kind == "sequence") {
+    Sequence_Seeds(folder);
     return 0;
   }
   std::fprintf(stderr, "make_fuzz_seeds: unknown kind %s\n", kind.c_str());

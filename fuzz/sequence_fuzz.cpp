@@ -1,0 +1,803 @@
+// Fuzz target for the plug-in as the host drives it. The input is a program
+// of host calls and window actions (fuzz/sequence_program.h): channel
+// changes, the hot key, the close box, ">>", entry buttons, refresh ticks,
+// On_Filter_Close, On_Start, On_Exit, and chunks of filter data cut from a
+// fixed set of real sections (sound source sections of every portal,
+// sections no portal decodes, packed payload streams), whole or with bits
+// flipped. Each call does to the core what the Windows module does for it.
+//
+// After every step the table must be within its bounds, and it may only
+// have changed as the host rules and the decoder allow: a data chunk may
+// change the shown portal's row only into the entries of a sound source
+// section of that portal whose bytes reached the buffer since it was last
+// empty; nothing else changes a row but a reset to the defaults. A whole
+// sound section fed at once into an armed, empty decoder must be decoded.
+#include "core/decoder_setup.h"
+#include "core/host_rules.h"
+#include "core/plugin_state.h"
+#include "core/portal_lock.h"
+#include "core/portal_table.h"
+#include "core/section_decoder.h"
+#include "fuzz/sequence_program.h"
+#include "stream/eit_writer.h"
+#include "stream/ts_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int Descriptor_Fixed_Length = 7; // ts id, network id, service id, linkage type
+constexpr int Descriptor_Length_Max = 30;  // longer portal descriptors do not match
+constexpr int Name_Text_Max = Descriptor_Length_Max - Descriptor_Fixed_Length; // 23
+constexpr size_t Plain_Blob_Min = 1100; // a whole plain blob reaches the scan threshold
+constexpr size_t Chunk_Max = Huge_Chunk_Base + 0xFFFF;
+constexpr int Sound_Max = 64; // one bit each in a candidate mask
+
+// Aborts on a violated invariant, naming the line of the check.
+void Check(bool holds, int line = __builtin_LINE()) {
+  if (holds)
+    return;
+  std::fprintf(stderr, "fuzz_sequence: check at line %d failed\n", line);
+  std::abort();
+}
+
+// A sound source section and what decoding it does to its portal's row.
+struct Sound_Section {
+  int Portal;
+  Byte_Vector Bytes;  // table_id to CRC
+  Portal_Row Entries; // the entries a decode gives, zeros behind them
+  int32_t Kept;       // matching descriptors, at most 17
+};
+
+// Where a sound section stands, intact, in a blob.
+struct Occurrence {
+  int Sound;
+  size_t Start, End; // [Start, End) in the blob
+};
+
+struct Blob {
+  Byte_Vector Bytes;
+  std::vector<Occurrence> Occurrences;
+  int Leading = -1; // the occurrence right behind a pointer field at 0, if any
+};
+
+std::vector<Sound_Section> Sounds;
+std::vector<Blob> Blobs;
+
+// ---- building the fixed set ------------------------------------------------
+
+Portal_Entry Expected_Entry(const Portal_Listing_Entry &listing) {
+  Portal_Entry entry{};
+  std::memcpy(entry.Name, listing.Name.data(), listing.Name.size());
+  entry.Descriptor_Length = Descriptor_Fixed_Length + static_cast<int32_t>(listing.Name.size());
+  entry.Transport_Stream_Id = listing.Transport_Stream_Id;
+  entry.Service_Id = listing.Service_Id;
+  return entry;
+}
+
+// A descriptor matches when it names a service and its name fits 23 bytes.
+bool Listing_Matches(const Portal_Listing_Entry &listing) {
+  return listing.Service_Id != 0 && listing.Name.size() <= static_cast<size_t>(Name_Text_Max);
+}
+
+int Add_Sound(int portal, const Eit_Section &section,
+              const std::vector<Portal_Listing_Entry> &listings) {
+  Sound_Section sound{portal, Build_Eit_Section(section), {}, 0};
+  for (const Portal_Listing_Entry &listing : listings) {
+    if (!Listing_Matches(listing))
+      continue;
+    if (sound.Kept < Portal_Entry_Total)
+      sound.Entries[static_cast<size_t>(sound.Kept++)] = Expected_Entry(listing);
+  }
+  Sounds.push_back(sound);
+  return static_cast<int>(Sounds.size()) - 1;
+}
+
+std::vector<Portal_Listing_Entry> Listings(const char *stem, int count, uint16_t transport_stream,
+                                           uint16_t first_service) {
+  std::vector<Portal_Listing_Entry> listings;
+  for (int i = 0; i < count; ++i)
+    listings.push_back({transport_stream, static_cast<uint16_t>(first_service + i),
+                        std::string(stem) + " " + std::to_string(i + 1)});
+  return listings;
+}
+
+Byte_Vector Plain_Payload(const Byte_Vector &section) {
+  Byte_Vector payload{0x00};
+  payload.insert(payload.end(), section.begin(), section.end());
+  payload.resize(std::max(Plain_Blob_Min, payload.size() + Packet_Chunk_Size), 0xFF);
+  return payload;
+}
+
+// The payload bytes of every packet on the EIT PID, as the host's filter
+// delivers them.
+Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
+  Byte_Vector payloads;
+  for (size_t at = 0; at + Ts_Packet_Size <= packets.size(); at += Ts_Packet_Size) {
+    const uint8_t *packet = packets.data() + at;
+    const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
+    const int control = (packet[3] >> 4) & 3;
+    if (pid != Eit_Pid || (control & 1) == 0)
+      continue;
+    size_t start = Ts_Header_Size;
+    if (control & 2)
+      start += 1 + packet[4];
+    if (start < Ts_Packet_Size)
+      payloads.insert(payloads.end(), packet + start, packet + Ts_Packet_Size);
+  }
+  return payloads;
+}
+
+void Add_Blob(const Byte_Vector &bytes) {
+  Blob blob;
+  blob.Bytes = bytes;
+  for (size_t s = 0; s < Sounds.size(); ++s) {
+    const Byte_Vector &section = Sounds[s].Bytes;
+    for (auto it = bytes.begin();
+         (it = std::search(it, bytes.end(), section.begin(), section.end())) != bytes.end(); ++it) {
+      const size_t start = static_cast<size_t>(it - bytes.begin());
+      blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size()});
+      if (start == 1 && bytes[0] == 0x00)
+        blob.Leading = static_cast<int>(blob.Occurrences.size()) - 1;
+    }
+  }
+  Blobs.push_back(blob);
+}
+
+Eit_Section Section_With(uint16_t service, uint16_t transport_stream,
+                         const std::vector<Portal_Listing_Entry> &listings) {
+  Eit_Section section = Portal_Source_Section(0, listings);
+  section.Service_Id = service;
+  section.Transport_Stream_Id = transport_stream;
+  return section;
+}
+
+// An event whose short event text is `text`, to grow a section or to carry
+// bytes that look like something else.
+Eit_Event Text_Event(uint16_t event_id, const std::string &text) {
+  Eit_Event event;
+  event.Event_Id = event_id;
+  event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Anhang", text);
+  return event;
+}
+
+void Build_Fixed_Set() {
+  // Sound source sections, in the order of sequence_program.h.
+  const char *const stems[Portal_Total] = {"Amsel", "Birke", "Kiesel", "Talblick"};
+  std::vector<int> plain;
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    const uint16_t first = static_cast<uint16_t>(1001 + 100 * portal);
+    const std::vector<Portal_Listing_Entry> lists[Plain_Lists_Per_Portal] = {
+        Listings(stems[portal], 3, 4, first),
+        Listings(stems[portal], 20, 5, static_cast<uint16_t>(first + 1)),
+        Listings("Einzel", 1, 4, static_cast<uint16_t>(first + 50)),
+        {{4, first, "Gut Eins"},
+         {4, 0, "Ohne Dienst"},
+         {4, static_cast<uint16_t>(first + 2), "Ein Name viel zu lang ab"},
+         {6, static_cast<uint16_t>(first + 3), "Gut Zwei"}},
+    };
+    for (const auto &list : lists)
+      plain.push_back(Add_Sound(portal, Portal_Source_Section(portal, list), list));
+  }
+  plain.push_back(Add_Sound(0, Portal_Source_Section(0, {}), {}));
+  plain.push_back(Add_Sound(3, Portal_Source_Section(3, {}), {}));
+  {
+    const auto list = Listings("Neuland", 4, 4, 1150);
+    Eit_Section update = Portal_Source_Section(1, list);
+    update.Version_Number = 7;
+    plain.push_back(Add_Sound(1, update, list));
+  }
+  {
+    const auto list = Listings("Weitblick", 19, 4, 1250);
+    Eit_Section large = Portal_Source_Section(2, list);
+    for (uint16_t id = 2; Build_Eit_Section(large).size() < 3800; ++id)
+      large.Events.push_back(Text_Event(id, std::string(200, 'x')));
+    plain.push_back(Add_Sound(2, large, list));
+  }
+
+  // Sections no portal decodes: another service; a source service's
+  // section 1; another network; a source service on the wrong stream; and
+  // two whose text carries a portal section header with descriptors behind
+  // it (whose CRC cannot hold).
+  const auto strange = Listings("Fremd", 3, 4, 1500);
+  std::vector<Byte_Vector> foreign;
+  foreign.push_back(Build_Eit_Section(Section_With(0x0300, 7, strange)));
+  {
+    Eit_Section section = Portal_Source_Section(0, strange);
+    section.Section_Number = 1;
+    foreign.push_back(Build_Eit_Section(section));
+  }
+  {
+    Eit_Section section = Portal_Source_Section(1, strange);
+    section.Original_Network_Id = 0x0086;
+    foreign.push_back(Build_Eit_Section(section));
+  }
+  foreign.push_back(Build_Eit_Section(Section_With(0x0012, 3, strange)));
+  for (int portal : {0, 3}) {
+    const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
+    const uint8_t header[] = {0x00,
+                              0x4E,
+                              0xF0,
+                              0x60,
+                              static_cast<uint8_t>(constants.Source_Service_Id >> 8),
+                              static_cast<uint8_t>(constants.Source_Service_Id),
+                              0xC1,
+                              0x00,
+                              0x01,
+                              static_cast<uint8_t>(constants.Source_Transport_Stream_Id >> 8),
+                              static_cast<uint8_t>(constants.Source_Transport_Stream_Id),
+                              0x00,
+                              0x85,
+                              0x01};
+    std::string text(reinterpret_cast<const char *>(header), sizeof header);
+    for (const auto &listing : Listings("Trug", 3, 4, 1600)) {
+      const Byte_Vector bytes =
+          Portal_Descriptor_Bytes(listing.Transport_Stream_Id, listing.Service_Id, listing.Name);
+      text.append(bytes.begin(), bytes.end());
+    }
+    text.resize(0x60 + 8, '\0');
+    Eit_Section carrier = Section_With(0x0301, 7, {});
+    carrier.Events.push_back(Text_Event(9, text));
+    foreign.push_back(Build_Eit_Section(carrier));
+  }
+  Check(foreign.size() == static_cast<size_t>(Blob_Foreign_Total));
+
+  for (int sound : plain)
+    Add_Blob(Plain_Payload(Sounds[static_cast<size_t>(sound)].Bytes));
+  for (const Byte_Vector &section : foreign)
+    Add_Blob(Plain_Payload(section));
+
+  // Payload streams of several sections: packed (pointer fields cut into
+  // sections), with adaptation fields, and one section per packet with noise
+  // on the PID between them.
+  auto sound = [](int blob) { return Sounds[static_cast<size_t>(blob)].Bytes; };
+  {
+    Ts_Writer writer;
+    Ts_Packet_Options options;
+    options.Pack_Sections = true;
+    Write_Sections(writer, Eit_Pid,
+                   {foreign[0], sound(Blob_Plain(0, 0)), sound(Blob_Plain(1, 1)),
+                    sound(Blob_Plain(2, 2)), sound(Blob_Plain(3, 3)), foreign[4]},
+                   options);
+    Add_Blob(Filter_Payloads(writer.Bytes));
+  }
+  {
+    Ts_Writer writer;
+    Ts_Packet_Options options;
+    options.Pack_Sections = true;
+    options.Adaptation_Length = 9;
+    Write_Sections(writer, Eit_Pid,
+                   {sound(Blob_Plain(0, 1)), foreign[5], sound(Blob_Plain(3, 0)),
+                    sound(Blob_Portal_1_Update), foreign[1], sound(Blob_Plain(0, 2))},
+                   options);
+    Add_Blob(Filter_Payloads(writer.Bytes));
+  }
+  {
+    Ts_Writer writer;
+    Write_Section(writer, Eit_Pid, sound(Blob_Portal_2_Large));
+    Write_Noise_Packet(writer, Eit_Pid);
+    Write_Section(writer, Eit_Pid, sound(Blob_Plain(1, 2)));
+    Write_Noise_Packet(writer, Eit_Pid);
+    Write_Section(writer, Eit_Pid, foreign[2]);
+    Write_Section(writer, Eit_Pid, sound(Blob_Plain(3, 1)));
+    Add_Blob(Filter_Payloads(writer.Bytes));
+  }
+
+  Check(Blobs.size() == static_cast<size_t>(Blob_Total));
+  Check(Sounds.size() <= static_cast<size_t>(Sound_Max));
+  for (int i = 0; i < Blob_Foreign_First; ++i) // the plain blobs lead with their section
+    Check(Blobs[static_cast<size_t>(i)].Leading >= 0 &&
+          Blobs[static_cast<size_t>(i)]
+                  .Occurrences[static_cast<size_t>(Blobs[static_cast<size_t>(i)].Leading)]
+                  .Sound == i);
+  for (const Blob &blob : Blobs)
+    Check(blob.Bytes.size() <= Chunk_Max);
+}
+
+// ---- the host and the module -----------------------------------------------
+
+// What the module keeps beside the core: the open window and the timer.
+struct Module_Model {
+  bool Window_Open = false;
+  bool Timer_Running = false;
+  bool Session_Open = false; // from On_Start to On_Exit
+  bool Table_Reset = false;  // this step put the table back to its defaults
+  bool Counts_Reset = false; // and every count to 0
+};
+Module_Model Module;
+
+void Reset_Table() {
+  Reset_Portal_Table();
+  Module.Table_Reset = true;
+}
+
+void Check_Entry(const Portal_Entry &entry) {
+  Check(std::memchr(entry.Name, 0, Name_Text_Max + 1) != nullptr);
+  Check(entry.Transport_Stream_Id >= 0 && entry.Transport_Stream_Id <= 0xFFFF);
+  Check(entry.Service_Id >= 0 && entry.Service_Id <= 0xFFFF);
+}
+
+void Start_Host_Filter() {
+  Filter_Request.Pid = Eit_Pid;
+  Filter_Running = 1;
+}
+
+void Stop_Host_Filter() {
+  Filter_Running = 0;
+}
+
+// Refresh_Captions reads every entry of the shown portal.
+void Refresh_Captions() {
+  if (!Module.Window_Open)
+    return;
+  const int32_t portal = Current_Portal;
+  for (int i = 0; i < Portal_Entry_Total; ++i)
+    Check_Entry(Copy_Portal_Entry(portal, i));
+}
+
+// On_Start opens a session unless one is open: the lock, the table at its
+// defaults with no counts, the next chunk starting an empty buffer, Exiting
+// cleared. During a session it changes nothing of ours.
+void On_Start() {
+  if (Module.Session_Open)
+    return;
+  Create_Portal_Lock();
+  Reset_Table();
+  for (auto &count : Portal_Count)
+    count = 0;
+  Module.Counts_Reset = true;
+  Plugin_Decoder.First_Chunk_Seen = 0;
+  Exiting = 0;
+  Module.Session_Open = true;
+}
+
+void On_Channel_Change(uint16_t transport_stream, uint16_t service) {
+  Current_Channel.Transport_Stream_Id = transport_stream;
+  Current_Channel.Service_Id = service;
+  Plugin_Decoder.First_Chunk_Seen = 0;
+  if (Module.Window_Open) {
+    switch (Channel_Filter_Action(Filter_Running != 0, transport_stream, service)) {
+    case Filter_Action::Start:
+      Start_Host_Filter();
+      break;
+    case Filter_Action::Stop:
+      Stop_Host_Filter();
+      break;
+    case Filter_Action::Keep:
+      break;
+    }
+  }
+  if (!Module.Timer_Running && !Exiting)
+    Module.Timer_Running = true;
+  Plugin_Decoder.Scan_Idle = 0;
+}
+
+// The window opens: on the portal transport stream it asks for the filter,
+// anywhere else the table goes back to its defaults.
+void Open_Window() {
+  Module.Window_Open = true;
+  if (Current_Channel.Transport_Stream_Id == Portal_Transport_Stream_Id)
+    Start_Host_Filter();
+  else
+    Reset_Table();
+  Plugin_Decoder.Scan_Idle = 0;
+}
+
+// The hot key and the menu item: destroy the open window (the filter keeps
+// running), or open it, except after On_Exit.
+void Toggle_Window() {
+  if (Module.Window_Open)
+    Module.Window_Open = false;
+  else if (!Exiting)
+    Open_Window();
+}
+
+// OK, and IDCANCEL, where the close box ends up.
+void Dismiss_Window() {
+  if (Filter_Running)
+    Stop_Host_Filter();
+  Module.Window_Open = false;
+}
+
+void Close_Box() {
+  if (Filter_Running) {
+    Stop_Host_Filter();
+    Plugin_Decoder.Scan_Idle = 1;
+  }
+  Dismiss_Window();
+}
+
+void Next_Portal_Button() {
+  {
+    Portal_Lock_Scope lock;
+    Current_Portal = Next_Portal(Current_Portal);
+  }
+  Refresh_Captions();
+  Plugin_Decoder.Scan_Idle = 0;
+}
+
+void Entry_Button(int32_t index, bool host_switches) {
+  const int32_t portal = Current_Portal;
+  const int32_t count = Read_Portal_Count(portal);
+  const Portal_Entry entry = Copy_Portal_Entry(portal, index);
+  Check_Entry(entry);
+  const Entry_Button_Outcome outcome = Entry_Button_Press(count, index, entry);
+  Check(outcome.Re_Arms == (index <= count));
+  Check(outcome.Switches ==
+        (outcome.Re_Arms && entry.Service_Id != 0 && entry.Transport_Stream_Id != 0));
+  if (outcome.Switches) {
+    Switch_Request = outcome.Request;
+    Check(Switch_Request.Lead == Switch_Lead_Word && Switch_Request.Trail == Switch_Trail_Word);
+    Check(Switch_Request.Service_Id == static_cast<uint32_t>(entry.Service_Id) &&
+          Switch_Request.Transport_Stream_Id == static_cast<uint32_t>(entry.Transport_Stream_Id));
+  }
+  if (outcome.Re_Arms)
+    Plugin_Decoder.Scan_Idle = 0;
+  if (outcome.Switches && host_switches)
+    On_Channel_Change(static_cast<uint16_t>(entry.Transport_Stream_Id),
+                      static_cast<uint16_t>(entry.Service_Id));
+}
+
+void Refresh_Tick() {
+  if (!Module.Timer_Running || !Module.Window_Open)
+    return;
+  Plugin_Decoder.Scan_Idle = 0;
+  Refresh_Captions();
+}
+
+void On_Exit() {
+  Exiting = 1;
+  if (Filter_Running)
+    Stop_Host_Filter();
+  Module.Window_Open = false;
+  Module.Timer_Running = false;
+  Delete_Portal_Lock();
+  Module.Session_Open = false;
+}
+
+// ---- the data the filter delivers --------------------------------------------
+
+// The selected blob: a copy that bit flips may damage, and where the next
+// chunk starts. The blob is fed round and round, as a carousel repeats.
+struct Feed_State {
+  int Blob = 0;
+  size_t Position = 0;
+};
+Feed_State Feed;
+std::array<uint8_t, Chunk_Max> Work_Blob;
+std::array<uint8_t, Chunk_Max> Chunk;
+
+void Select_Blob(int blob, size_t start) {
+  Feed = Feed_State{};
+  Feed.Blob = blob;
+  const Byte_Vector &bytes = Blobs[static_cast<size_t>(blob)].Bytes;
+  std::memcpy(Work_Blob.data(), bytes.data(), bytes.size());
+  Feed.Position = start % bytes.size();
+}
+
+void Damage_Blob(size_t offset, int bit) {
+  const size_t size = Blobs[static_cast<size_t>(Feed.Blob)].Bytes.size();
+  Work_Blob[offset % size] ^= static_cast<uint8_t>(1u << bit);
+}
+
+// Whether the selected copy differs from the blob within the occurrence
+// (a second flip of the same bit makes it sound again).
+bool Occurrence_Damaged(const Occurrence &occurrence) {
+  const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
+  return std::memcmp(Work_Blob.data() + occurrence.Start, bytes.data() + occurrence.Start,
+                     occurrence.End - occurrence.Start) != 0;
+}
+
+// Whether the cyclic range of n bytes from `from` touches [start, end).
+bool Touches(size_t from, size_t n, size_t size, size_t start, size_t end) {
+  if (n >= size)
+    return true;
+  const size_t to = from + n; // may pass the end once
+  if (to <= size)
+    return from < end && start < to;
+  return start < to - size || from < end;
+}
+
+// ---- the oracle ---------------------------------------------------------------
+
+// The sound sections whose bytes reached the buffer since it was last empty.
+uint64_t Candidates = 0;
+
+struct Snapshot {
+  std::array<Portal_Row, Portal_Total> Rows;
+  std::array<int32_t, Portal_Total> Counts;
+  int32_t Shown_Portal, Fill, Scan_Idle, First_Chunk_Seen;
+  bool Takes_Data;
+};
+
+Snapshot Take_Snapshot() {
+  Snapshot snapshot;
+  snapshot.Rows = Portal_Table;
+  for (int portal = 0; portal < Portal_Total; ++portal)
+    snapshot.Counts[static_cast<size_t>(portal)] = Portal_Count[static_cast<size_t>(portal)];
+  snapshot.Shown_Portal = Current_Portal;
+  snapshot.Fill = Plugin_Decoder.Fill;
+  snapshot.Scan_Idle = Plugin_Decoder.Scan_Idle;
+  snapshot.First_Chunk_Seen = Plugin_Decoder.First_Chunk_Seen;
+  snapshot.Takes_Data = !Plugin_Decoder.Scan_Idle && Filter_Running && !Exiting;
+  return snapshot;
+}
+
+bool Same_Row(const Portal_Row &a, const Portal_Row &b) {
+  return std::memcmp(a.data(), b.data(), sizeof a) == 0;
+}
+
+Portal_Row Default_Row(int portal) {
+  const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
+  Portal_Row row{};
+  std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
+  row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
+  row[0].Service_Id = constants.Default_Service_Id;
+  return row;
+}
+
+// The row and count a decode of `sound` leaves behind `row` and `count`.
+void Apply_Sound(const Sound_Section &sound, Portal_Row &row, int32_t &count) {
+  if (sound.Kept >= 2) {
+    row = sound.Entries;
+    count = sound.Kept;
+  } else if (sound.Kept == 1) {
+    row[0] = sound.Entries[0];
+  }
+}
+
+void Check_Bounds() {
+  Check(Plugin_Decoder.Fill >= 0 && Plugin_Decoder.Fill <= Section_Buffer_Size);
+  Check(Plugin_Decoder.Scan_Idle == 0 || Plugin_Decoder.Scan_Idle == 1);
+  Check(Filter_Running == 0 || Filter_Running == 1);
+  Check(Current_Portal >= 0 && Current_Portal < Portal_Total);
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    const int32_t count = Portal_Count[static_cast<size_t>(portal)];
+    Check(count >= 0 && count <= Portal_Entry_Total);
+    for (const Portal_Entry &entry : Portal_Table[static_cast<size_t>(portal)])
+      Check_Entry(entry);
+  }
+}
+
+// The data step fed bytes `from` .. `from + n` (round the blob) while the
+// decoder took data: every sound section they touched may now be decoded.
+void Note_Fed_Sections(size_t from, size_t n) {
+  const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
+  for (const Occurrence &occurrence : blob.Occurrences)
+    if (!Occurrence_Damaged(occurrence) &&
+        Touches(from, n, blob.Bytes.size(), occurrence.Start, occurrence.End))
+      Candidates |= uint64_t{1} << occurrence.Sound;
+}
+
+// A data step: only the shown portal's row may change, and only into what
+// a fed sound section of that portal gives; a decode disarms and empties.
+void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sound) {
+  const int32_t shown = before.Shown_Portal;
+  Check(Current_Portal == shown);
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    if (portal == shown)
+      continue;
+    Check(Same_Row(Portal_Table[static_cast<size_t>(portal)],
+                   before.Rows[static_cast<size_t>(portal)]));
+    Check(Portal_Count[static_cast<size_t>(portal)] == before.Counts[static_cast<size_t>(portal)]);
+  }
+  const Portal_Row &row = Portal_Table[static_cast<size_t>(shown)];
+  const int32_t count = Portal_Count[static_cast<size_t>(shown)];
+  const bool unchanged = Same_Row(row, before.Rows[static_cast<size_t>(shown)]) &&
+                         count == before.Counts[static_cast<size_t>(shown)];
+  if (expect_decode) {
+    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
+    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
+    Apply_Sound(Sounds[static_cast<size_t>(leading_sound)], expected, expected_count);
+    Check(Same_Row(row, expected) && count == expected_count);
+    Check(Plugin_Decoder.Scan_Idle == 1 && Plugin_Decoder.Fill == 0);
+    return;
+  }
+  if (!before.Takes_Data) {
+    Check(unchanged);
+    Check(Plugin_Decoder.Fill == (before.Scan_Idle ? 0 : before.Fill));
+    return;
+  }
+  if (unchanged)
+    return;
+  bool allowed = false;
+  for (size_t s = 0; s < Sounds.size() && !allowed; ++s) {
+    if ((Candidates >> s & 1) == 0 || Sounds[s].Portal != shown)
+      continue;
+    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
+    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
+    Apply_Sound(Sounds[s], expected, expected_count);
+    allowed = Same_Row(row, expected) && count == expected_count;
+  }
+  Check(allowed);
+  Check(Plugin_Decoder.Scan_Idle == 1 && Plugin_Decoder.Fill == 0);
+}
+
+// Any other step: the rows change only by a reset to the defaults, which
+// also shows portal 0; the counts only by a new session, to 0.
+void Check_Host_Step(const Snapshot &before) {
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    const Portal_Row &row = Portal_Table[static_cast<size_t>(portal)];
+    if (Module.Table_Reset)
+      Check(Same_Row(row, Default_Row(portal)));
+    else
+      Check(Same_Row(row, before.Rows[static_cast<size_t>(portal)]));
+    Check(Portal_Count[static_cast<size_t>(portal)] ==
+          (Module.Counts_Reset ? 0 : before.Counts[static_cast<size_t>(portal)]));
+  }
+  if (Module.Table_Reset)
+    Check(Current_Portal == 0);
+}
+
+// ---- the program ---------------------------------------------------------------
+
+struct Program {
+  const uint8_t *Data;
+  size_t Size, At;
+  uint8_t Byte() { return At < Size ? Data[At++] : 0; }
+  uint32_t Word() {
+    const uint32_t high = Byte();
+    return (high << 8) | Byte();
+  }
+};
+
+void Feed_Chunk(size_t n) {
+  const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
+  const size_t size = blob.Bytes.size();
+  const Snapshot before = Take_Snapshot();
+  const size_t from = Feed.Position;
+  for (size_t done = 0; done < n;) { // round the blob, a piece at a time
+    const size_t at = (from + done) % size;
+    const size_t piece = std::min(n - done, size - at);
+    std::memcpy(Chunk.data() + done, Work_Blob.data() + at, piece);
+    done += piece;
+  }
+  Feed.Position = (from + n) % size;
+
+  // A whole sound section of the shown portal, undamaged, handed over at
+  // once from its pointer field into an armed decoder whose buffer starts
+  // empty, with the scan threshold and two bytes behind it reached: it must
+  // be decoded.
+  const int lead =
+      blob.Leading < 0 ? -1 : blob.Occurrences[static_cast<size_t>(blob.Leading)].Sound;
+  const bool expect_decode =
+      before.Takes_Data && from == 0 && lead >= 0 && Work_Blob[0] == 0x00 &&
+      !Occurrence_Damaged(blob.Occurrences[static_cast<size_t>(blob.Leading)]) &&
+      Sounds[static_cast<size_t>(lead)].Portal == before.Shown_Portal &&
+      (before.Fill == 0 || before.First_Chunk_Seen == 0) &&
+      n <= static_cast<size_t>(Section_Buffer_Size) && n >= static_cast<size_t>(Scan_Threshold) &&
+      n >= Sounds[static_cast<size_t>(lead)].Bytes.size() + 3;
+
+  On_Section_Data(0, static_cast<int32_t>(n), Chunk.data());
+  if (before.Takes_Data)
+    Note_Fed_Sections(from, n);
+  Check_Bounds();
+  Check_Data_Step(before, expect_decode, lead);
+}
+
+void Run_Step(Program &program) {
+  const uint8_t op = static_cast<uint8_t>(program.Byte() % Sequence_Op_Total);
+  if (op <= Op_Feed_Huge) {
+    size_t n = Packet_Chunk_Size;
+    if (op == Op_Feed_Short)
+      n = program.Byte();
+    else if (op == Op_Feed_Long)
+      n = program.Word() & 0x0FFF;
+    else if (op == Op_Feed_Huge)
+      n = Huge_Chunk_Base + program.Word();
+    Feed_Chunk(n);
+    return;
+  }
+  const Snapshot before = Take_Snapshot();
+  Module.Table_Reset = false;
+  Module.Counts_Reset = false;
+  switch (op) {
+  case Op_Select_Blob: {
+    const int blob = program.Byte() % Blob_Total;
+    Select_Blob(blob, size_t{program.Byte()} * 16);
+    break;
+  }
+  case Op_Damage: {
+    const size_t offset = program.Word();
+    Damage_Blob(offset, program.Byte() & 7);
+    break;
+  }
+  case Op_Channel_Change: {
+    const Sequence_Channel &channel = Sequence_Channels[program.Byte() % Sequence_Channel_Total];
+    On_Channel_Change(channel.Transport_Stream_Id, channel.Service_Id);
+    break;
+  }
+  case Op_Hot_Key:
+    Toggle_Window();
+    break;
+  case Op_Close_Box:
+    if (Module.Window_Open)
+      Close_Box();
+    break;
+  case Op_Next_Portal:
+    if (Module.Window_Open)
+      Next_Portal_Button();
+    break;
+  case Op_Entry_Button: {
+    const uint8_t argument = program.Byte();
+    if (Module.Window_Open)
+      Entry_Button(argument % Portal_Entry_Total, (argument & 0x80) != 0);
+    break;
+  }
+  case Op_Refresh_Tick:
+    Refresh_Tick();
+    break;
+  case Op_Filter_Close:
+    Filter_Running = 0;
+    break;
+  case Op_Start:
+    On_Start();
+    break;
+  case Op_Topmost:
+    if (Module.Window_Open)
+      Topmost = 1 - Topmost;
+    break;
+  default:
+    switch (program.Byte() % 4) {
+    case 0:
+      if (Module.Window_Open)
+        Dismiss_Window();
+      break;
+    case 1:
+      On_Exit();
+      break;
+    case 2:
+      Toggle_Window();
+      break;
+    default: // another menu item: nothing
+      break;
+    }
+    break;
+  }
+  Check_Bounds();
+  Check_Host_Step(before);
+}
+
+// Once per process: a sound section fed whole decodes to the entries the
+// model expects of it, so the model and the decoder agree on sound data.
+void Check_Model() {
+  for (const Sound_Section &sound : Sounds) {
+    Arm_Decoder_For_Portal(sound.Portal);
+    const Byte_Vector payload = Plain_Payload(sound.Bytes);
+    On_Section_Data(0, static_cast<int32_t>(payload.size()), payload.data());
+    Portal_Row expected = Default_Row(sound.Portal);
+    int32_t count = 0;
+    Apply_Sound(sound, expected, count);
+    Check(Same_Row(Portal_Table[static_cast<size_t>(sound.Portal)], expected));
+    Check(Portal_Count[static_cast<size_t>(sound.Portal)] == count);
+  }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  Build_Fixed_Set();
+  Check_Model();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Reset_Core_State();
+  Module = Module_Model{};
+  Candidates = 0;
+  Select_Blob(0, 0);
+  On_Start();
+  Program program{data, size, 0};
+  while (program.At < program.Size) {
+    Run_Step(program);
+    if (Plugin_Decoder.Fill == 0)
+      Candidates = 0; // nothing fed so far can be decoded any more
+  }
+  return 0;
+}
