@@ -1,26 +1,79 @@
-// Capture reader: buffered reads, sync search and tracking, packet header
-// and adaptation field parsing.
+// Capture reader: the sources (memory, descriptors), sync search and
+// tracking, packet header and adaptation field parsing.
 #include "stream/ts_reader.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
 constexpr std::size_t Packet = 188;
-constexpr std::size_t Confirm_Bytes = Packet * Ts_Sync_Confirm_Packets;
+constexpr uint8_t Sync_Byte = 0x47;
+// The bytes a sync check needs: up to the first byte of the last confirming
+// packet.
+constexpr std::size_t Confirm_Span = Packet * (Ts_Sync_Confirm_Packets - 1) + 1;
+// Buffer keeps the unread bytes of the last read (fewer than Confirm_Span)
+// in front of where the next read lands, and reads land on an address the
+// kernel copies to fastest.
+constexpr std::size_t Keep_Room = 1024;
+constexpr std::size_t Read_Alignment = 64;
+static_assert(Confirm_Span < Keep_Room, "kept bytes fit in front of a read");
 
 void Reset_Reader(Ts_Reader &reader) {
   reader = Ts_Reader{};
-  reader.Buffer.assign(Ts_Reader_Buffer_Size, 0);
+  reader.Buffer.assign(Keep_Room + Read_Alignment + Ts_Reader_Buffer_Size, 0);
+  const auto address = reinterpret_cast<std::uintptr_t>(reader.Buffer.data() + Keep_Room);
+  reader.Read_At = Keep_Room + (Read_Alignment - address % Read_Alignment) % Read_Alignment;
+  reader.Start = reader.End = reader.Read_At;
+}
+
+// Up to `max` bytes from a descriptor; 0 at its end, when Before_Read
+// stops, or on failure (Failed set, errno telling why).
+std::size_t Read_Descriptor(Ts_Reader &reader, uint8_t *into, std::size_t max) {
+  for (;;) {
+    if (reader.Before_Read != nullptr &&
+        !reader.Before_Read(reader.Descriptor, reader.Before_Read_Context)) {
+      reader.Stopped = true;
+      return 0;
+    }
+#if defined(_WIN32)
+    const int n = _read(reader.Descriptor, into, static_cast<unsigned>(max));
+#else
+    const ssize_t n = read(reader.Descriptor, into, max);
+#endif
+    if (n >= 0)
+      return static_cast<std::size_t>(n);
+    if (errno == EINTR)
+      continue;
+#if !defined(_WIN32)
+    if (errno == EAGAIN || errno == EWOULDBLOCK) { // a non-blocking descriptor: wait for data
+      pollfd wait{reader.Descriptor, POLLIN, 0};
+      poll(&wait, 1, -1);
+      continue;
+    }
+    // A DVB recording device reports an overrun of its ring buffer this way;
+    // the next read goes on behind the lost bytes.
+    if (errno == EOVERFLOW && reader.Character_Device)
+      continue;
+#endif
+    reader.Failed = true;
+    return 0;
+  }
 }
 
 std::size_t Read_Source(Ts_Reader &reader, uint8_t *into, std::size_t max) {
-  if (reader.File != nullptr) {
-    const std::size_t n = std::fread(into, 1, max, reader.File);
-    if (n < max && std::ferror(reader.File))
-      reader.Failed = true;
-    return n;
-  }
+  if (reader.Descriptor >= 0)
+    return Read_Descriptor(reader, into, max);
   const std::size_t n = std::min(max, reader.Memory_Size - reader.Memory_At);
   if (n > 0)
     std::memcpy(into, reader.Memory + reader.Memory_At, n);
@@ -28,27 +81,27 @@ std::size_t Read_Source(Ts_Reader &reader, uint8_t *into, std::size_t max) {
   return n;
 }
 
-// Makes at least `want` unread bytes available unless the source ends first.
+// Makes at least `want` unread bytes available unless the source ends first:
+// the unread bytes move in front of Read_At, then reads follow until `want`
+// bytes are there or the source ends.
 void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   if (reader.End - reader.Start >= want || reader.At_End)
     return;
   const std::size_t kept = reader.End - reader.Start;
-  std::memmove(reader.Buffer.data(), reader.Buffer.data() + reader.Start, kept);
-  reader.Start = 0;
-  reader.End = kept;
-  while (reader.End < reader.Buffer.size()) {
-    const std::size_t ask = std::min(reader.Read_Limit, reader.Buffer.size() - reader.End);
-    const std::size_t n = Read_Source(reader, reader.Buffer.data() + reader.End, ask);
-    reader.End += n;
-    if (n == 0 || reader.Failed) {
+  uint8_t *buffer = reader.Buffer.data();
+  std::memmove(buffer + reader.Read_At - kept, buffer + reader.Start, kept);
+  reader.Start = reader.Read_At - kept;
+  reader.End = reader.Read_At;
+  const std::size_t limit = std::max<std::size_t>(reader.Read_Limit, 1);
+  while (reader.End - reader.Start < want) {
+    const std::size_t room = reader.Read_At + Ts_Reader_Buffer_Size - reader.End;
+    const std::size_t n = Read_Source(reader, buffer + reader.End, std::min(limit, room));
+    if (n == 0) {
       reader.At_End = true;
-      break;
+      return;
     }
-    if (reader.End - reader.Start >= want)
-      break;
+    reader.End += n;
   }
-  if (reader.Progress != nullptr)
-    reader.Progress(reader, reader.Progress_Context);
 }
 
 void Consume(Ts_Reader &reader, std::size_t n) {
@@ -56,16 +109,14 @@ void Consume(Ts_Reader &reader, std::size_t n) {
   reader.Offset += n;
 }
 
-// Whether the unread bytes start on a packet boundary: 0x47 there and at
-// every 188-byte step for the confirming packets. Close to the end of the
-// data, where fewer packets are left, the data must also end on a boundary.
-bool Sync_Confirmed(const Ts_Reader &reader) {
-  const std::size_t available = reader.End - reader.Start;
-  const uint8_t *at = reader.Buffer.data() + reader.Start;
-  if (available < Packet || (available < Confirm_Bytes && available % Packet != 0))
+// Whether a packet starts at `at` (which holds 0x47): a whole packet in the
+// data, and 0x47 at every 188-byte step after it that the data reaches, up
+// to the first byte of the last confirming packet.
+bool Sync_Confirmed(const uint8_t *at, std::size_t available) {
+  if (available < Packet)
     return false;
-  for (std::size_t k = 0; k < Confirm_Bytes && k + Packet <= available; k += Packet)
-    if (at[k] != 0x47)
+  for (std::size_t k = Packet; k < Confirm_Span && k < available; k += Packet)
+    if (at[k] != Sync_Byte)
       return false;
   return true;
 }
@@ -73,42 +124,49 @@ bool Sync_Confirmed(const Ts_Reader &reader) {
 // Passes over bytes until a confirmed sync; false at the end of the data.
 bool Find_Sync(Ts_Reader &reader) {
   for (;;) {
-    Fill_Buffer(reader, Confirm_Bytes);
-    if (reader.End - reader.Start < Packet)
+    Fill_Buffer(reader, Confirm_Span);
+    const std::size_t available = reader.End - reader.Start;
+    if (available < Packet)
       return false;
-    if (Sync_Confirmed(reader)) {
+    const uint8_t *at = reader.Buffer.data() + reader.Start;
+    if (at[0] == Sync_Byte && Sync_Confirmed(at, available)) {
       reader.Synced = true;
       reader.Ever_Synced = true;
       return true;
     }
-    Consume(reader, 1);
-    ++reader.Skipped_Bytes;
+    // On to the next 0x47, but not past where less than a packet is left.
+    const std::size_t last = available - Packet + 1;
+    const void *next = std::memchr(at + 1, Sync_Byte, last - 1);
+    const std::size_t skip =
+        next == nullptr ? last : static_cast<std::size_t>(static_cast<const uint8_t *>(next) - at);
+    Consume(reader, skip);
+    reader.Skipped_Bytes += skip;
   }
-}
-
-// The payload of the packet at `at`, or false if it carries none we use.
-bool Packet_Payload(const uint8_t *at, uint16_t pid, const uint8_t **payload, int32_t *size) {
-  if ((at[1] & 0x80) != 0 || (((at[1] & 0x1F) << 8) | at[2]) != pid)
-    return false;
-  const int control = (at[3] >> 4) & 3;
-  if ((control & 1) == 0) // reserved, or adaptation field only
-    return false;
-  int start = 4;
-  if (control == 3)
-    start += 1 + at[4];
-  if (start >= static_cast<int>(Packet)) // no payload left, or a length past the packet
-    return false;
-  *payload = at + start;
-  *size = static_cast<int32_t>(Packet) - start;
-  return true;
 }
 
 } // namespace
 
 bool Open_Ts_File(Ts_Reader &reader, const char *path) {
   Reset_Reader(reader);
-  reader.File = std::fopen(path, "rb");
-  return reader.File != nullptr;
+#if defined(_WIN32)
+  const int descriptor = _open(path, _O_RDONLY | _O_BINARY);
+#else
+  const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+#endif
+  if (descriptor < 0)
+    return false;
+  Open_Ts_Descriptor(reader, descriptor);
+  reader.Owns_Descriptor = true;
+  return true;
+}
+
+void Open_Ts_Descriptor(Ts_Reader &reader, int descriptor) {
+  Reset_Reader(reader);
+  reader.Descriptor = descriptor;
+#if !defined(_WIN32)
+  struct stat status {};
+  reader.Character_Device = fstat(descriptor, &status) == 0 && S_ISCHR(status.st_mode);
+#endif
 }
 
 void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size) {
@@ -118,32 +176,81 @@ void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size) {
 }
 
 void Close_Ts_Reader(Ts_Reader &reader) {
-  if (reader.File != nullptr)
-    std::fclose(reader.File);
-  reader.File = nullptr;
+  if (reader.Descriptor >= 0 && reader.Owns_Descriptor)
+#if defined(_WIN32)
+    _close(reader.Descriptor);
+#else
+    close(reader.Descriptor);
+#endif
+  reader.Descriptor = -1;
   reader.Memory = nullptr;
+  reader.Start = reader.End = reader.Read_At;
 }
 
 Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **payload,
                                int32_t *size) {
+  // A packet is ours when byte 1, less the unit start and priority bits, and
+  // byte 2 match: that also rejects packets flagged with the transport
+  // error indicator.
+  const uint8_t pid_high = static_cast<uint8_t>(pid >> 8);
+  const uint8_t pid_low = static_cast<uint8_t>(pid & 0xFF);
   for (;;) {
     if (!reader.Synced && !Find_Sync(reader))
       break;
     Fill_Buffer(reader, Packet);
-    if (reader.End - reader.Start < Packet)
+    if (reader.End - reader.Start < Packet) {
+      reader.Tail_Bytes = reader.End - reader.Start;
       break; // a partial packet at the end
-    const uint8_t *at = reader.Buffer.data() + reader.Start;
-    if (at[0] != 0x47) {
-      reader.Synced = false;
-      ++reader.Sync_Losses;
-      continue;
     }
-    Consume(reader, Packet);
-    ++reader.Packets;
-    if (at[1] & 0x80)
-      ++reader.Error_Packets;
-    if (Packet_Payload(at, pid, payload, size)) {
-      reader.Unit_Start = (at[1] & 0x40) != 0;
+    // Every whole packet in view, with the counters in locals.
+    const uint8_t *data = reader.Buffer.data();
+    std::size_t at = reader.Start;
+    const std::size_t last = reader.End - Packet;
+    uint64_t offset = reader.Offset;
+    uint64_t packets = reader.Packets;
+    uint64_t errors = reader.Error_Packets;
+    const uint8_t *found = nullptr;
+    for (; at <= last; at += Packet, offset += Packet) {
+      const uint8_t *packet = data + at;
+      if (packet[0] != Sync_Byte) {
+        reader.Synced = false;
+        ++reader.Sync_Losses;
+        break;
+      }
+      if (offset >= reader.Progress_At && reader.Progress != nullptr) {
+        reader.Start = at;
+        reader.Offset = offset;
+        reader.Packets = packets;
+        reader.Error_Packets = errors;
+        reader.Progress(reader, reader.Progress_Context);
+      }
+      ++packets;
+      errors += packet[1] >> 7;
+      if ((packet[1] & 0x9F) != pid_high || packet[2] != pid_low)
+        continue;
+      const int control = (packet[3] >> 4) & 3;
+      if ((control & 1) == 0) // reserved, or adaptation field only
+        continue;
+      const std::size_t start = control == 3 ? 5u + packet[4] : 4u;
+      if (start >= Packet) // no payload left, or a length past the packet
+        continue;
+      found = packet;
+      *payload = packet + start;
+      *size = static_cast<int32_t>(Packet - start);
+      break;
+    }
+    if (found != nullptr) {
+      at += Packet;
+      offset += Packet;
+    }
+    reader.Start = at;
+    reader.Offset = offset;
+    reader.Packets = packets;
+    reader.Error_Packets = errors;
+    if (found != nullptr) {
+      reader.Unit_Start = (found[1] & 0x40) != 0;
+      reader.Continuity = found[3] & 0x0F;
+      reader.Packet_Offset = offset - Packet;
       return Ts_Read_Result::Payload;
     }
   }

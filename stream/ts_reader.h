@@ -1,57 +1,95 @@
-// Capture reader: walks a transport stream file (or bytes in memory) in
-// constant memory and hands out the payloads of one PID's packets, the way
-// a receiver's section filter on that PID delivers them: one payload per
-// packet, pointer field included, adaptation field skipped.
+// Capture reader: walks a transport stream in constant memory and hands out
+// the payloads of one PID's packets, the way a receiver's section filter on
+// that PID delivers them: one payload per packet, pointer field included,
+// adaptation field skipped.
 //
-// Sync is found as a 0x47 byte with 0x47 again at 188-byte spacing on the
-// following packets, kept while every packet starts with 0x47, and searched
-// for again after garbage. Packets flagged with the transport error
-// indicator, packets without payload and packets with an impossible
+// Sources: bytes in memory; a file or any other descriptor (a pipe, a FIFO,
+// a character device, standard input), read through one buffer, taking
+// whatever each read returns, so live streams flow as they arrive. A file
+// that grows while it is read is read up to the end it has when the reader
+// gets there.
+//
+// Sync is found as a 0x47 byte with 0x47 again at each 188-byte step after
+// it for the following packets, kept while every packet starts with 0x47,
+// and searched for again after garbage. The rule is the same at every
+// position: near the end of the data only the steps that lie inside it are
+// looked at, so a capture that ends inside a packet syncs like any other and
+// is read up to its last whole packet. Packets flagged with the transport
+// error indicator, packets without payload and packets with an impossible
 // adaptation field length are skipped.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
-constexpr int Ts_Sync_Confirm_Packets = 5; // packets that confirm a sync
-constexpr int Ts_Reader_Buffer_Size = 188 * 256;
+constexpr int Ts_Sync_Confirm_Packets = 5;       // packet starts that confirm a sync
+constexpr int Ts_Reader_Buffer_Size = 64 * 1024; // bytes one read of a descriptor may fill
+constexpr uint16_t Ts_No_Pid = 0xFFFF;           // matches no packet: Next_Ts_Payload only counts
 
 enum class Ts_Read_Result {
   Payload,              // *payload and *size hold the next payload
   End,                  // end of the data
   Not_Transport_Stream, // end of the data and no sync was ever found
-  Read_Error,           // the file could not be read; errno tells why
+  Read_Error,           // the source could not be read; errno tells why
 };
 
 struct Ts_Reader;
-// Called after every refill of the reader's buffer, e.g. to show progress.
-using Ts_Progress_Callback = void (*)(const Ts_Reader &reader, void *context);
+// Called when Offset reaches Progress_At (checked at every packet), e.g. to
+// show progress; it moves Progress_At on.
+using Ts_Progress_Callback = void (*)(Ts_Reader &reader, void *context);
+// Called before each read of a descriptor; false ends the input there
+// (Stopped is then set), e.g. when the user asked to stop while the reader
+// waited for a live stream.
+using Ts_Before_Read_Callback = bool (*)(int descriptor, void *context);
 
 struct Ts_Reader {
-  std::FILE *File = nullptr;
+  // The source.
+  int Descriptor = -1;
+  bool Owns_Descriptor = false;
+  bool Character_Device = false;   // an overrun it reports is no read error
   const uint8_t *Memory = nullptr; // the data when reading from memory
   std::size_t Memory_Size = 0;
   std::size_t Memory_At = 0;
-  std::size_t Read_Limit = Ts_Reader_Buffer_Size; // most bytes one read asks for
+  // Most bytes one read of a descriptor or of memory asks for. Memory is
+  // copied through Buffer in pieces of this size, as a pipe would hand it.
+  std::size_t Read_Limit = Ts_Reader_Buffer_Size;
   Ts_Progress_Callback Progress = nullptr;
   void *Progress_Context = nullptr;
+  uint64_t Progress_At = UINT64_MAX; // no call before Offset reaches it
+  Ts_Before_Read_Callback Before_Read = nullptr;
+  void *Before_Read_Context = nullptr;
+
+  // The unread bytes are Buffer[Start, End). Reads land at Read_At, the
+  // unread bytes of the last read moved in front of it.
   std::vector<uint8_t> Buffer;
-  std::size_t Start = 0, End = 0; // unread bytes are Buffer[Start, End)
-  bool At_End = false;            // the source has no more bytes
-  bool Failed = false;            // a read failed
+  std::size_t Read_At = 0;
+  std::size_t Start = 0, End = 0;
+
+  bool At_End = false;  // the source has no more bytes
+  bool Failed = false;  // a read failed
+  bool Stopped = false; // Before_Read ended the input
   bool Synced = false;
   bool Ever_Synced = false;
-  bool Unit_Start = false;    // payload_unit_start_indicator of the last payload
+
+  // The last payload handed out.
+  bool Unit_Start = false;    // its payload_unit_start_indicator
+  int32_t Continuity = -1;    // its packet's continuity_counter
+  uint64_t Packet_Offset = 0; // where its packet starts in the input
+
   uint64_t Offset = 0;        // bytes consumed from the source
   uint64_t Packets = 0;       // packets read while in sync, all PIDs
   uint64_t Error_Packets = 0; // of those, flagged with transport_error_indicator
   uint64_t Sync_Losses = 0;   // times a packet did not start with 0x47
   uint64_t Skipped_Bytes = 0; // bytes passed over looking for sync
+  uint64_t Tail_Bytes = 0;    // at the end, in sync: bytes after the last whole packet
 };
 
 // Opens `path` for reading. False (with errno set) if it cannot be opened.
 bool Open_Ts_File(Ts_Reader &reader, const char *path);
+// Reads the open descriptor `descriptor` (e.g. 0, standard input) from where
+// it stands; Close_Ts_Reader leaves it open.
+void Open_Ts_Descriptor(Ts_Reader &reader, int descriptor);
 // Reads `size` bytes at `data`, which must stay valid while reading.
 void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size);
 void Close_Ts_Reader(Ts_Reader &reader);

@@ -1,224 +1,286 @@
-// portal-scan [--json] FILE.ts: runs a transport stream capture through the
-// plug-in's own decoder, once per portal, and shows what each portal's
-// buttons would hold. Each pass arms the decoder as a channel change with the
-// window on that portal does, feeds the PID 0x12 payloads one packet per call
-// and stops at the first decode.
-#include "core/decoder_setup.h"
-#include "core/plugin_state.h"
-#include "core/portal_table.h"
-#include "core/section_decoder.h"
-#include "stream/latin1_text.h"
-#include "stream/ts_reader.h"
+// portal-scan [--json] [--follow] [FILE.ts | -]: runs a transport stream
+// capture through the plug-in's own decoder and shows what each portal's
+// buttons would hold. One read of the input feeds a decoder per portal (see
+// portal_scan_pass.h); the command line, the input, progress, Ctrl+C in
+// follow mode and the exit status are handled here.
+#include "tools/portal_scan_output.h"
+#include "tools/portal_scan_pass.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
 
-struct Portal_Result {
-  bool Decoded = false;
-  int32_t Count = 0;
-  Portal_Row Entries{};
+constexpr const char *Tool = "portal-scan";
+constexpr const char *Standard_Input_Name = "-";
+constexpr int Usage_Status = 2;
+constexpr int Input_Status = 2;
+constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
+constexpr int Progress_Line_Width = 60;       // characters a progress line may take
+
+void Print_Usage() {
+  std::printf(
+      R"(usage: %s [--json] [--follow] [FILE.ts | -]
+Runs a transport stream capture through the plug-in's own decoder and shows what
+each of the %d portals' buttons would hold. One read of the input feeds a decoder
+per portal, set up as the plug-in's is when its window shows that portal and the
+filter runs; each takes the payload of every PID 0x12 packet until its first decode.
+
+  FILE.ts     the capture: a file, FIFO or device; '-' for standard input (a pipe),
+              which is also read when no FILE.ts is given and it is no terminal
+  --json      JSON instead of text
+  --follow    for live streams: read until the input ends or SIGINT/SIGTERM (Ctrl+C,
+              exit 0), re-arm each decoder after its decode as the window's refresh
+              does, and print a portal's list each time it differs from the one
+              printed last for it (no report at the end)
+  -h, --help  print this help and exit
+  --          end of options: the next argument is the capture
+
+Output: "FILE.ts: N packets" (188-byte packets found, all PIDs), then per portal
+whether its source section was decoded, its count and its entries (#, name, TS id,
+service id). Names: the entry's bytes as ISO-8859-1, written as UTF-8.
+With --json one object:
+  {"file", "packets", "portals": [{"portal", "name", "decoded", "count", "entries":
+  [%d x {"name", "descriptor_length", "transport_stream_id", "service_id"}]}]}
+  "file" is "-" for standard input; its bytes that are not UTF-8 become U+FFFD.
+With --follow, per change: "Portal P  NAME: source section decoded at offset N,
+count C" and the entries, N being the input offset of the packet that completed
+the section; with --json too, one line per change:
+  {"offset", "portal", "name", "count", "entries"}
+On stderr: a progress line when it is a terminal (not with --follow); a note when
+the input ends inside a packet (it is read up to its last whole packet).
+A regular file is read up to the end it has when reached; to follow a growing one:
+  tail -c +1 -f FILE.ts | %s --follow -
+Exit status: 0 after a scan (with --follow also after Ctrl+C); 2 with one line on
+stderr for bad usage, or an input that cannot be read or is not a transport stream
+(no 0x47 sync at 188-byte spacing).
+)",
+      Tool, Portal_Total, Portal_Entry_Total, Tool);
+}
+
+int Usage_Error(const std::string &what) {
+  std::fprintf(stderr, "%s: %s (see --help)\n", Tool, what.c_str());
+  return Usage_Status;
+}
+
+int Fail(const char *name, const char *why) {
+  std::fprintf(stderr, "%s: %s: %s\n", Tool, name, why);
+  return Input_Status;
+}
+
+struct Options {
+  bool Json = false;
+  bool Follow = false;
+  const char *Path = nullptr; // nullptr: none named
 };
+
+// Parses the arguments into `options`; false after printing a usage error,
+// whose status goes to *status.
+bool Parse_Options(int argc, char **argv, Options &options, int *status) {
+  bool options_ended = false;
+  for (int i = 1; i < argc; ++i) {
+    const char *argument = argv[i];
+    const bool is_option = !options_ended && argument[0] == '-' && argument[1] != 0;
+    if (is_option && std::strcmp(argument, "--") == 0) {
+      options_ended = true;
+    } else if (is_option && std::strcmp(argument, "--json") == 0) {
+      options.Json = true;
+    } else if (is_option && std::strcmp(argument, "--follow") == 0) {
+      options.Follow = true;
+    } else if (is_option) {
+      *status = Usage_Error(std::string("unknown option '") + argument + "'");
+      return false;
+    } else if (options.Path != nullptr) {
+      *status = Usage_Error(std::string("unexpected argument '") + argument + "'");
+      return false;
+    } else if (argument[0] == 0) {
+      *status = Usage_Error("empty file name");
+      return false;
+    } else {
+      options.Path = argument;
+    }
+  }
+  return true;
+}
+
+bool Asks_For_Help(int argc, char **argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
+      return true;
+  return false;
+}
+
+// ---- progress on a terminal -------------------------------------------------
 
 struct Scan_Progress {
-  bool Shown = false; // stderr is a terminal
-  uint64_t File_Size = 0;
-  uint64_t Next_Report = 0;
-  int Portal = 0;
+  bool Shown = false;
+  bool Size_Known = false;
+  uint64_t Size = 0;
 };
 
-constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
-
-// Ts_Reader's progress callback: a line on the terminal every 16 MiB.
-void Report_Progress(const Ts_Reader &reader, void *context) {
-  Scan_Progress &progress = *static_cast<Scan_Progress *>(context);
+// Ts_Reader's progress callback: a line every 16 MiB. A file of known size
+// gets the line's usual form, "portal 0: X of Y MiB", though the one pass
+// serves every portal.
+void Report_Progress(Ts_Reader &reader, void *context) {
+  const Scan_Progress &progress = *static_cast<const Scan_Progress *>(context);
   const uint64_t offset = reader.Offset;
-  if (offset < progress.Next_Report)
-    return;
-  progress.Next_Report = offset + Progress_Step;
-  std::fprintf(stderr, "\rportal-scan: portal %d: %llu of %llu MiB ", progress.Portal,
-               static_cast<unsigned long long>(offset >> 20),
-               static_cast<unsigned long long>(progress.File_Size >> 20));
+  reader.Progress_At = offset + Progress_Step;
+  if (progress.Size_Known)
+    std::fprintf(stderr, "\r%s: portal 0: %llu of %llu MiB ", Tool,
+                 static_cast<unsigned long long>(offset >> 20),
+                 static_cast<unsigned long long>(progress.Size >> 20));
+  else
+    std::fprintf(stderr, "\r%s: %llu MiB read ", Tool,
+                 static_cast<unsigned long long>(offset >> 20));
   std::fflush(stderr);
 }
 
 void Clear_Progress(const Scan_Progress &progress) {
   if (progress.Shown)
-    std::fprintf(stderr, "\r%60s\r", "");
+    std::fprintf(stderr, "\r%*s\r", Progress_Line_Width, "");
 }
 
-// One pass over the file for `portal`. With `count_packets` the pass reads
-// on to the end after the decode to count the packets; otherwise it stops.
-Ts_Read_Result Scan_Pass(const char *path, int portal, bool count_packets, Portal_Result &result,
-                         uint64_t &packets, Scan_Progress &progress) {
-  Ts_Reader reader;
-  if (!Open_Ts_File(reader, path))
-    return Ts_Read_Result::Read_Error;
-  Arm_Decoder_For_Portal(portal);
-  progress.Next_Report = 0;
-  progress.Portal = portal;
-  if (progress.Shown) {
-    reader.Progress = Report_Progress;
-    reader.Progress_Context = &progress;
+// ---- signals ------------------------------------------------------------------
+
+// Follow mode: SIGINT and SIGTERM stay blocked except while the reader waits
+// for input, so a record is never cut short; arriving there they end the
+// input.
+volatile std::sig_atomic_t Stop_Requested = 0;
+sigset_t Waiting_Mask; // the signal mask while waiting for input
+
+void On_Stop_Signal(int) {
+  Stop_Requested = 1;
+}
+
+// Ts_Reader's Before_Read callback: waits until the descriptor has data, an
+// end or an error for read() to report; false once a stop was asked for.
+bool Wait_For_Input(int descriptor, void *) {
+  pollfd wait{descriptor, POLLIN, 0};
+  while (!Stop_Requested)
+    if (ppoll(&wait, 1, nullptr, &Waiting_Mask) >= 0 || errno != EINTR)
+      return true;
+  return false;
+}
+
+void Catch_Stop_Signals(Ts_Reader &reader) {
+  sigset_t stop;
+  sigemptyset(&stop);
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    struct sigaction previous {};
+    sigaction(signal_number, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN)
+      continue; // ignored by whoever started us (a background job): keep it so
+    struct sigaction action {};
+    action.sa_handler = On_Stop_Signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+    sigaddset(&stop, signal_number);
   }
-  const uint8_t *payload = nullptr;
-  int32_t size = 0;
-  Ts_Read_Result status;
-  while ((status = Next_Ts_Payload(reader, Eit_Pid, &payload, &size)) == Ts_Read_Result::Payload) {
-    if (result.Decoded)
-      continue; // counting packets only
-    On_Section_Data(0, size, payload);
-    if (Plugin_Decoder.Scan_Idle) {
-      result.Decoded = true;
-      if (!count_packets)
-        break;
-    }
-  }
-  const int saved_errno = errno;
-  packets = reader.Packets;
-  Close_Ts_Reader(reader);
-  errno = saved_errno;
-  result.Count = Read_Portal_Count(portal);
-  for (int i = 0; i < Portal_Entry_Total; ++i)
-    result.Entries[static_cast<std::size_t>(i)] = Copy_Portal_Entry(portal, i);
-  return status == Ts_Read_Result::Payload ? Ts_Read_Result::End : status;
+  sigprocmask(SIG_BLOCK, &stop, &Waiting_Mask);
+  sigdelset(&Waiting_Mask, SIGINT);
+  sigdelset(&Waiting_Mask, SIGTERM);
+  reader.Before_Read = Wait_For_Input;
 }
 
-// The entry name's bytes up to the NUL, as ISO-8859-1.
-std::string Name_Bytes(const Portal_Entry &entry) {
-  return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
-}
+// ---- follow mode ----------------------------------------------------------------
 
-// ISO-8859-1 text as UTF-8, control characters shown as '?'.
-std::string Latin1_Text(const std::string &bytes) {
-  std::string out;
-  for (unsigned char byte : bytes)
-    Append_Latin1_As_Utf8(out, byte < 0x20 || byte == 0x7F ? '?' : byte);
-  return out;
-}
+struct Follow_Printer {
+  bool Json = false;
+  bool Printed_Any = false;
+  bool Printed[Portal_Total] = {};
+  Portal_Listing Last[Portal_Total];
+};
 
-// A JSON string literal; bytes >= 0x80 are taken as ISO-8859-1 when `latin1`,
-// else passed through (file names are already in the terminal's encoding).
-std::string Json_String(const std::string &bytes, bool latin1) {
-  std::string out = "\"";
-  for (unsigned char byte : bytes) {
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += static_cast<char>(byte);
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else if (byte >= 0x80 && latin1) {
-      Append_Latin1_As_Utf8(out, byte);
-    } else {
-      out += static_cast<char>(byte);
-    }
-  }
-  return out + "\"";
-}
-
-void Print_Json(const char *path, uint64_t packets, const Portal_Result *results) {
-  std::printf("{\"file\": %s, \"packets\": %llu, \"portals\": [", Json_String(path, false).c_str(),
-              static_cast<unsigned long long>(packets));
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    const Portal_Result &result = results[portal];
-    std::printf(
-        "%s\n  {\"portal\": %d, \"name\": %s, \"decoded\": %s, \"count\": %d, \"entries\": [",
-        portal ? "," : "", portal,
-        Json_String(Portal_Constants_Table[portal].Default_Name, true).c_str(),
-        result.Decoded ? "true" : "false", result.Count);
-    for (int i = 0; i < Portal_Entry_Total; ++i) {
-      const Portal_Entry &entry = result.Entries[static_cast<std::size_t>(i)];
-      std::printf("%s\n    {\"name\": %s, \"descriptor_length\": %d, \"transport_stream_id\": %d, "
-                  "\"service_id\": %d}",
-                  i ? "," : "", Json_String(Name_Bytes(entry), true).c_str(),
-                  entry.Descriptor_Length, entry.Transport_Stream_Id, entry.Service_Id);
-    }
-    std::printf("]}");
-  }
-  std::printf("]}\n");
-}
-
-bool Entry_Is_Empty(const Portal_Entry &entry) {
-  return entry.Name[0] == 0 && entry.Transport_Stream_Id == 0 && entry.Service_Id == 0;
-}
-
-// Pads UTF-8 text to `width` characters.
-std::string Padded(const std::string &text, std::size_t width) {
-  std::size_t characters = 0;
-  for (unsigned char byte : text)
-    characters += (byte & 0xC0) != 0x80;
-  return text + std::string(characters < width ? width - characters : 0, ' ');
-}
-
-void Print_Text(const char *path, uint64_t packets, const Portal_Result *results) {
-  std::printf("%s: %llu packets\n", path, static_cast<unsigned long long>(packets));
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    const Portal_Result &result = results[portal];
-    std::printf("\nPortal %d  %s: ", portal, Portal_Constants_Table[portal].Default_Name);
-    if (result.Decoded)
-      std::printf("source section decoded, count %d\n", result.Count);
-    else
-      std::printf("no source section found, default entry kept\n");
-    std::printf("   #  %s  TS id  Service id\n", Padded("Name", 23).c_str());
-    for (int i = 0; i < Portal_Entry_Total; ++i) {
-      const Portal_Entry &entry = result.Entries[static_cast<std::size_t>(i)];
-      if (Entry_Is_Empty(entry))
-        continue;
-      std::printf("  %2d  %s  %5d  %10d\n", i, Padded(Latin1_Text(Name_Bytes(entry)), 23).c_str(),
-                  entry.Transport_Stream_Id, entry.Service_Id);
-    }
-  }
-}
-
-int Fail(const char *path, const char *why) {
-  std::fprintf(stderr, "portal-scan: %s: %s\n", path, why);
-  return 2;
+void Print_If_Changed(int portal, uint64_t offset, const Portal_Listing &listing, void *context) {
+  Follow_Printer &printer = *static_cast<Follow_Printer *>(context);
+  if (printer.Printed[portal] && Same_Listing(printer.Last[portal], listing))
+    return;
+  if (printer.Json)
+    Print_Change_Json(portal, offset, listing);
+  else
+    Print_Change_Text(portal, offset, listing, !printer.Printed_Any);
+  std::fflush(stdout);
+  printer.Printed[portal] = true;
+  printer.Printed_Any = true;
+  printer.Last[portal] = listing;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  const bool json = argc == 3 && std::strcmp(argv[1], "--json") == 0;
-  if (!(argc == 2 && argv[1][0] != '-') && !json) {
-    std::fprintf(stderr, "usage: portal-scan [--json] FILE.ts\n");
-    return 2;
+  if (Asks_For_Help(argc, argv)) {
+    Print_Usage();
+    return 0;
   }
-  const char *path = argv[argc - 1];
-  Scan_Progress progress;
-  progress.Shown = isatty(2) != 0;
-  struct stat status {};
-  if (stat(path, &status) == 0)
-    progress.File_Size = static_cast<uint64_t>(status.st_size);
+  Options options;
+  int status = 0;
+  if (!Parse_Options(argc, argv, options, &status))
+    return status;
+  const bool from_standard_input =
+      options.Path == nullptr || std::strcmp(options.Path, Standard_Input_Name) == 0;
+  if (options.Path == nullptr && isatty(0))
+    return Usage_Error("no capture named, and standard input is a terminal");
+  const char *name = from_standard_input ? Standard_Input_Name : options.Path;
 
-  Portal_Result results[Portal_Total];
-  uint64_t packets = 0;
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    uint64_t pass_packets = 0;
-    const Ts_Read_Result read =
-        Scan_Pass(path, portal, portal == 0, results[portal], pass_packets, progress);
-    if (portal == 0)
-      packets = pass_packets;
-    if (read == Ts_Read_Result::Read_Error) {
-      Clear_Progress(progress);
-      return Fail(path, std::strerror(errno));
-    }
-    if (read == Ts_Read_Result::Not_Transport_Stream) {
-      Clear_Progress(progress);
-      return Fail(path, "not a transport stream (no 0x47 sync at 188-byte spacing)");
-    }
+  Ts_Reader reader;
+  if (from_standard_input)
+    Open_Ts_Descriptor(reader, 0);
+  else if (!Open_Ts_File(reader, options.Path))
+    return Fail(name, std::strerror(errno));
+
+  Scan_Progress progress;
+  progress.Shown = isatty(2) != 0 && !options.Follow;
+  struct stat input {};
+  if (fstat(reader.Descriptor, &input) == 0 && S_ISREG(input.st_mode)) {
+    progress.Size_Known = true;
+    progress.Size = static_cast<uint64_t>(input.st_size);
   }
+  if (progress.Shown) {
+    reader.Progress = Report_Progress;
+    reader.Progress_Context = &progress;
+    reader.Progress_At = 0;
+  }
+  Follow_Printer printer;
+  printer.Json = options.Json;
+  Scan_Setup setup;
+  if (options.Follow) {
+    Catch_Stop_Signals(reader);
+    setup.Follow = true;
+    setup.On_Decode = Print_If_Changed;
+    setup.Decode_Context = &printer;
+  }
+
+  const Scan_Outcome outcome = Scan_Capture(reader, setup);
+  const int read_errno = errno;
   Clear_Progress(progress);
-  if (json)
-    Print_Json(path, packets, results);
+  const uint64_t packets = reader.Packets;
+  const uint64_t tail_bytes = reader.Tail_Bytes;
+  const bool stopped = reader.Stopped;
+  Close_Ts_Reader(reader);
+  if (stopped)
+    return 0;
+  if (outcome.Status == Ts_Read_Result::Read_Error)
+    return Fail(name, std::strerror(read_errno));
+  if (outcome.Status == Ts_Read_Result::Not_Transport_Stream)
+    return Fail(name, "not a transport stream (no 0x47 sync at 188-byte spacing)");
+  if (tail_bytes > 0)
+    std::fprintf(stderr,
+                 "%s: %s: ends inside a packet: read up to its last whole packet, the %llu "
+                 "bytes after it left out\n",
+                 Tool, name, static_cast<unsigned long long>(tail_bytes));
+  if (options.Follow)
+    return 0;
+  if (options.Json)
+    Print_Json(name, packets, outcome);
   else
-    Print_Text(path, packets, results);
+    Print_Text(name, packets, outcome);
   return 0;
 }

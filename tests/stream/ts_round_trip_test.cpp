@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -35,20 +39,29 @@ std::vector<Byte_Vector> Test_Sections() {
 struct Read_Back {
   std::vector<Byte_Vector> Payloads;
   std::vector<bool> Unit_Starts;
+  std::vector<int32_t> Continuities;
+  std::vector<uint64_t> Packet_Offsets;
   Ts_Read_Result Last = Ts_Read_Result::End;
   Ts_Reader Reader; // counters after the end
 };
 
-Read_Back Read_All(Ts_Reader &reader) {
-  Read_Back back;
+// Reads on from where the reader stands, adding to `back`.
+void Read_On(Ts_Reader &reader, Read_Back &back) {
   const uint8_t *payload = nullptr;
   int32_t size = 0;
   while ((back.Last = Next_Ts_Payload(reader, Eit_Pid, &payload, &size)) ==
          Ts_Read_Result::Payload) {
     back.Payloads.emplace_back(payload, payload + size);
     back.Unit_Starts.push_back(reader.Unit_Start);
+    back.Continuities.push_back(reader.Continuity);
+    back.Packet_Offsets.push_back(reader.Packet_Offset);
   }
   back.Reader = reader;
+}
+
+Read_Back Read_All(Ts_Reader &reader) {
+  Read_Back back;
+  Read_On(reader, back);
   Close_Ts_Reader(reader);
   return back;
 }
@@ -200,6 +213,50 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
     EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
     EXPECT_EQ(back.Reader.Error_Packets, 3u);
     EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
+    EXPECT_EQ(back.Reader.Tail_Bytes, 100u);
+    // Each payload's packet where the reader says it starts, garbage counted.
+    ASSERT_EQ(back.Packet_Offsets.size(), back.Payloads.size());
+    for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
+      SCOPED_TRACE("payload " + std::to_string(i));
+      const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
+      ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
+      EXPECT_EQ(packet[0], Ts_Sync_Byte);
+      EXPECT_EQ(((packet[1] & 0x1F) << 8) | packet[2], Eit_Pid);
+      EXPECT_EQ(back.Continuities[i], packet[3] & 0x0F);
+      EXPECT_EQ(
+          Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
+          back.Payloads[i]);
+    }
+  }
+}
+
+// The sync rule does not depend on how much data is left: a capture of any
+// number of whole packets followed by the start of one more is read up to its last
+// whole packet, whatever pieces the source hands over.
+TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
+  Ts_Writer writer;
+  for (int round = 0; round < 2; ++round)
+    Write_Sections(writer, Eit_Pid, Test_Sections());
+  ASSERT_GE(writer.Bytes.size(), 8u * Ts_Packet_Size);
+  for (std::size_t whole = 1; whole <= 7; ++whole) {
+    const Byte_Vector packets(writer.Bytes.begin(),
+                              writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size));
+    const Read_Back expected = Read_Memory(packets);
+    for (std::size_t tail : {0, 1, 100, 187}) {
+      Byte_Vector cut = packets;
+      cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
+                 writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
+      for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
+        SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) +
+                     " bytes more, read limit " + std::to_string(limit));
+        const Read_Back back = Read_Memory(cut, limit);
+        EXPECT_EQ(back.Last, Ts_Read_Result::End);
+        EXPECT_EQ(back.Reader.Packets, whole);
+        EXPECT_EQ(back.Reader.Tail_Bytes, tail);
+        EXPECT_EQ(back.Reader.Skipped_Bytes, 0u);
+        EXPECT_EQ(back.Payloads, expected.Payloads);
+      }
+    }
   }
 }
 
@@ -226,21 +283,75 @@ TEST(Ts_Reader, PacketsWithoutPayloadOrWithBadAdaptationLengthAreSkipped) {
   EXPECT_EQ(back.Reader.Packets, 5u);
 }
 
-TEST(Ts_Reader, FilesReadLikeMemoryAndNonStreamsAreRecognised) {
+// A file (many buffers' worth, with packets across refills), a file read
+// from where its descriptor stands, a file that grows while it is read and a
+// pipe all give what memory gives.
+TEST(Ts_Reader, FilesDescriptorsAndPipesReadLikeMemoryAndNonStreamsAreRecognised) {
   Ts_Writer writer;
-  for (int i = 0; i < 400; ++i) { // more than one buffer's worth
+  while (writer.Bytes.size() < 20u * Ts_Reader_Buffer_Size) {
     Write_Sections(writer, Eit_Pid, Test_Sections());
-    Write_Noise_Packet(writer, 0x0100);
+    for (int i = 0; i < 30; ++i)
+      Write_Noise_Packet(writer, 0x0100);
   }
+  const Read_Back expected = Read_Memory(writer.Bytes);
+  const std::string path = Temp_File("round_trip.ts", writer.Bytes);
   Ts_Reader reader;
-  ASSERT_TRUE(Open_Ts_File(reader, Temp_File("round_trip.ts", writer.Bytes).c_str()));
+  ASSERT_TRUE(Open_Ts_File(reader, path.c_str()));
   const Read_Back from_file = Read_All(reader);
-  EXPECT_EQ(from_file.Payloads, Read_Memory(writer.Bytes).Payloads);
+  EXPECT_EQ(from_file.Payloads, expected.Payloads);
+  EXPECT_EQ(from_file.Packet_Offsets, expected.Packet_Offsets);
   EXPECT_EQ(from_file.Reader.Packets, writer.Bytes.size() / Ts_Packet_Size);
+
+  // Standing at packet 1000: the rest, offsets counted from there.
+  const int descriptor = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(descriptor, 0);
+  const std::size_t skip = 1000 * Ts_Packet_Size;
+  ASSERT_EQ(lseek(descriptor, static_cast<off_t>(skip), SEEK_SET), static_cast<off_t>(skip));
+  Open_Ts_Descriptor(reader, descriptor);
+  const Read_Back rest = Read_All(reader);
+  close(descriptor);
+  EXPECT_EQ(rest.Payloads,
+            Read_Memory(Byte_Vector(writer.Bytes.begin() + skip, writer.Bytes.end())).Payloads);
+  EXPECT_EQ(rest.Reader.Offset, writer.Bytes.size() - skip);
+
+  // Growing: the second half is written while the reader is in the first.
+  const std::size_t half = writer.Bytes.size() / Ts_Packet_Size / 2 * Ts_Packet_Size;
+  const std::string growing =
+      Temp_File("growing.ts", Byte_Vector(writer.Bytes.begin(), writer.Bytes.begin() + half));
+  ASSERT_TRUE(Open_Ts_File(reader, growing.c_str()));
+  Read_Back grown;
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  while (reader.Offset < half / 2 &&
+         Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
+    grown.Payloads.emplace_back(payload, payload + size);
+  std::FILE *append = std::fopen(growing.c_str(), "ab");
+  std::fwrite(writer.Bytes.data() + half, 1, writer.Bytes.size() - half, append);
+  std::fclose(append);
+  Read_On(reader, grown);
+  Close_Ts_Reader(reader);
+  EXPECT_EQ(grown.Payloads, expected.Payloads);
+
+  // A pipe, written by another thread in pieces of assorted sizes.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::thread feeder([&] {
+    for (std::size_t at = 0, piece = 1; at < writer.Bytes.size();
+         at += piece, piece = piece * 7 % 5003)
+      if (write(ends[1], writer.Bytes.data() + at, std::min(piece, writer.Bytes.size() - at)) < 0)
+        break;
+    close(ends[1]);
+  });
+  Open_Ts_Descriptor(reader, ends[0]);
+  const Read_Back from_pipe = Read_All(reader);
+  feeder.join();
+  close(ends[0]);
+  EXPECT_EQ(from_pipe.Payloads, expected.Payloads);
+  EXPECT_EQ(from_pipe.Packet_Offsets, expected.Packet_Offsets);
 
   Byte_Vector prose;
   for (int i = 0; i < 300; ++i)
-    for (char c : std::string("Gestern lief die Sportschau. "))
+    for (char c : std::string("Gestern lief der Kreisligabericht. "))
       prose.push_back(static_cast<uint8_t>(c));
   EXPECT_EQ(Read_Memory(prose).Last, Ts_Read_Result::Not_Transport_Stream);
   EXPECT_EQ(Read_Memory({}).Last, Ts_Read_Result::Not_Transport_Stream);

@@ -1,6 +1,6 @@
 // Whole-stream tests: captures made with the stream writer go through the
 // real portal-scan executable, and every entry of every portal in its JSON
-// must be what the capture carries.
+// must be what the capture carries, however the capture reaches it.
 #include "core/host_contract.h"
 #include "core/portal_table.h"
 #include "stream/latin1_text.h"
@@ -10,10 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -28,9 +34,12 @@ std::string Read_Whole(const std::string &path) {
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-Scan_Output Run_Scan(const std::string &arguments) {
+// Runs a shell command line; `$SCAN` in it stands for portal-scan. Standard
+// input is empty unless the command line says otherwise.
+Scan_Output Run_Shell(const std::string &command_line) {
   const std::string err = testing::TempDir() + "portal-scan.err";
-  const std::string command = std::string(PORTAL_SCAN_PATH) + " " + arguments + " 2>" + err;
+  const std::string command = "SCAN='" + std::string(PORTAL_SCAN_PATH) + "'; exec </dev/null; " +
+                              command_line + " 2>" + err;
   Scan_Output output;
   std::FILE *pipe = popen(command.c_str(), "r");
   char chunk[4096];
@@ -43,16 +52,32 @@ Scan_Output Run_Scan(const std::string &arguments) {
   return output;
 }
 
+Scan_Output Run_Scan(const std::string &arguments) {
+  return Run_Shell("\"$SCAN\" " + arguments);
+}
+
 // portal-scan's JSON, checked and flattened by python3's json module into
 // lines: "F packets", then per portal "P decoded count name" and 17 lines
 // "E name length transport_stream_id service_id"; text as UTF-8 in hex.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
-d = json.load(open(sys.argv[1]))
+d = json.load(open(sys.argv[1], encoding="utf-8"))
 print("F", d["packets"], d["file"].encode().hex() or "-")
 for p in d["portals"]:
     print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
     for e in p["entries"]:
+        print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
+              e["transport_stream_id"], e["service_id"])
+' )";
+
+// Follow mode's JSON lines, one object each, flattened the same way: per line
+// "C offset portal count name", then its 17 "E" lines.
+constexpr const char *Flatten_Follow_Json = R"(python3 -c '
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    c = json.loads(line)
+    print("C", c["offset"], c["portal"], c["count"], c["name"].encode().hex() or "-")
+    for e in c["entries"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
 ' )";
@@ -66,11 +91,12 @@ struct Portal_Lines {
   long long Count = -1;
   std::string Name;
   std::vector<Entry_Line> Entries;
+  long long Offset = -1; // follow mode
 };
 struct Scan_Lines {
   long long Packets = -1;
   std::string File;
-  std::vector<Portal_Lines> Portals;
+  std::vector<Portal_Lines> Portals; // in follow mode: one per change, Decoded holding the portal
 };
 
 std::string From_Hex(const std::string &hex) {
@@ -80,13 +106,9 @@ std::string From_Hex(const std::string &hex) {
   return out;
 }
 
-Scan_Lines Scan_Json(const std::string &path) {
-  const Scan_Output output = Run_Scan("--json " + path);
-  EXPECT_EQ(output.Status, 0) << output.Err;
-  EXPECT_EQ(output.Err, "");
-  const std::string json =
-      Temp_File("scan.json", Byte_Vector(output.Out.begin(), output.Out.end()));
-  std::FILE *pipe = popen((Flatten_Json + json).c_str(), "r");
+Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
+  const std::string path = Temp_File("scan.json", Byte_Vector(json.begin(), json.end()));
+  std::FILE *pipe = popen((flattener + path).c_str(), "r");
   Scan_Lines scan;
   char tag[2], text[200];
   long long a, b, c;
@@ -96,29 +118,33 @@ Scan_Lines Scan_Json(const std::string &path) {
       scan.File = From_Hex(text);
     } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %199s", &a, &b, text) == 3) {
       scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}});
+    } else if (tag[0] == 'C' && std::fscanf(pipe, "%lld %lld %lld %199s", &a, &b, &c, text) == 4) {
+      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a});
     } else if (tag[0] == 'E' && !scan.Portals.empty() &&
                std::fscanf(pipe, "%199s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
     }
   }
-  EXPECT_EQ(pclose(pipe), 0) << output.Out;
+  EXPECT_EQ(pclose(pipe), 0) << json;
   return scan;
 }
 
-// Portal `portal` of the scan holds exactly `entries` (the first 17 of them)
-// followed by empty slots.
-void Expect_Portal(const Scan_Lines &scan, int portal,
-                   const std::vector<Portal_Listing_Entry> &entries) {
-  SCOPED_TRACE("portal " + std::to_string(portal));
-  ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
-  const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
-  EXPECT_EQ(result.Name, Portal_Constants_Table[portal].Default_Name);
-  EXPECT_EQ(result.Decoded, 1);
+// The scan of a capture whose stderr must stay empty.
+Scan_Lines Scan_Json(const std::string &path) {
+  const Scan_Output output = Run_Scan("--json '" + path + "'");
+  EXPECT_EQ(output.Status, 0) << output.Err;
+  EXPECT_EQ(output.Err, "");
+  return Flatten(Flatten_Json, output.Out);
+}
+
+// The entries a portal's 17 slots must hold: the first 17 of `entries`, then
+// empty slots.
+void Expect_Entries(const std::vector<Entry_Line> &lines,
+                    const std::vector<Portal_Listing_Entry> &entries) {
   const std::size_t kept = std::min<std::size_t>(entries.size(), Portal_Entry_Total);
-  EXPECT_EQ(result.Count, static_cast<long long>(kept));
-  ASSERT_EQ(result.Entries.size(), std::size_t{Portal_Entry_Total});
+  ASSERT_EQ(lines.size(), std::size_t{Portal_Entry_Total});
   for (std::size_t i = 0; i < Portal_Entry_Total; ++i) {
-    const Entry_Line &entry = result.Entries[i];
+    const Entry_Line &entry = lines[i];
     SCOPED_TRACE("entry " + std::to_string(i));
     const Portal_Listing_Entry expected = i < kept ? entries[i] : Portal_Listing_Entry{0, 0, ""};
     EXPECT_EQ(entry.Name, Utf8_From_Latin1(expected.Name));
@@ -126,6 +152,19 @@ void Expect_Portal(const Scan_Lines &scan, int portal,
     EXPECT_EQ(entry.Transport_Stream_Id, expected.Transport_Stream_Id);
     EXPECT_EQ(entry.Service_Id, expected.Service_Id);
   }
+}
+
+// Portal `portal` of the scan was decoded and holds exactly `entries`.
+void Expect_Portal(const Scan_Lines &scan, int portal,
+                   const std::vector<Portal_Listing_Entry> &entries) {
+  SCOPED_TRACE("portal " + std::to_string(portal));
+  ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
+  const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+  EXPECT_EQ(result.Name, Portal_Constants_Table[portal].Default_Name);
+  EXPECT_EQ(result.Decoded, 1);
+  EXPECT_EQ(result.Count,
+            static_cast<long long>(std::min<std::size_t>(entries.size(), Portal_Entry_Total)));
+  Expect_Entries(result.Entries, entries);
 }
 
 // A portal the scan found nothing for: count 0, only its default entry.
@@ -161,12 +200,57 @@ void Write_Portal(Ts_Writer &writer, int portal, const std::vector<Portal_Listin
   Write_Section(writer, Eit_Pid, Sample_Source_Section(portal, entries));
 }
 
-std::vector<Portal_Listing_Entry> Many_Entries(int count) {
+std::vector<Portal_Listing_Entry> Many_Entries(int count, const std::string &stem = "Wiesengrund") {
   std::vector<Portal_Listing_Entry> entries;
   for (int i = 0; i < count; ++i)
     entries.push_back({static_cast<uint16_t>(4 + i % 3), static_cast<uint16_t>(0x0100 + i),
-                       "Sky Sport Bundesliga " + std::to_string(i)});
+                       stem + " Kanal " + std::to_string(i)});
   return entries;
+}
+
+// Portal 0 has only its section 1, portal 2 is absent.
+Byte_Vector Absent_Capture() {
+  Ts_Writer writer;
+  Write_Other_Services(writer, 2);
+  Eit_Section section_one = Portal_Source_Section(0, Sample_Portal_Entries(0));
+  section_one.Section_Number = 1;
+  Write_Section(writer, Eit_Pid, Build_Eit_Section(section_one));
+  Write_Portal(writer, 1, Sample_Portal_Entries(1));
+  Write_Portal(writer, 3, Sample_Portal_Entries(3));
+  Write_Other_Services(writer, 8);
+  return writer.Bytes;
+}
+
+// Portal 0's section spans several packets with media and an adaptation
+// field between its pieces; portal 2 lists 20 entries, of which 17 fit.
+Byte_Vector Split_Capture() {
+  Ts_Writer pieces;
+  Ts_Packet_Options adaptation;
+  adaptation.Adaptation_Length = 30;
+  Write_Section(pieces, Eit_Pid, Sample_Source_Section(0, Many_Entries(14)), adaptation);
+  Ts_Writer writer;
+  Write_Other_Services(writer, 1);
+  for (std::size_t at = 0; at < pieces.Bytes.size(); at += Ts_Packet_Size) {
+    writer.Bytes.insert(writer.Bytes.end(), pieces.Bytes.begin() + static_cast<long>(at),
+                        pieces.Bytes.begin() + static_cast<long>(at + Ts_Packet_Size));
+    Write_Noise_Packet(writer, 0x0100);
+    Write_Noise_Packet(writer, 0x0101);
+  }
+  Write_Portal(writer, 2, Many_Entries(20));
+  Write_Portal(writer, 3, Many_Entries(17));
+  Write_Other_Services(writer, 8);
+  return writer.Bytes;
+}
+
+const std::vector<Portal_Listing_Entry> Escape_Entries = {{4, 0x0010, "Funk \"Sport\" Eck"},
+                                                          {4, 0x0011, "Back\\slash\x01\x1F"},
+                                                          {4, 0x0012, "Caf\xE9 Kr\xFCger \xA9"}};
+
+Byte_Vector Escape_Capture() {
+  Ts_Writer writer;
+  Write_Portal(writer, 1, Escape_Entries);
+  Write_Other_Services(writer, 8);
+  return writer.Bytes;
 }
 
 TEST(Whole_Stream, SampleCaptureGivesEveryPortalItsEntries) {
@@ -180,15 +264,7 @@ TEST(Whole_Stream, SampleCaptureGivesEveryPortalItsEntries) {
 }
 
 TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
-  Ts_Writer writer;
-  Write_Other_Services(writer, 2);
-  Eit_Section section_one = Portal_Source_Section(0, Sample_Portal_Entries(0));
-  section_one.Section_Number = 1; // portal 0 has only its section 1 here
-  Write_Section(writer, Eit_Pid, Build_Eit_Section(section_one));
-  Write_Portal(writer, 1, Sample_Portal_Entries(1));
-  Write_Portal(writer, 3, Sample_Portal_Entries(3)); // portal 2 is absent
-  Write_Other_Services(writer, 8);
-  const Scan_Lines scan = Scan_Json(Temp_File("absent.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Temp_File("absent.ts", Absent_Capture()));
   Expect_Undecoded(scan, 0);
   Expect_Portal(scan, 1, Sample_Portal_Entries(1));
   Expect_Undecoded(scan, 2);
@@ -196,25 +272,7 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
 }
 
 TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
-  // Portal 0's section spans several packets with media and an adaptation field
-  // between its pieces; portal 2 lists 20 entries, of which 17 fit.
-  Ts_Writer pieces;
-  Ts_Packet_Options adaptation;
-  adaptation.Adaptation_Length = 30;
-  Write_Section(pieces, Eit_Pid, Sample_Source_Section(0, Many_Entries(14)), adaptation);
-  ASSERT_GE(pieces.Bytes.size(), 3u * Ts_Packet_Size);
-  Ts_Writer writer;
-  Write_Other_Services(writer, 1);
-  for (std::size_t at = 0; at < pieces.Bytes.size(); at += Ts_Packet_Size) {
-    writer.Bytes.insert(writer.Bytes.end(), pieces.Bytes.begin() + static_cast<long>(at),
-                        pieces.Bytes.begin() + static_cast<long>(at + Ts_Packet_Size));
-    Write_Noise_Packet(writer, 0x0100);
-    Write_Noise_Packet(writer, 0x0101);
-  }
-  Write_Portal(writer, 2, Many_Entries(20));
-  Write_Portal(writer, 3, Many_Entries(17));
-  Write_Other_Services(writer, 8);
-  const Scan_Lines scan = Scan_Json(Temp_File("split.ts", writer.Bytes));
+  const Scan_Lines scan = Scan_Json(Temp_File("split.ts", Split_Capture()));
   Expect_Portal(scan, 0, Many_Entries(14));
   Expect_Undecoded(scan, 1);
   Expect_Portal(scan, 2, Many_Entries(20));
@@ -222,15 +280,26 @@ TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
 }
 
 TEST(Whole_Stream, NamesAreEscapedAndConvertedToUtf8) {
-  const std::vector<Portal_Listing_Entry> entries = {{4, 0x0010, "Sky \"Sport\" News"},
-                                                     {4, 0x0011, "Back\\slash\x01\x1F"},
-                                                     {4, 0x0012, "Caf\xE9 Kr\xFCger \xA9"}};
-  Ts_Writer writer;
-  Write_Portal(writer, 1, entries);
-  Write_Other_Services(writer, 8);
-  const std::string path = Temp_File("escape.ts", writer.Bytes);
+  const std::string path = Temp_File("escape.ts", Escape_Capture());
   EXPECT_NE(Run_Scan("--json " + path).Out.find("Back\\\\slash\\u0001\\u001f"), std::string::npos);
-  Expect_Portal(Scan_Json(path), 1, entries);
+  Expect_Portal(Scan_Json(path), 1, Escape_Entries);
+  // File names: UTF-8 passes, every other byte becomes U+FFFD, so the JSON
+  // stays valid.
+  const struct {
+    std::string Name, In_Json;
+  } file_names[] = {
+      {"caf\xC3\xA9.ts", "caf\xC3\xA9.ts"},
+      {"caf\xE9.ts", "caf\xEF\xBF\xBD.ts"},
+      {"\xFF\xC3(\xED\xA0\x80.ts",
+       "\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.ts"},
+      {"a\"b\\c.ts", "a\"b\\c.ts"},
+  };
+  for (const auto &file_name : file_names) {
+    SCOPED_TRACE(file_name.Name);
+    const Scan_Lines scan = Scan_Json(Temp_File(file_name.Name, Escape_Capture()));
+    EXPECT_EQ(scan.File, testing::TempDir() + file_name.In_Json);
+    Expect_Portal(scan, 1, Escape_Entries);
+  }
 }
 
 TEST(Whole_Stream, TextOutputListsTheEntries) {
@@ -242,18 +311,274 @@ TEST(Whole_Stream, TextOutputListsTheEntries) {
       EXPECT_NE(output.Out.find(Utf8_From_Latin1(entry.Name)), std::string::npos) << entry.Name;
 }
 
-TEST(Whole_Stream, BadFilesAndUsageExitWithStatusTwo) {
+// Every way in gives what the file gives, but for the name ("-" for standard
+// input).
+TEST(Whole_Stream, PipesFifosAndStandardInputReadLikeTheFile) {
+  const std::string fifo = testing::TempDir() + "capture.fifo";
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char *Way, *Command, *Name; // Command: with FILE standing for the capture
+  } ways[] = {
+      {"pipe", "cat FILE | \"$SCAN\" OPTIONS -", "-"},
+      {"pipe, no name", "cat FILE | \"$SCAN\" OPTIONS", "-"},
+      {"redirected file", "\"$SCAN\" OPTIONS - < FILE", "-"},
+      {"FIFO", "cat FILE > FIFO & \"$SCAN\" OPTIONS FIFO", "FIFO"},
+  };
+  const struct {
+    const char *Name;
+    Byte_Vector Bytes;
+  } captures[] = {{"sample.ts", Make_Sample_Stream()},
+                  {"absent.ts", Absent_Capture()},
+                  {"split.ts", Split_Capture()},
+                  {"escape.ts", Escape_Capture()}};
+  auto replace = [](std::string text, const std::string &what, const std::string &with) {
+    for (std::size_t at; (at = text.find(what)) != std::string::npos;)
+      text.replace(at, what.size(), with);
+    return text;
+  };
+  for (const auto &capture : captures) {
+    const std::string path = Temp_File(capture.Name, capture.Bytes);
+    for (const char *options : {"--json", ""}) {
+      const Scan_Output from_file = Run_Scan(std::string(options) + " " + path);
+      ASSERT_EQ(from_file.Status, 0);
+      for (const auto &way : ways) {
+        SCOPED_TRACE(std::string(capture.Name) + " " + options + " " + way.Way);
+        std::string command = replace(way.Command, "OPTIONS", options);
+        command = replace(replace(command, "FILE", path), "FIFO", fifo);
+        const Scan_Output output = Run_Shell(command);
+        EXPECT_EQ(output.Status, 0);
+        EXPECT_EQ(output.Err, "");
+        const std::string name = replace(way.Name, "FIFO", fifo);
+        const std::string expected =
+            *options ? replace(from_file.Out, "\"file\": \"" + path, "\"file\": \"" + name)
+                     : replace(from_file.Out, path + ":", name + ":");
+        EXPECT_EQ(output.Out, expected);
+      }
+    }
+  }
+}
+
+// A capture that ends inside a packet is read up to its last whole packet,
+// whatever its size, and says so on stderr.
+TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
+  const Byte_Vector sample = Make_Sample_Stream();
+  const long long sample_packets = static_cast<long long>(sample.size() / Ts_Packet_Size);
+  Ts_Writer garbled;
+  garbled.Bytes = sample;
+  Write_Garbage(garbled, 77);
+  garbled.Bytes.insert(garbled.Bytes.end(), sample.begin(), sample.begin() + 2 * Ts_Packet_Size);
+  const struct {
+    const char *Name;
+    Byte_Vector Whole;    // whole packets (and garbage)
+    std::size_t Cut_Kept; // bytes of one more packet behind them
+    long long Packets;
+    bool Sample_Entries;
+  } cases[] = {
+      {"cut-sample.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 100,
+       sample_packets - 1, true},
+      {"cut-one-byte.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 1,
+       sample_packets - 1, true},
+      {"cut-three-packets.ts", Byte_Vector(sample.begin(), sample.begin() + 3 * Ts_Packet_Size),
+       187, 3, false},
+      {"cut-one-packet.ts", Byte_Vector(sample.begin(), sample.begin() + Ts_Packet_Size), 50, 1,
+       false},
+      {"cut-after-garbage.ts", garbled.Bytes, 120, sample_packets + 2, true},
+  };
+  for (const auto &cut : cases) {
+    SCOPED_TRACE(cut.Name);
+    Byte_Vector bytes = cut.Whole;
+    bytes.insert(bytes.end(), sample.begin(), sample.begin() + static_cast<long>(cut.Cut_Kept));
+    const std::string path = Temp_File(cut.Name, bytes);
+    const Scan_Output output = Run_Scan("--json " + path);
+    EXPECT_EQ(output.Status, 0);
+    EXPECT_EQ(output.Err, "portal-scan: " + path +
+                              ": ends inside a packet: read up to its last whole packet, the " +
+                              std::to_string(cut.Cut_Kept) + " bytes after it left out\n");
+    const Scan_Lines scan = Flatten(Flatten_Json, output.Out);
+    EXPECT_EQ(scan.Packets, cut.Packets);
+    for (int portal = 0; cut.Sample_Entries && portal < Portal_Total; ++portal)
+      Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
+  }
+}
+
+// --follow on a stream where portal 1's list changes midway (each version
+// twice, as a carousel repeats it) and portal 3's comes once.
+TEST(Whole_Stream, FollowPrintsEachChangeWithItsOffset) {
+  const std::vector<Portal_Listing_Entry> first = Many_Entries(3, "Lindenhof");
+  const std::vector<Portal_Listing_Entry> second = Many_Entries(5, "Hexmoor");
+  const std::vector<Portal_Listing_Entry> third = Many_Entries(2, "Ahlmersand");
+  Ts_Writer writer;
+  Write_Other_Services(writer, 3);
+  const long long first_at = static_cast<long long>(writer.Bytes.size());
+  for (int round = 0; round < 2; ++round) {
+    Write_Portal(writer, 1, first);
+    Write_Other_Services(writer, 6);
+  }
+  const long long second_at = static_cast<long long>(writer.Bytes.size());
+  for (int round = 0; round < 2; ++round) {
+    Write_Portal(writer, 1, second);
+    Write_Other_Services(writer, 6);
+  }
+  const long long third_at = static_cast<long long>(writer.Bytes.size());
+  Write_Portal(writer, 3, third);
+  Write_Other_Services(writer, 6);
+  const long long end = static_cast<long long>(writer.Bytes.size());
+  const std::string path = Temp_File("follow.ts", writer.Bytes);
+
+  const Scan_Output json = Run_Shell("cat " + path + " | \"$SCAN\" --follow --json -");
+  EXPECT_EQ(json.Status, 0);
+  EXPECT_EQ(json.Err, "");
+  const Scan_Lines changes = Flatten(Flatten_Follow_Json, json.Out);
+  const struct {
+    int Portal;
+    const std::vector<Portal_Listing_Entry> &Entries;
+    long long From, To; // the decode lies between
+  } expected[] = {
+      {1, first, first_at, second_at}, {1, second, second_at, third_at}, {3, third, third_at, end}};
+  ASSERT_EQ(changes.Portals.size(), std::size(expected)) << json.Out;
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE("change " + std::to_string(i));
+    const Portal_Lines &change = changes.Portals[i];
+    EXPECT_EQ(change.Decoded, expected[i].Portal);
+    EXPECT_EQ(change.Name, Portal_Constants_Table[expected[i].Portal].Default_Name);
+    EXPECT_EQ(change.Count, static_cast<long long>(expected[i].Entries.size()));
+    EXPECT_EQ(change.Offset % Ts_Packet_Size, 0);
+    EXPECT_GE(change.Offset, expected[i].From);
+    EXPECT_LT(change.Offset, expected[i].To);
+    Expect_Entries(change.Entries, expected[i].Entries);
+  }
+
+  const Scan_Output text = Run_Scan("--follow " + path);
+  EXPECT_EQ(text.Status, 0);
+  EXPECT_EQ(text.Err, "");
+  for (const auto &change : changes.Portals) {
+    const std::string head = "Portal " + std::to_string(change.Decoded) + "  " + change.Name +
+                             ": source section decoded at offset " + std::to_string(change.Offset) +
+                             ", count " + std::to_string(change.Count) + "\n";
+    EXPECT_NE(text.Out.find(head), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find(change.Entries[0].Name), std::string::npos);
+  }
+}
+
+// A live stream: the input stays open after the capture; SIGINT ends the
+// run with exit 0 and every change printed whole.
+TEST(Whole_Stream, FollowEndsOnInterruptWithWholeRecords) {
+  Ts_Writer writer;
+  Write_Portal(writer, 2, Many_Entries(4, "Riedgau"));
+  Write_Other_Services(writer, 8);
+  int input[2], output[2];
+  ASSERT_EQ(pipe(input), 0);
+  ASSERT_EQ(pipe(output), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(input[0], 0);
+    dup2(output[1], 1);
+    for (int descriptor : {input[0], input[1], output[0], output[1]})
+      close(descriptor);
+    execl(PORTAL_SCAN_PATH, PORTAL_SCAN_PATH, "--follow", "--json", "-", nullptr);
+    _exit(127);
+  }
+  close(input[0]);
+  close(output[1]);
+  ASSERT_EQ(write(input[1], writer.Bytes.data(), writer.Bytes.size()),
+            static_cast<ssize_t>(writer.Bytes.size()));
+  // Wait (at most 10 s) for the change's line, then interrupt.
+  std::string out;
+  char chunk[4096];
+  pollfd ready{output[0], POLLIN, 0};
+  while (out.find('\n') == std::string::npos && poll(&ready, 1, 10000) > 0) {
+    const ssize_t n = read(output[0], chunk, sizeof chunk);
+    if (n <= 0)
+      break;
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+  EXPECT_NE(out.find('\n'), std::string::npos) << "no change printed";
+  kill(child, SIGINT);
+  while (poll(&ready, 1, 10000) > 0) {
+    const ssize_t n = read(output[0], chunk, sizeof chunk);
+    if (n <= 0)
+      break;
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+  int status = 0;
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL); // hung: fail rather than wait for ever
+    waitpid(child, &status, 0);
+  }
+  close(input[1]);
+  close(output[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  const Scan_Lines changes = Flatten(Flatten_Follow_Json, out);
+  ASSERT_EQ(changes.Portals.size(), 1u) << out;
+  EXPECT_EQ(changes.Portals[0].Decoded, 2);
+  Expect_Entries(changes.Portals[0].Entries, Many_Entries(4, "Riedgau"));
+}
+
+// The command line: help, options in any order, "--", and errors that name
+// what is wrong in one line on stderr with nothing on stdout.
+TEST(Whole_Stream, CommandLineCases) {
   const std::string prose = Temp_File("prose.ts", Byte_Vector(5000, 'x'));
   const std::string missing = testing::TempDir() + "missing.ts";
-  for (const std::string &arguments :
-       {"--json " + prose, prose, "--json " + missing, "--json " + testing::TempDir(),
-        std::string(""), "--yaml " + prose, "--json " + prose + " " + prose}) {
-    SCOPED_TRACE(arguments);
-    const Scan_Output output = Run_Scan(arguments);
-    EXPECT_EQ(output.Status, 2);
-    EXPECT_EQ(output.Out, "");
-    ASSERT_FALSE(output.Err.empty());
-    EXPECT_EQ(output.Err.find('\n'), output.Err.size() - 1); // one line
+  const std::string sample = Temp_File("sample.ts", Make_Sample_Stream());
+  Temp_File("-dash.ts", Make_Sample_Stream());
+  const std::string in_folder = "cd " + testing::TempDir() + " && \"$SCAN\" ";
+  enum class Expect { Help, Json, Text, Error };
+  const struct {
+    std::string Command_Line;
+    Expect Outcome;
+    std::string Named; // an error line must name it
+  } cases[] = {
+      {"\"$SCAN\" --help", Expect::Help, ""},
+      {"\"$SCAN\" -h", Expect::Help, ""},
+      {"\"$SCAN\" --json --help " + missing, Expect::Help, ""},
+      {"\"$SCAN\" " + sample + " --json", Expect::Json, ""},
+      {"\"$SCAN\" --json -- " + sample, Expect::Json, ""},
+      {in_folder + "--json -- -dash.ts", Expect::Json, ""},
+      {in_folder + "-- -dash.ts", Expect::Text, ""},
+      {in_folder + "-dash.ts", Expect::Error, "-dash.ts"},
+      {in_folder + "-- --help", Expect::Error, "--help"},
+      {"\"$SCAN\" --json " + prose, Expect::Error, prose},
+      {"\"$SCAN\" " + prose, Expect::Error, prose},
+      {"\"$SCAN\" --json " + missing, Expect::Error, missing},
+      {"\"$SCAN\" --json " + testing::TempDir(), Expect::Error, testing::TempDir()},
+      {"\"$SCAN\"", Expect::Error, "-"}, // empty standard input
+      {"\"$SCAN\" --yaml " + prose, Expect::Error, "--yaml"},
+      {"\"$SCAN\" --json=1 " + sample, Expect::Error, "--json=1"},
+      {"\"$SCAN\" " + sample + " -x", Expect::Error, "-x"},
+      {"\"$SCAN\" --json " + prose + " " + sample, Expect::Error, sample},
+      {"\"$SCAN\" --json ''", Expect::Error, "empty"},
+  };
+  for (const auto &command : cases) {
+    SCOPED_TRACE(command.Command_Line);
+    const Scan_Output output = Run_Shell(command.Command_Line);
+    switch (command.Outcome) {
+    case Expect::Help:
+      EXPECT_EQ(output.Status, 0);
+      EXPECT_EQ(output.Out.rfind("usage: portal-scan ", 0), 0u) << output.Out;
+      for (const char *option : {"--json", "--follow", "--help", "--"})
+        EXPECT_NE(output.Out.find(option), std::string::npos) << option;
+      EXPECT_EQ(output.Err, "");
+      break;
+    case Expect::Json:
+      EXPECT_EQ(output.Status, 0);
+      EXPECT_EQ(output.Err, "");
+      Expect_Portal(Flatten(Flatten_Json, output.Out), 0, Sample_Portal_Entries(0));
+      break;
+    case Expect::Text:
+      EXPECT_EQ(output.Status, 0);
+      EXPECT_EQ(output.Err, "");
+      EXPECT_NE(output.Out.find(Sample_Portal_Entries(0)[0].Name), std::string::npos);
+      break;
+    case Expect::Error:
+      EXPECT_EQ(output.Status, 2);
+      EXPECT_EQ(output.Out, "");
+      ASSERT_FALSE(output.Err.empty());
+      EXPECT_EQ(output.Err.find('\n'), output.Err.size() - 1); // one line
+      EXPECT_NE(output.Err.find(command.Named), std::string::npos) << output.Err;
+      break;
+    }
   }
 }
 

@@ -1,0 +1,244 @@
+// The one pass: four decoders behind one reader.
+//
+// Without follow mode the decoders run on a thread of their own, so that
+// reading and decoding overlap: the reading thread copies each PID 0x12
+// payload into a batch and hands full batches over; the decoding thread feeds
+// every payload of a batch, in input order, to the decoders still scanning
+// and says when none is left, after which the reading thread only counts
+// packets. Each decoder sees exactly the calls it would see fed inline. In
+// follow mode, where a decode is reported while the input is still live, the
+// decoders are fed inline.
+#include "tools/portal_scan_pass.h"
+
+#include "core/decoder_setup.h"
+#include "core/host_contract.h"
+#include "core/section_decoder.h"
+#include "stream/ts_writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr int Batch_Records = 1024; // payloads handed over at a time
+constexpr int Batch_Total = 4;      // batches in the ring between the threads
+
+Section_Decoder Decoders[Portal_Total]; // 32 KB each: kept off the stack
+
+Portal_Listing Read_Listing(int portal) {
+  Portal_Listing listing;
+  listing.Count = Read_Portal_Count(portal);
+  for (int i = 0; i < Portal_Entry_Total; ++i)
+    listing.Entries[static_cast<std::size_t>(i)] = Copy_Portal_Entry(portal, i);
+  return listing;
+}
+
+bool Same_Entry(const Portal_Entry &a, const Portal_Entry &b) {
+  return std::equal(std::begin(a.Name), std::end(a.Name), std::begin(b.Name)) &&
+         a.Descriptor_Length == b.Descriptor_Length &&
+         a.Transport_Stream_Id == b.Transport_Stream_Id && a.Service_Id == b.Service_Id;
+}
+
+// The decoders' side of a pass.
+struct Decoding {
+  const Scan_Setup *Setup = nullptr;
+  bool Decoded[Portal_Total] = {};
+  int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
+};
+
+// One payload to every decoder still scanning. In follow mode a decode is
+// reported and the decoder re-armed; otherwise the decoder is done.
+void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
+                   uint64_t packet_offset) {
+  const Scan_Setup &setup = *decoding.Setup;
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    Section_Decoder &decoder = Decoders[portal];
+    if (decoding.Decoded[portal] && !setup.Follow)
+      continue;
+    Feed_Section_Decoder(decoder, size, payload);
+    if (!decoder.Scan_Idle)
+      continue;
+    decoding.Decoded[portal] = true;
+    if (!setup.Follow) {
+      --decoding.Scanning;
+      continue;
+    }
+    if (setup.On_Decode != nullptr)
+      setup.On_Decode(portal, packet_offset, Read_Listing(portal), setup.Decode_Context);
+    decoder.Scan_Idle = 0;
+  }
+}
+
+struct Payload_Record {
+  uint64_t Packet_Offset;
+  int32_t Size;
+  uint8_t Bytes[Ts_Payload_Max];
+};
+
+struct Payload_Batch {
+  int Count = 0;
+  Payload_Record Records[Batch_Records];
+};
+
+// The ring of batches between the reading thread (which fills batches in
+// turn) and the decoding thread (which empties them in the same order).
+struct Batch_Ring {
+  Payload_Batch Batches[Batch_Total];
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Filled = 0;        // batches handed over and not yet emptied
+  bool Finished = false; // the reading thread hands over no more
+  std::atomic<bool> Decoders_Done{false};
+};
+
+void Run_Decoders(Batch_Ring &ring, Decoding &decoding) {
+  for (int next = 0;; next = (next + 1) % Batch_Total) {
+    {
+      std::unique_lock<std::mutex> lock(ring.Lock);
+      ring.Changed.wait(lock, [&] { return ring.Filled > 0 || ring.Finished; });
+      if (ring.Filled == 0)
+        return;
+    }
+    const Payload_Batch &batch = ring.Batches[next];
+    for (int i = 0; i < batch.Count && decoding.Scanning > 0; ++i) {
+      const Payload_Record &record = batch.Records[i];
+      Feed_Decoders(decoding, record.Bytes, record.Size, record.Packet_Offset);
+    }
+    if (decoding.Scanning == 0)
+      ring.Decoders_Done.store(true, std::memory_order_relaxed);
+    {
+      std::lock_guard<std::mutex> lock(ring.Lock);
+      --ring.Filled;
+    }
+    ring.Changed.notify_all();
+  }
+}
+
+// The reading thread's end of the ring.
+struct Batch_Writer {
+  Batch_Ring &Ring;
+  int Current = 0; // the batch being filled
+
+  // Hands the full batch over and waits for the next one to be free.
+  void Hand_Over() {
+    {
+      std::lock_guard<std::mutex> lock(Ring.Lock);
+      ++Ring.Filled;
+    }
+    Ring.Changed.notify_all();
+    Current = (Current + 1) % Batch_Total;
+    std::unique_lock<std::mutex> lock(Ring.Lock);
+    Ring.Changed.wait(lock, [&] { return Ring.Filled < Batch_Total; });
+    Ring.Batches[Current].Count = 0;
+  }
+
+  void Add(const uint8_t *payload, int32_t size, uint64_t packet_offset) {
+    Payload_Batch &batch = Ring.Batches[Current];
+    Payload_Record &record = batch.Records[batch.Count];
+    record.Packet_Offset = packet_offset;
+    record.Size = size;
+    std::memcpy(record.Bytes, payload, static_cast<std::size_t>(size));
+    if (++batch.Count == Batch_Records)
+      Hand_Over();
+  }
+
+  // Hands over the batch begun, if any, and says no more will come.
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(Ring.Lock);
+      if (Ring.Batches[Current].Count > 0)
+        ++Ring.Filled;
+      Ring.Finished = true;
+    }
+    Ring.Changed.notify_all();
+  }
+};
+
+// Reads to the end with the decoders fed on this thread.
+Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
+  const Scan_Setup &setup = *decoding.Setup;
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  for (;;) {
+    const uint16_t pid = decoding.Scanning > 0 || setup.Consumer != nullptr ? Eit_Pid : Ts_No_Pid;
+    const Ts_Read_Result status = Next_Ts_Payload(reader, pid, &payload, &size);
+    if (status != Ts_Read_Result::Payload)
+      return status;
+    if (setup.Consumer != nullptr)
+      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
+                     setup.Consumer_Context);
+    if (decoding.Scanning > 0)
+      Feed_Decoders(decoding, payload, size, reader.Packet_Offset);
+  }
+}
+
+// Reads to the end with the decoders fed on a thread of their own.
+Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
+  const Scan_Setup &setup = *decoding.Setup;
+  static Batch_Ring ring; // some 800 KB: kept off the stack
+  ring.Filled = 0;
+  ring.Finished = false;
+  ring.Decoders_Done = false;
+  ring.Batches[0].Count = 0;
+  std::thread decoding_thread;
+  try {
+    decoding_thread = std::thread(Run_Decoders, std::ref(ring), std::ref(decoding));
+  } catch (const std::system_error &) { // no thread to be had: decode on this one
+    return Read_Inline(reader, decoding);
+  }
+  Batch_Writer writer{ring};
+  bool decoders_done = false;
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  Ts_Read_Result status;
+  for (;;) {
+    const uint16_t pid = !decoders_done || setup.Consumer != nullptr ? Eit_Pid : Ts_No_Pid;
+    status = Next_Ts_Payload(reader, pid, &payload, &size);
+    if (status != Ts_Read_Result::Payload)
+      break;
+    if (setup.Consumer != nullptr)
+      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
+                     setup.Consumer_Context);
+    if (decoders_done)
+      continue;
+    writer.Add(payload, size, reader.Packet_Offset);
+    decoders_done = ring.Decoders_Done.load(std::memory_order_relaxed);
+  }
+  const int saved_errno = errno;
+  writer.Finish();
+  decoding_thread.join();
+  errno = saved_errno;
+  return status;
+}
+
+} // namespace
+
+bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
+  return a.Count == b.Count &&
+         std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
+}
+
+Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
+  Scan_Outcome outcome;
+  Reset_Core_State();
+  for (int portal = 0; portal < Portal_Total; ++portal)
+    Set_Up_Portal_Decoder(Decoders[portal], portal);
+  Decoding decoding;
+  decoding.Setup = &setup;
+  outcome.Status =
+      setup.Follow ? Read_Inline(reader, decoding) : Read_Beside_Decoders(reader, decoding);
+  const int saved_errno = errno;
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
+    result.Decoded = decoding.Decoded[portal];
+    result.Listing = Read_Listing(portal);
+  }
+  errno = saved_errno;
+  return outcome;
+}

@@ -1,0 +1,57 @@
+// portal-scan's pass over a capture: one read of the input feeds four
+// decoders side by side, one per portal, each set up as the plug-in's is when
+// its window shows that portal and the host's filter runs. Each takes the
+// payload of every PID 0x12 packet (pointer field included, one call per
+// packet, as the host's filter hands them) until its first decode; the pass
+// reads on to the end of the input to count its packets.
+#pragma once
+
+#include "core/portal_table.h"
+#include "stream/ts_reader.h"
+
+#include <array>
+#include <cstdint>
+
+// What a portal's buttons hold: its Portal_Count and its row of the table.
+struct Portal_Listing {
+  int32_t Count = 0;
+  Portal_Row Entries{};
+};
+
+bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
+
+// Takes every PID 0x12 payload the pass reads (e.g. a section reassembler):
+// the payload, its packet's payload_unit_start_indicator and
+// continuity_counter, and where the packet starts in the input.
+using Payload_Consumer = void (*)(const uint8_t *payload, int32_t size, bool unit_start,
+                                  int32_t continuity, uint64_t packet_offset, void *context);
+// Follow mode: after each decode, the portal, where the packet whose payload
+// completed the section starts in the input, and the portal's listing then.
+using Decode_Callback = void (*)(int portal, uint64_t packet_offset, const Portal_Listing &listing,
+                                 void *context);
+
+struct Scan_Setup {
+  // Re-arm a decoder after each decode, as the window's refresh tick does
+  // (Scan_Idle back to 0; the decoder has emptied its buffer), so every
+  // later copy of the portal's section is decoded too.
+  bool Follow = false;
+  Decode_Callback On_Decode = nullptr;
+  void *Decode_Context = nullptr;
+  Payload_Consumer Consumer = nullptr;
+  void *Consumer_Context = nullptr;
+};
+
+struct Portal_Result {
+  bool Decoded = false;
+  Portal_Listing Listing; // after the pass
+};
+
+struct Scan_Outcome {
+  Ts_Read_Result Status = Ts_Read_Result::End; // End, Not_Transport_Stream or Read_Error
+  std::array<Portal_Result, Portal_Total> Portals{};
+};
+
+// Resets the core state, reads `reader` to its end and reports per portal.
+// The reader's counters (Packets, Tail_Bytes, Stopped) tell the rest. On
+// Read_Error errno tells why.
+Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup);
