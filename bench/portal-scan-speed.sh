@@ -28,15 +28,8 @@ The environment variables PORTAL_SCAN and MAKE_BUSY_CAPTURE name other binaries 
 EOF
 }
 
-Usage_Error() {
-  echo "$Name: $1 (see --help)" >&2
-  exit 2
-}
-
-Fail() {
-  echo "$Name: $1" >&2
-  exit 1
-}
+# shellcheck source=../scripts/messages.sh
+source "$(dirname "$0")/../scripts/messages.sh"
 
 # A whole number from 1 to $2, or nothing.
 Whole_Number() {

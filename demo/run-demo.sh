@@ -34,15 +34,8 @@ Print_Usage() {
     "  -h, --help          print this help and exit"
 }
 
-Usage_Error() {
-  echo "$Name: $1 (see --help)" >&2
-  exit 2
-}
-
-Fail() {
-  echo "$Name: $1" >&2
-  exit 1
-}
+# shellcheck source=../scripts/messages.sh
+source "$(dirname "$0")/../scripts/messages.sh"
 
 for argument in "$@"; do
   [[ $argument == -- ]] && break

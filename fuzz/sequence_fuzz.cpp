@@ -362,16 +362,12 @@ void On_Channel_Change(uint16_t transport_stream, uint16_t service) {
   Current_Channel.Service_Id = service;
   Plugin_Decoder.First_Chunk_Seen = 0;
   if (Module.Window_Open) {
-    switch (Channel_Filter_Action(Filter_Running != 0, transport_stream, service)) {
-    case Filter_Action::Start:
+    const Filter_Action action =
+        Channel_Filter_Action(Filter_Running != 0, transport_stream, service);
+    if (action == Filter_Action::Start)
       Start_Host_Filter();
-      break;
-    case Filter_Action::Stop:
+    else if (action == Filter_Action::Stop)
       Stop_Host_Filter();
-      break;
-    case Filter_Action::Keep:
-      break;
-    }
   }
   if (!Module.Timer_Running && !Exiting)
     Module.Timer_Running = true;

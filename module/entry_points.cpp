@@ -55,17 +55,12 @@ void Build_Settings_Path() {
 
 // The channel-change rule, applied only while the window is open.
 void Follow_Channel() {
-  switch (Channel_Filter_Action(Filter_Running != 0, Current_Channel.Transport_Stream_Id,
-                                Current_Channel.Service_Id)) {
-  case Filter_Action::Start:
+  const Filter_Action action = Channel_Filter_Action(
+      Filter_Running != 0, Current_Channel.Transport_Stream_Id, Current_Channel.Service_Id);
+  if (action == Filter_Action::Start)
     Start_Host_Filter();
-    break;
-  case Filter_Action::Stop:
+  else if (action == Filter_Action::Stop)
     Stop_Host_Filter();
-    break;
-  case Filter_Action::Keep:
-    break;
-  }
 }
 
 // The start of a session, as described at the top of this file. The lock
