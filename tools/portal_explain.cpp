@@ -3,7 +3,8 @@
 // the result with the decoder's table row.
 #include "tools/portal_explain.h"
 
-#include <cstdio>
+#include "tools/portal_scan_output.h"
+
 #include <cstring>
 
 namespace {
@@ -84,44 +85,8 @@ void Read_Entries(const uint8_t *s, int32_t size, Portal_Evidence &evidence) {
   }
 }
 
-void Append_Utf8(std::string &out, unsigned char byte) {
-  if (byte < 0x80) {
-    out += static_cast<char>(byte);
-  } else {
-    out += static_cast<char>(0xC0 | (byte >> 6));
-    out += static_cast<char>(0x80 | (byte & 0x3F));
-  }
-}
-
-// ISO-8859-1 bytes as UTF-8; with `printable`, control characters become '?'.
-// Kept local until the shared helper lands.
-std::string Latin1_To_Utf8(const std::string &bytes, bool printable) {
-  std::string out;
-  for (unsigned char byte : bytes)
-    Append_Utf8(out, printable && (byte < 0x20 || byte == 0x7F) ? '?' : byte);
-  return out;
-}
-
 std::string Quoted_Name(const std::string &latin1) {
-  return "\"" + Latin1_To_Utf8(latin1, true) + "\"";
-}
-
-// A JSON string literal of UTF-8 text.
-std::string Json_String(const std::string &utf8) {
-  std::string out = "\"";
-  for (unsigned char byte : utf8) {
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += static_cast<char>(byte);
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += static_cast<char>(byte);
-    }
-  }
-  return out + "\"";
+  return "\"" + Printable_Latin1(latin1) + "\"";
 }
 
 std::string Plugin_Name(const Portal_Entry &entry) {
@@ -203,22 +168,6 @@ std::string Plural(int32_t count, const char *one, const char *more) {
   return std::to_string(count) + " " + (count == 1 ? one : more);
 }
 
-std::string Padded(const std::string &utf8, std::size_t width) {
-  std::size_t characters = 0;
-  for (unsigned char byte : utf8)
-    characters += (byte & 0xC0) != 0x80;
-  return utf8 + std::string(characters < width ? width - characters : 0, ' ');
-}
-
-// One row like portal-scan's own table: index, name, TS id, service id.
-std::string Entry_Line(int32_t index, const Explain_Entry &entry) {
-  constexpr std::size_t Name_Column = 23;
-  char number[16], ids[32];
-  std::snprintf(number, sizeof number, "  %2d  ", index);
-  std::snprintf(ids, sizeof ids, "  %5d  %10d\n", entry.Transport_Stream_Id, entry.Service_Id);
-  return number + Padded(Latin1_To_Utf8(entry.Name, true), Name_Column) + ids;
-}
-
 } // namespace
 
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
@@ -297,8 +246,8 @@ const char *Verdict_Word(Verdict_Kind kind) {
 
 std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
   const std::string indent = "    ";
-  std::string out =
-      indent + "explain: on air " + Plural(evidence.Repetitions, "time", "times") + ", versions";
+  std::string out = indent + "explain: on air " + Plural(evidence.Repetitions, "time", "times") +
+                    (evidence.Version_Count == 1 ? ", version" : ", versions");
   for (int32_t i = 0; i < evidence.Version_Count; ++i)
     out += " " + std::to_string(evidence.Versions[static_cast<std::size_t>(i)]);
   out += evidence.Version_Count == 0 ? " none" : "";
@@ -308,8 +257,10 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
   if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown) {
     out +=
         indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
-    for (int32_t k = 0; k < evidence.Entry_Count; ++k)
-      out += indent + Entry_Line(k, evidence.Entries[static_cast<std::size_t>(k)]);
+    for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
+      const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+      out += indent + Entry_Row(k, entry.Name, entry.Transport_Stream_Id, entry.Service_Id);
+    }
   }
   return out + indent + "verdict: " + verdict.Says + "\n";
 }
@@ -324,11 +275,10 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
          ", \"packed\": " + std::to_string(evidence.Packed) + ", \"entries\": [";
   for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
     const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
-    out += std::string(k ? ", " : "") +
-           "{\"name\": " + Json_String(Latin1_To_Utf8(entry.Name, false)) +
+    out += std::string(k ? ", " : "") + "{\"name\": " + Json_String(entry.Name, Json_Text::Latin1) +
            ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
   return out + "], \"verdict\": \"" + Verdict_Word(verdict.Kind) +
-         "\", \"says\": " + Json_String(verdict.Says) + "}";
+         "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }

@@ -1,8 +1,12 @@
-// portal-scan [--json] [--follow] [FILE.ts | -]: runs a transport stream
-// capture through the plug-in's own decoder and shows what each portal's
-// buttons would hold. One read of the input feeds a decoder per portal (see
-// portal_scan_pass.h); the command line, the input, progress, Ctrl+C in
-// follow mode and the exit status are handled here.
+// portal-scan [--json] [--follow | --explain] [FILE.ts | -]: runs a transport
+// stream capture through the plug-in's own decoder and shows what each
+// portal's buttons would hold. One read of the input feeds a decoder per
+// portal (see portal_scan_pass.h) and, with --explain, a section reassembler
+// gathering each portal's evidence (see portal_explain.h); the command line,
+// the input, progress, Ctrl+C in follow mode and the exit status are handled
+// here.
+#include "stream/section_reassembler.h"
+#include "tools/portal_explain.h"
 #include "tools/portal_scan_output.h"
 #include "tools/portal_scan_pass.h"
 
@@ -28,7 +32,7 @@ constexpr int Progress_Line_Width = 60;       // characters a progress line may 
 
 void Print_Usage() {
   std::printf(
-      R"(usage: %s [--json] [--follow] [FILE.ts | -]
+      R"(usage: %s [--json] [--follow | --explain] [FILE.ts | -]
 Runs a transport stream capture through the plug-in's own decoder and shows what
 each of the %d portals' buttons would hold. One read of the input feeds a decoder
 per portal, set up as the plug-in's is when its window shows that portal and the
@@ -41,16 +45,28 @@ filter runs; each takes the payload of every PID 0x12 packet until its first dec
               exit 0), re-arm each decoder after its decode as the window's refresh
               does, and print a portal's list each time it differs from the one
               printed last for it (no report at the end)
+  --explain   also reassemble the PID 0x12 sections the standard way and tell per
+              portal how its source section is on air (copies, versions, CRC failures,
+              at a payload start or packed behind another section, the entries of the
+              last sound copy) and why the plug-in shows what it shows: a verdict of
+              shown, not on air, only packed, damaged or disagree (saying how); not
+              with --follow
   -h, --help  print this help and exit
   --          end of options: the next argument is the capture
 
 Output: "FILE.ts: N packets" (188-byte packets found, all PIDs), then per portal
 whether its source section was decoded, its count and its entries (#, name, TS id,
-service id). Names: the entry's bytes as ISO-8859-1, written as UTF-8.
+service id). Names: the entry's bytes as ISO-8859-1, written as UTF-8. With
+--explain, indented under each portal's entries: the counts, the entries of the
+last sound copy unless the verdict is shown, and "verdict: " with the verdict's line.
 With --json one object:
   {"file", "packets", "portals": [{"portal", "name", "decoded", "count", "entries":
   [%d x {"name", "descriptor_length", "transport_stream_id", "service_id"}]}]}
   "file" is "-" for standard input; its bytes that are not UTF-8 become U+FFFD.
+  With --explain each portal object also has "explain": {"repetitions", "versions",
+  "crc_failures", "at_payload_start", "packed", "entries": [{"name",
+  "transport_stream_id", "service_id"}], "verdict", "says"}: "verdict" is "shown",
+  "not_on_air", "only_packed", "damaged" or "disagree", "says" the verdict's line.
 With --follow, per change: "Portal P  NAME: source section decoded at offset N,
 count C" and the entries, N being the input offset of the packet that completed
 the section; with --json too, one line per change:
@@ -79,6 +95,7 @@ int Fail(const char *name, const char *why) {
 struct Options {
   bool Json = false;
   bool Follow = false;
+  bool Explain = false;
   const char *Path = nullptr; // nullptr: none named
 };
 
@@ -95,6 +112,8 @@ bool Parse_Options(int argc, char **argv, Options &options, int *status) {
       options.Json = true;
     } else if (is_option && std::strcmp(argument, "--follow") == 0) {
       options.Follow = true;
+    } else if (is_option && std::strcmp(argument, "--explain") == 0) {
+      options.Explain = true;
     } else if (is_option) {
       *status = Usage_Error(std::string("unknown option '") + argument + "'");
       return false;
@@ -107,6 +126,10 @@ bool Parse_Options(int argc, char **argv, Options &options, int *status) {
     } else {
       options.Path = argument;
     }
+  }
+  if (options.Follow && options.Explain) {
+    *status = Usage_Error("--explain does not go with --follow");
+    return false;
   }
   return true;
 }
@@ -213,6 +236,15 @@ void Print_If_Changed(int portal, uint64_t offset, const Portal_Listing &listing
   printer.Last[portal] = listing;
 }
 
+// ---- explain --------------------------------------------------------------------
+
+// The pass's payload consumer: every PID 0x12 payload to the reassembler.
+void Reassemble(const uint8_t *payload, int32_t size, bool unit_start, int32_t continuity,
+                uint64_t packet_offset, void *context) {
+  Reassemble_Payload(*static_cast<Section_Reassembler *>(context), payload, size, unit_start,
+                     continuity, packet_offset);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -257,6 +289,13 @@ int main(int argc, char **argv) {
     setup.On_Decode = Print_If_Changed;
     setup.Decode_Context = &printer;
   }
+  static Section_Reassembler reassembler; // its buffers: kept off the stack
+  static Capture_Evidence evidence;
+  if (options.Explain) {
+    Explain_Attach(reassembler, evidence);
+    setup.Consumer = Reassemble;
+    setup.Consumer_Context = &reassembler;
+  }
 
   const Scan_Outcome outcome = Scan_Capture(reader, setup);
   const int read_errno = errno;
@@ -278,9 +317,10 @@ int main(int argc, char **argv) {
                  Tool, name, static_cast<unsigned long long>(tail_bytes));
   if (options.Follow)
     return 0;
+  const Capture_Evidence *explained = options.Explain ? &evidence : nullptr;
   if (options.Json)
-    Print_Json(name, packets, outcome);
+    Print_Json(name, packets, outcome, explained);
   else
-    Print_Text(name, packets, outcome);
+    Print_Text(name, packets, outcome, explained);
   return 0;
 }

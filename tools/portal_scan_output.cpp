@@ -2,6 +2,7 @@
 #include "tools/portal_scan_output.h"
 
 #include "stream/latin1_text.h"
+#include "tools/portal_explain.h"
 
 #include <cstdio>
 #include <cstring>
@@ -46,14 +47,6 @@ std::string Name_Bytes(const Portal_Entry &entry) {
   return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
 }
 
-// ISO-8859-1 text as UTF-8, control characters shown as '?'.
-std::string Latin1_Text(const std::string &bytes) {
-  std::string out;
-  for (unsigned char byte : bytes)
-    Append_Latin1_As_Utf8(out, byte < 0x20 || byte == 0x7F ? '?' : byte);
-  return out;
-}
-
 std::string Entry_Json(const Portal_Entry &entry) {
   char numbers[96];
   std::snprintf(numbers, sizeof numbers,
@@ -83,15 +76,43 @@ void Print_Entry_Table(const Portal_Row &entries) {
   std::printf("   #  %s  TS id  Service id\n", Padded("Name", Name_Column).c_str());
   for (int i = 0; i < Portal_Entry_Total; ++i) {
     const Portal_Entry &entry = entries[static_cast<std::size_t>(i)];
-    if (Entry_Is_Empty(entry))
-      continue;
-    std::printf("  %2d  %s  %5d  %10d\n", i,
-                Padded(Latin1_Text(Name_Bytes(entry)), Name_Column).c_str(),
-                entry.Transport_Stream_Id, entry.Service_Id);
+    if (!Entry_Is_Empty(entry))
+      std::fputs(
+          Entry_Row(i, Name_Bytes(entry), entry.Transport_Stream_Id, entry.Service_Id).c_str(),
+          stdout);
   }
 }
 
+// The verdict on a portal, from the capture's evidence and the decoder's
+// result.
+Portal_Verdict Verdict_On(const Portal_Evidence &evidence, const Portal_Result &result) {
+  Decoder_Outcome outcome;
+  outcome.Decoded = result.Decoded;
+  outcome.Count = result.Listing.Count;
+  outcome.Entries = result.Listing.Entries;
+  return Portal_Explain(evidence, outcome);
+}
+
+const Portal_Evidence &Evidence_Of(const Capture_Evidence &evidence, int portal) {
+  return evidence.Portals[static_cast<std::size_t>(portal)];
+}
+
 } // namespace
+
+std::string Printable_Latin1(const std::string &bytes) {
+  std::string out;
+  for (unsigned char byte : bytes)
+    Append_Latin1_As_Utf8(out, byte < 0x20 || byte == 0x7F ? '?' : byte);
+  return out;
+}
+
+std::string Entry_Row(int32_t index, const std::string &name, int32_t transport_stream_id,
+                      int32_t service_id) {
+  char number[16], ids[32];
+  std::snprintf(number, sizeof number, "  %2d  ", index);
+  std::snprintf(ids, sizeof ids, "  %5d  %10d\n", transport_stream_id, service_id);
+  return number + Padded(Printable_Latin1(name), Name_Column) + ids;
+}
 
 std::string Json_String(const std::string &bytes, Json_Text text) {
   std::string out = "\"";
@@ -126,7 +147,8 @@ std::string Json_String(const std::string &bytes, Json_Text text) {
   return out + "\"";
 }
 
-void Print_Json(const char *name, uint64_t packets, const Scan_Outcome &outcome) {
+void Print_Json(const char *name, uint64_t packets, const Scan_Outcome &outcome,
+                const Capture_Evidence *evidence) {
   std::printf("{\"file\": %s, \"packets\": %llu, \"portals\": [",
               Json_String(name, Json_Text::Utf8).c_str(), static_cast<unsigned long long>(packets));
   for (int portal = 0; portal < Portal_Total; ++portal) {
@@ -138,12 +160,19 @@ void Print_Json(const char *name, uint64_t packets, const Scan_Outcome &outcome)
     for (int i = 0; i < Portal_Entry_Total; ++i)
       std::printf("%s\n    %s", i ? "," : "",
                   Entry_Json(result.Listing.Entries[static_cast<std::size_t>(i)]).c_str());
-    std::printf("]}");
+    std::printf("]");
+    if (evidence != nullptr) {
+      const Portal_Evidence &portal_evidence = Evidence_Of(*evidence, portal);
+      std::printf(",\n   \"explain\": %s",
+                  Explain_Json(portal_evidence, Verdict_On(portal_evidence, result)).c_str());
+    }
+    std::printf("}");
   }
   std::printf("]}\n");
 }
 
-void Print_Text(const char *name, uint64_t packets, const Scan_Outcome &outcome) {
+void Print_Text(const char *name, uint64_t packets, const Scan_Outcome &outcome,
+                const Capture_Evidence *evidence) {
   std::printf("%s: %llu packets\n", name, static_cast<unsigned long long>(packets));
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
@@ -153,6 +182,11 @@ void Print_Text(const char *name, uint64_t packets, const Scan_Outcome &outcome)
     else
       std::printf("no source section found, default entry kept\n");
     Print_Entry_Table(result.Listing.Entries);
+    if (evidence != nullptr) {
+      const Portal_Evidence &portal_evidence = Evidence_Of(*evidence, portal);
+      std::fputs(Explain_Text(portal_evidence, Verdict_On(portal_evidence, result)).c_str(),
+                 stdout);
+    }
   }
 }
 

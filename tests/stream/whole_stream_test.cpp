@@ -57,14 +57,17 @@ Scan_Output Run_Scan(const std::string &arguments) {
 }
 
 // portal-scan's JSON, checked and flattened by python3's json module into
-// lines: "F packets", then per portal "P decoded count name" and 17 lines
-// "E name length transport_stream_id service_id"; text as UTF-8 in hex.
+// lines: "F packets", then per portal "P decoded count name", with --explain
+// "X verdict says", and 17 lines "E name length transport_stream_id
+// service_id"; text as UTF-8 in hex.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1], encoding="utf-8"))
 print("F", d["packets"], d["file"].encode().hex() or "-")
 for p in d["portals"]:
     print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+    if "explain" in p:
+        print("X", p["explain"]["verdict"], p["explain"]["says"].encode().hex())
     for e in p["entries"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
@@ -91,7 +94,8 @@ struct Portal_Lines {
   long long Count = -1;
   std::string Name;
   std::vector<Entry_Line> Entries;
-  long long Offset = -1; // follow mode
+  long long Offset = -1;     // follow mode
+  std::string Verdict, Says; // --explain
 };
 struct Scan_Lines {
   long long Packets = -1;
@@ -110,19 +114,23 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
   const std::string path = Temp_File("scan.json", Byte_Vector(json.begin(), json.end()));
   std::FILE *pipe = popen((flattener + path).c_str(), "r");
   Scan_Lines scan;
-  char tag[2], text[200];
+  char tag[2], text[1000], more[1000];
   long long a, b, c;
   while (std::fscanf(pipe, "%1s", tag) == 1) {
-    if (tag[0] == 'F' && std::fscanf(pipe, "%lld %199s", &a, text) == 2) {
+    if (tag[0] == 'F' && std::fscanf(pipe, "%lld %999s", &a, text) == 2) {
       scan.Packets = a;
       scan.File = From_Hex(text);
-    } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %199s", &a, &b, text) == 3) {
-      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}});
-    } else if (tag[0] == 'C' && std::fscanf(pipe, "%lld %lld %lld %199s", &a, &b, &c, text) == 4) {
-      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a});
+    } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %999s", &a, &b, text) == 3) {
+      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}, -1, "", ""});
+    } else if (tag[0] == 'C' && std::fscanf(pipe, "%lld %lld %lld %999s", &a, &b, &c, text) == 4) {
+      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a, "", ""});
     } else if (tag[0] == 'E' && !scan.Portals.empty() &&
-               std::fscanf(pipe, "%199s %lld %lld %lld", text, &a, &b, &c) == 4) {
+               std::fscanf(pipe, "%999s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
+    } else if (tag[0] == 'X' && !scan.Portals.empty() &&
+               std::fscanf(pipe, "%999s %999s", text, more) == 2) {
+      scan.Portals.back().Verdict = text;
+      scan.Portals.back().Says = From_Hex(more);
     }
   }
   EXPECT_EQ(pclose(pipe), 0) << json;
@@ -181,17 +189,22 @@ void Expect_Undecoded(const Scan_Lines &scan, int portal) {
   EXPECT_EQ(result.Entries[1].Name, "");
 }
 
+// The EIT section of an ordinary service, the `index`th of the carousel.
+Byte_Vector Other_Service_Section(int index) {
+  Eit_Section section;
+  section.Service_Id = static_cast<uint16_t>(0x0050 + index);
+  section.Transport_Stream_Id = 4;
+  Eit_Event event;
+  event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Nachrichten", "");
+  section.Events.push_back(event);
+  return Build_Eit_Section(section);
+}
+
 // Other services' sections after a portal section, as a carousel goes on:
 // the decoder needs bytes behind a section before it takes it.
 void Write_Other_Services(Ts_Writer &writer, int count) {
   for (int i = 0; i < count; ++i) {
-    Eit_Section section;
-    section.Service_Id = static_cast<uint16_t>(0x0050 + i);
-    section.Transport_Stream_Id = 4;
-    Eit_Event event;
-    event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Nachrichten", "");
-    section.Events.push_back(event);
-    Write_Section(writer, Eit_Pid, Build_Eit_Section(section));
+    Write_Section(writer, Eit_Pid, Other_Service_Section(i));
     Write_Noise_Packet(writer, 0x0100);
   }
 }
@@ -402,6 +415,93 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
   }
 }
 
+// --explain on captures where one portal's section is on air in a given way
+// (each capture has the others' off air): every portal gets its verdict, in
+// JSON and as the last of its lines in text.
+TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
+  Ts_Packet_Options flagged, packed;
+  flagged.Transport_Error = true;
+  packed.Pack_Sections = true;
+  const auto portal_section = [](int portal, uint8_t segment_last_section_number) {
+    Eit_Section section = Portal_Source_Section(portal, Sample_Portal_Entries(portal));
+    section.Segment_Last_Section_Number = segment_last_section_number;
+    return Build_Eit_Section(section);
+  };
+  Byte_Vector damaged = Sample_Source_Section(0, Sample_Portal_Entries(0));
+  damaged[damaged.size() - 5] ^= 0x01; // in the last entry's name
+
+  Ts_Writer shown;
+  Write_Portal(shown, 3, Sample_Portal_Entries(3));
+  // Off air: section 1 of a portal service, which is no source section, and
+  // a source section in packets flagged with transport errors, which are
+  // dropped.
+  Ts_Writer off_air;
+  Eit_Section section_one = Portal_Source_Section(0, Sample_Portal_Entries(0));
+  section_one.Section_Number = 1;
+  Write_Section(off_air, Eit_Pid, Build_Eit_Section(section_one));
+  Write_Section(off_air, Eit_Pid, Sample_Source_Section(3, Sample_Portal_Entries(3)), flagged);
+  Ts_Writer behind, hurt, header; // each sent twice
+  for (int round = 0; round < 2; ++round) {
+    Write_Sections(behind, Eit_Pid,
+                   {Other_Service_Section(9), Sample_Source_Section(2, Sample_Portal_Entries(2))},
+                   packed);
+    Write_Section(hurt, Eit_Pid, damaged);
+    Write_Section(header, Eit_Pid, portal_section(1, 0));
+  }
+  const auto carousel_ends = [](Ts_Writer &writer) {
+    Write_Other_Services(writer, 8);
+    return writer.Bytes;
+  };
+  const struct {
+    const char *Name;
+    Byte_Vector Capture;
+    const char *Verdicts[Portal_Total];
+    const char *Says; // in one of them
+  } cases[] = {
+      {"shown",
+       carousel_ends(shown),
+       {"not_on_air", "not_on_air", "not_on_air", "shown"},
+       "shows these 5"},
+      {"off air",
+       carousel_ends(off_air),
+       {"not_on_air", "not_on_air", "not_on_air", "not_on_air"},
+       "not on air"},
+      {"packed",
+       carousel_ends(behind),
+       {"not_on_air", "not_on_air", "only_packed", "not_on_air"},
+       "only packed"},
+      {"damaged",
+       carousel_ends(hurt),
+       {"damaged", "not_on_air", "not_on_air", "not_on_air"},
+       "(2 on air)"},
+      {"header",
+       carousel_ends(header),
+       {"not_on_air", "disagree", "not_on_air", "not_on_air"},
+       "requires segment_last_section_number 1 (the section has 0)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = Temp_File("explain.ts", c.Capture);
+    const Scan_Output json = Run_Scan("--explain --json " + path);
+    EXPECT_EQ(json.Status, 0);
+    EXPECT_EQ(json.Err, "");
+    const Scan_Lines scan = Flatten(Flatten_Json, json.Out);
+    const std::string text = Run_Scan("--explain " + path).Out;
+    ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total}) << json.Out;
+    std::string says;
+    for (int portal = 0; portal < Portal_Total; ++portal) {
+      const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+      EXPECT_EQ(result.Verdict, c.Verdicts[portal]) << "portal " << portal << ": " << result.Says;
+      says += result.Says;
+      const std::string verdict_line = "    verdict: " + result.Says + "\n";
+      const std::size_t block_end =
+          std::min(text.find("\nPortal " + std::to_string(portal + 1)), text.size());
+      EXPECT_EQ(text.rfind(verdict_line, block_end), block_end - verdict_line.size()) << text;
+    }
+    EXPECT_NE(says.find(c.Says), std::string::npos) << says;
+  }
+}
+
 // --follow on a stream where portal 1's list changes midway (each version
 // twice, as a carousel repeats it) and portal 3's comes once.
 TEST(Whole_Stream, FollowPrintsEachChangeWithItsOffset) {
@@ -549,6 +649,7 @@ TEST(Whole_Stream, CommandLineCases) {
       {"\"$SCAN\" " + sample + " -x", Expect::Error, "-x"},
       {"\"$SCAN\" --json " + prose + " " + sample, Expect::Error, sample},
       {"\"$SCAN\" --json ''", Expect::Error, "empty"},
+      {"\"$SCAN\" --explain --follow " + sample, Expect::Error, "--follow"},
   };
   for (const auto &command : cases) {
     SCOPED_TRACE(command.Command_Line);
@@ -557,7 +658,7 @@ TEST(Whole_Stream, CommandLineCases) {
     case Expect::Help:
       EXPECT_EQ(output.Status, 0);
       EXPECT_EQ(output.Out.rfind("usage: portal-scan ", 0), 0u) << output.Out;
-      for (const char *option : {"--json", "--follow", "--help", "--"})
+      for (const char *option : {"--json", "--follow", "--explain", "--help", "--"})
         EXPECT_NE(output.Out.find(option), std::string::npos) << option;
       EXPECT_EQ(output.Err, "");
       break;
