@@ -42,7 +42,6 @@ static_assert(Section_Length_Max + 22 < Section_Buffer_Size, "decode stays in th
 constexpr int32_t Follow_Shown_Portal = -1;
 
 struct Section_Decoder {
-  std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
   int32_t Fill = 0;                    // valid bytes at the front of Section_Buffer
   Plugin_Flag Scan_Idle{1};            // disarmed: incoming bytes are thrown away
   Plugin_Flag First_Chunk_Seen{0};     // cleared by channel changes and by an overflow
@@ -52,6 +51,8 @@ struct Section_Decoder {
   // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
   // alone, which takes every chunk it is given.
   int32_t Portal = Follow_Shown_Portal;
+  // The bytes, on a cache line of their own behind the words above.
+  alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
 };
 
 // The plug-in's decoder, fed by On_Section_Data.
