@@ -29,7 +29,7 @@ EOF
 }
 
 # shellcheck source=../scripts/messages.sh
-source "$(dirname "$0")/../scripts/messages.sh"
+source "${BASH_SOURCE[0]%/*}/../scripts/messages.sh"
 
 # A whole number from 1 to $2, or nothing.
 Whole_Number() {

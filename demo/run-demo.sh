@@ -35,7 +35,7 @@ Print_Usage() {
 }
 
 # shellcheck source=../scripts/messages.sh
-source "$(dirname "$0")/../scripts/messages.sh"
+source "${BASH_SOURCE[0]%/*}/../scripts/messages.sh"
 
 for argument in "$@"; do
   [[ $argument == -- ]] && break

@@ -5,9 +5,12 @@
 //
 // Sources: bytes in memory; a file or any other descriptor (a pipe, a FIFO,
 // a character device, standard input), read through one buffer, taking
-// whatever each read returns, so live streams flow as they arrive. A file
-// that grows while it is read is read up to the end it has when the reader
-// gets there.
+// whatever each read returns, so live streams flow as they arrive. A regular
+// file opened by path is mapped instead, a window of Ts_Map_Window bytes at a
+// time, so its bytes are never copied. A file that grows while it is read is
+// read up to the end it has when the reader gets there. A mapped file that
+// shrinks under the reader raises SIGBUS when the reader touches the lost
+// bytes; a program that maps must catch it (see portal-scan).
 //
 // Sync is found as a 0x47 byte with 0x47 again at each 188-byte step after
 // it for the following packets, kept while every packet starts with 0x47,
@@ -26,6 +29,7 @@
 constexpr int Ts_Sync_Confirm_Packets = 5;       // packet starts that confirm a sync
 constexpr int Ts_Reader_Buffer_Size = 64 * 1024; // bytes one read of a descriptor may fill
 constexpr uint16_t Ts_No_Pid = 0xFFFF;           // matches no packet: Next_Ts_Payload only counts
+constexpr std::size_t Ts_Map_Window = 4u << 20;  // bytes of a regular file mapped at a time
 
 enum class Ts_Read_Result {
   Payload,              // *payload and *size hold the next payload
@@ -60,9 +64,14 @@ struct Ts_Reader {
   Ts_Before_Read_Callback Before_Read = nullptr;
   void *Before_Read_Context = nullptr;
 
-  // The unread bytes are Buffer[Start, End). Reads land at Read_At, the
-  // unread bytes of the last read moved in front of it.
+  // The unread bytes are Data[Start, End); Data is Buffer, or the mapped
+  // window of a regular file. Reads land at Read_At in Buffer, the unread
+  // bytes of the last read moved in front of it.
   std::vector<uint8_t> Buffer;
+  const uint8_t *Data = nullptr;
+  bool Mapped = false;         // a regular file, read through mapped windows
+  uint64_t Window_Offset = 0;  // where the mapped window starts in the file
+  std::size_t Window_Size = 0; // bytes mapped
   std::size_t Read_At = 0;
   std::size_t Start = 0, End = 0;
 
