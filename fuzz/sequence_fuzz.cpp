@@ -220,22 +220,8 @@ void Build_Fixed_Set() {
   }
   foreign.push_back(Build_Eit_Section(Section_With(0x0012, 3, strange)));
   for (int portal : {0, 3}) {
-    const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
-    const uint8_t header[] = {0x00,
-                              0x4E,
-                              0xF0,
-                              0x60,
-                              static_cast<uint8_t>(constants.Source_Service_Id >> 8),
-                              static_cast<uint8_t>(constants.Source_Service_Id),
-                              0xC1,
-                              0x00,
-                              0x01,
-                              static_cast<uint8_t>(constants.Source_Transport_Stream_Id >> 8),
-                              static_cast<uint8_t>(constants.Source_Transport_Stream_Id),
-                              0x00,
-                              0x85,
-                              0x01};
-    std::string text(reinterpret_cast<const char *>(header), sizeof header);
+    const Byte_Vector header = Portal_Header_Bytes(portal, 0x60);
+    std::string text(header.begin(), header.end());
     for (const auto &listing : Listings("Trug", 3, 4, 1600)) {
       const Byte_Vector bytes =
           Portal_Descriptor_Bytes(listing.Transport_Stream_Id, listing.Service_Id, listing.Name);

@@ -97,3 +97,18 @@ Eit_Section Portal_Source_Section(int portal, const std::vector<Portal_Listing_E
   section.Events.push_back(event);
   return section;
 }
+
+Byte_Vector Portal_Header_Bytes(int portal, int section_length) {
+  const Portal_Constants &constants = Portal_Constants_Table.at(static_cast<std::size_t>(portal));
+  Byte_Vector header{0x00, Eit_Actual_Present_Following};
+  Put_16(header, 0xF000 | (static_cast<uint32_t>(section_length) & 0x0FFF));
+  Put_16(header, constants.Source_Service_Id);
+  header.push_back(0xC1); // version 0, current
+  header.push_back(0x00); // section_number
+  header.push_back(0x01); // last_section_number
+  Put_16(header, constants.Source_Transport_Stream_Id);
+  Put_16(header, Portal_Original_Network_Id);
+  header.push_back(0x01);                         // segment_last_section_number
+  header.push_back(Eit_Actual_Present_Following); // last_table_id
+  return header;
+}

@@ -73,3 +73,10 @@ struct Portal_Listing_Entry {
   std::string Name;
 };
 Eit_Section Portal_Source_Section(int portal, const std::vector<Portal_Listing_Entry> &entries);
+
+// What the plug-in's decoder judges a candidate by, on its own: the zero
+// byte a filter payload carries in front of table_id, then the first 14
+// bytes of `portal`'s source section header with section length
+// `section_length` (table_id 0x4E, version 0, current), for tests that build
+// whole, broken or cut-off headers by hand.
+Byte_Vector Portal_Header_Bytes(int portal, int section_length);

@@ -45,23 +45,8 @@ Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
 
 // A header for `portal` with one field possibly broken and a random length.
 Byte_Vector Random_Header(std::mt19937 &random, int portal, bool always_broken = false) {
-  const Portal_Constants &c = Portal_Constants_Table[portal];
   const int length = std::uniform_int_distribution<int>(10, 1500)(random);
-  Byte_Vector h{0x00,
-                0x4E,
-                static_cast<uint8_t>(0xF0 | (length >> 8)),
-                static_cast<uint8_t>(length),
-                static_cast<uint8_t>(c.Source_Service_Id >> 8),
-                static_cast<uint8_t>(c.Source_Service_Id),
-                0xC1,
-                0x00,
-                0x01,
-                static_cast<uint8_t>(c.Source_Transport_Stream_Id >> 8),
-                static_cast<uint8_t>(c.Source_Transport_Stream_Id),
-                0x00,
-                0x85,
-                0x01,
-                0x4E};
+  Byte_Vector h = Portal_Header_Bytes(portal, length);
   // Bytes 0, 4, 5 and 7 to 13 must match exactly: changing one always breaks
   // the header. Otherwise any byte may change, or none (index past the end).
   static const int must_match[] = {0, 4, 5, 7, 8, 9, 10, 11, 12, 13};
