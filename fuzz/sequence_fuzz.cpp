@@ -549,11 +549,31 @@ void Check_Bounds() {
 
 // The data step fed bytes `from` .. `from + n` (round the blob) while the
 // decoder took data: every sound section they touched may now be decoded.
+//
+// What counts is what the decoder received of a section: the part this step
+// hands over, as the copy holds it now. A byte damaged after its part was
+// fed, or damaged and mended again before, never reached the decoder.
+bool Fed_Part_Damaged(const Occurrence &occurrence, size_t from, size_t n, size_t size) {
+  const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
+  const auto differs = [&](size_t begin, size_t end) { // [begin, end) of the blob
+    begin = std::max(begin, occurrence.Start);
+    end = std::min(end, occurrence.End);
+    return begin < end &&
+           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) != 0;
+  };
+  if (n >= size)
+    return differs(0, size);
+  if (from + n <= size)
+    return differs(from, from + n);
+  return differs(from, size) || differs(0, from + n - size);
+}
+
 void Note_Fed_Sections(size_t from, size_t n) {
   const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
+  const size_t size = blob.Bytes.size();
   for (const Occurrence &occurrence : blob.Occurrences)
-    if (!Occurrence_Damaged(occurrence) &&
-        Touches(from, n, blob.Bytes.size(), occurrence.Start, occurrence.End))
+    if (Touches(from, n, size, occurrence.Start, occurrence.End) &&
+        !Fed_Part_Damaged(occurrence, from, n, size))
       Candidates |= uint64_t{1} << occurrence.Sound;
 }
 
