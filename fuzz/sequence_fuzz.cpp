@@ -550,22 +550,23 @@ void Check_Bounds() {
 // The data step fed bytes `from` .. `from + n` (round the blob) while the
 // decoder took data: every sound section they touched may now be decoded.
 //
-// What counts is what the decoder received of a section: the part this step
-// hands over, as the copy holds it now. A byte damaged after its part was
-// fed, or damaged and mended again before, never reached the decoder.
-bool Fed_Part_Damaged(const Occurrence &occurrence, size_t from, size_t n, size_t size) {
+// What counts is what the decoder received of a section: the parts this
+// step hands over, as the copy holds them now. A byte damaged after its part
+// was fed, or damaged and mended again before, never reached the decoder.
+// Going round the blob, the step may hand over the end of one copy of the
+// section and the start of the next: each is a section of its own, and one
+// sound part is enough for one of them to complete soundly.
+bool Fed_Part_Sound(const Occurrence &occurrence, size_t from, size_t n, size_t size) {
   const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
-  const auto differs = [&](size_t begin, size_t end) { // [begin, end) of the blob
+  const auto sound = [&](size_t begin, size_t end) { // [begin, end) of the blob
     begin = std::max(begin, occurrence.Start);
     end = std::min(end, occurrence.End);
     return begin < end &&
-           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) != 0;
+           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) == 0;
   };
-  if (n >= size)
-    return differs(0, size);
   if (from + n <= size)
-    return differs(from, from + n);
-  return differs(from, size) || differs(0, from + n - size);
+    return sound(from, from + n);
+  return sound(from, size) || sound(0, std::min(size, from + n - size));
 }
 
 void Note_Fed_Sections(size_t from, size_t n) {
@@ -573,7 +574,7 @@ void Note_Fed_Sections(size_t from, size_t n) {
   const size_t size = blob.Bytes.size();
   for (const Occurrence &occurrence : blob.Occurrences)
     if (Touches(from, n, size, occurrence.Start, occurrence.End) &&
-        !Fed_Part_Damaged(occurrence, from, n, size))
+        Fed_Part_Sound(occurrence, from, n, size))
       Candidates |= uint64_t{1} << occurrence.Sound;
 }
 
