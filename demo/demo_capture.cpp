@@ -6,7 +6,7 @@
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
 #include "core/section_decoder.h"
-#include "demo/stand_in_host.h"
+#include "host/stand_in_host.h"
 #include "stream/sample_stream.h"
 
 #include <cerrno>

@@ -7,8 +7,8 @@
 // walks through the portal window by itself, takes a screenshot and exits.
 #include "core/portal_table.h"
 #include "demo/demo_capture.h"
-#include "demo/demo_screenshot.h"
-#include "demo/stand_in_host.h"
+#include "host/screenshot.h"
+#include "host/stand_in_host.h"
 #include "module/resource_ids.h"
 #include "stream/latin1_text.h"
 

@@ -92,7 +92,7 @@ fi
 [[ -d $build ]] || Usage_Error "no build folder '$build' (./run makes build)"
 build=$(cd "$build" && pwd)
 source_dir=$(cd "${BASH_SOURCE[0]%/*}/.." && pwd)
-runner=$source_dir/tests/wine/run-wine.sh
+runner=$source_dir/scripts/run-wine.sh
 prefix=$build/wine-prefix
 work=$build/demo-work
 program=$build/win32/pictolandrum-demo.exe

@@ -76,7 +76,7 @@ def check_tools_and_scripts(source, make_sample, work):
     test_script = os.path.join(source, "test")
     demo_script = os.path.join(source, "demo", "run-demo.sh")
     deps_script = os.path.join(source, "scripts", "install-deps.sh")
-    wine_script = os.path.join(source, "tests", "wine", "run-wine.sh")
+    wine_script = os.path.join(source, "scripts", "run-wine.sh")
     speed_script = os.path.join(source, "bench", "portal-scan-speed.sh")
     folder = os.path.join(work, "a-folder")
     os.mkdir(folder)

@@ -2,7 +2,7 @@
 // scenario runs in a process of its own (the argument names it) in a folder
 // holding this program, the module and, after unload, its position file.
 // Scenarios that need the portal window skip while the module lacks it.
-#include "demo/stand_in_host.h"
+#include "host/stand_in_host.h"
 #include "module/resource_ids.h"
 #include "stream/eit_writer.h"
 #include "tests/wine/module_image.h"

@@ -3,8 +3,8 @@
 // close box. Each scenario runs in a process of its own (the argument names
 // it) in a folder holding this program and a copy of the module; the
 // commands the host receives are checked byte for byte.
-#include "demo/demo_screenshot.h"
-#include "demo/stand_in_host.h"
+#include "host/screenshot.h"
+#include "host/stand_in_host.h"
 #include "module/resource_ids.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_writer.h"

@@ -1,6 +1,6 @@
 // The stand-in host's routines: loading, the main window that takes the
 // plug-in's commands, the filter thread and the message pump.
-#include "demo/stand_in_host.h"
+#include "host/stand_in_host.h"
 
 #include <cstring>
 

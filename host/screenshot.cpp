@@ -1,5 +1,5 @@
 // Screen area to BMP file: BitBlt into a DIB section, rows written bottom up.
-#include "demo/demo_screenshot.h"
+#include "host/screenshot.h"
 
 #include <cstdio>
 

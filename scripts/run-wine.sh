@@ -65,8 +65,8 @@ run_program() {
 
 usage() {
   printf '%s\n' \
-    "usage: tests/wine/run-wine.sh prefix PREFIX" \
-    "       tests/wine/run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]" \
+    "usage: scripts/run-wine.sh prefix PREFIX" \
+    "       scripts/run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]" \
     "  prefix    make the 32-bit Wine prefix PREFIX (once, and again when an older setup made it)" \
     "  run       run PROGRAM beside a copy of MODULE in an emptied WORKDIR under Xvfb, killed" \
     "            after SECONDS; the exit status is the program's (77: skipped)" \
