@@ -16,38 +16,32 @@ readonly Packet_Size=188
 readonly Mib=1048576
 
 Print_Usage() {
-  cat <<EOF
-usage: bench/$Name.sh [--size MIB] [--runs N] [--keep] [--build DIR]
-Times portal-scan --json on a busy capture against cat of the same file (page cache warm).
-  --size MIB    size of the capture in MiB, 1 to $Size_Max (default $Size_Default)
-  --runs N      timed runs of each command, 1 to $Runs_Max (default $Runs_Default)
-  --keep        keep the capture in the build folder for the next time
-  --build DIR   build folder with bench/make-busy-capture and tools/portal-scan (default build)
-  -h, --help    print this help and exit
-The environment variables PORTAL_SCAN and MAKE_BUSY_CAPTURE name other binaries to use.
-EOF
+  printf '%s\n' \
+    "usage: bench/$Name.sh [--size MIB] [--runs N] [--keep] [--build DIR]" \
+    "Times portal-scan --json on a busy capture against cat of the same file (page cache warm)." \
+    "The environment variables PORTAL_SCAN and MAKE_BUSY_CAPTURE name other binaries to use." \
+    "  --size MIB          size of the capture in MiB, 1 to $Size_Max (default $Size_Default)" \
+    "  --runs N            timed runs of each command, 1 to $Runs_Max (default $Runs_Default)" \
+    "  --keep              keep the capture in the build folder for the next time" \
+    "  --build DIR         build folder with bench/make-busy-capture and tools/portal-scan" \
+    "                      (default build)"
 }
 
+here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
 # shellcheck source=../scripts/messages.sh
-source "${BASH_SOURCE[0]%/*}/../scripts/messages.sh"
+source "$here/../scripts/messages.sh"
 
 # A whole number from 1 to $2, or nothing.
 Whole_Number() {
   [[ $1 =~ ^[0-9]{1,6}$ ]] && ((10#$1 >= 1 && 10#$1 <= $2)) && echo $((10#$1))
 }
 
-for argument in "$@"; do
-  if [[ $argument == -h || $argument == --help ]]; then
-    Print_Usage
-    exit 0
-  fi
-done
+Answer_Help_And_Version "$@"
 
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size=$Size_Default
 runs=$Runs_Default
 keep=0
-build="$repo/build"
+build="$Repo/build"
 while (($# > 0)); do
   case $1 in
   --size | --runs | --build)

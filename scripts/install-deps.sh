@@ -14,27 +14,23 @@ readonly Wine_Packages=(wine wine32 fonts-wine)
 readonly Display_Packages=(xvfb xauth x11-apps imagemagick)
 readonly Test_Tools=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format)
 
-if (($# > 0)); then
-  case $1 in
-  -h | --help)
-    printf '%s\n' \
-      "usage: scripts/$Name.sh" \
-      "Installs with apt-get what the build and the tests need and Debian or Ubuntu lacks," \
-      "adding the i386 architecture for 32-bit Wine; as root, or through sudo otherwise:" \
-      "  native build: ${Native_Build[*]}" \
-      "  cross compiler: ${Cross_Compiler[*]}" \
-      "  Wine: ${Wine_Packages[*]}" \
-      "  display and pictures: ${Display_Packages[*]}" \
-      "  test tools: ${Test_Tools[*]}" \
-      "  -h, --help    print this help and exit"
-    exit 0
-    ;;
-  *)
-    echo "$Name: unknown argument '$1' (see --help)" >&2
-    exit 2
-    ;;
-  esac
-fi
+Print_Usage() {
+  printf '%s\n' \
+    "usage: scripts/$Name.sh" \
+    "Installs with apt-get what the build and the tests need and Debian or Ubuntu lacks," \
+    "adding the i386 architecture for 32-bit Wine; as root, or through sudo otherwise:" \
+    "  native build: ${Native_Build[*]}" \
+    "  cross compiler: ${Cross_Compiler[*]}" \
+    "  Wine: ${Wine_Packages[*]}" \
+    "  display and pictures: ${Display_Packages[*]}" \
+    "  test tools: ${Test_Tools[*]}"
+}
+
+here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
+# shellcheck source=messages.sh
+source "$here/../scripts/messages.sh"
+Answer_Help_And_Version "$@"
+(($# == 0)) || Usage_Error "unknown argument '$1'"
 
 packages=("${Native_Build[@]}" "${Cross_Compiler[@]}" "${Wine_Packages[@]}"
           "${Display_Packages[@]}" "${Test_Tools[@]}")
@@ -51,8 +47,7 @@ done
 
 as_root=()
 if [[ $(id -u) != 0 ]]; then
-  command -v sudo >/dev/null ||
-    { echo "$Name: missing ${missing[*]}; run as root or install sudo" >&2; exit 1; }
+  command -v sudo >/dev/null || Fail "missing ${missing[*]}; run as root or install sudo"
   as_root=(sudo)
 fi
 if ((need_i386)); then

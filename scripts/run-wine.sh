@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
-# Runs the Windows test programs under 32-bit Wine with no display of our own.
-#   run-wine.sh prefix PREFIX
-#       makes the Wine prefix once (again only if it is incomplete or was
-#       made by an older version of this script): one virtual desktop (bare
-#       X11 windows without a window manager can hang in DestroyWindow) and
-#       no crash debugger, so a crash fails at once; and Wine's own fonts
-#       (Debian's fonts-wine: Marlett for the title bar buttons and check
-#       marks, the MS Sans Serif and Tahoma stand-ins for the dialogs) linked
-#       into its Fonts folder. This Wine looks for them beside its data
-#       folder under a path it cannot resolve, so without the links it draws
-#       with DejaVu: letters where the frame's symbols belong, wider text.
-#   run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]
-#       copies the program and the module into an empty WORKDIR and runs the
-#       program there under xvfb-run, killed after SECONDS. The exit code is
-#       the program's (77: skipped).
+# Runs the Windows programs of the demo and the tests under 32-bit Wine with
+# no display of our own (see --help). The prefix gets one virtual desktop
+# (bare X11 windows without a window manager can hang in DestroyWindow), no
+# crash debugger, so a crash fails at once, and Wine's own fonts (Debian's
+# fonts-wine: Marlett for the title bar buttons and check marks, the MS Sans
+# Serif and Tahoma stand-ins for the dialogs) linked into its Fonts folder.
+# This Wine looks for them beside its data folder under a path it cannot
+# resolve, so without the links it draws with DejaVu: letters where the
+# frame's symbols belong, wider text.
 set -euo pipefail
+
+readonly Name=run-wine
+
+Print_Usage() {
+  printf '%s\n' \
+    "usage: scripts/$Name.sh prefix PREFIX" \
+    "       scripts/$Name.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]" \
+    "  prefix    make the 32-bit Wine prefix PREFIX (once, and again when an older setup made it)" \
+    "  run       run PROGRAM with ARGUMENTS beside a copy of MODULE in an emptied WORKDIR under" \
+    "            Xvfb, killed after SECONDS; the exit status is the program's (77: skipped)"
+}
+
+here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
+# shellcheck source=messages.sh
+source "$here/../scripts/messages.sh"
+# Only the first argument: the rest may be the program's own.
+Answer_Help_And_Version "${1:-}"
 
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
@@ -38,7 +49,7 @@ make_prefix() {
   [ "$made" = "$Prefix_Version" ] && return 0
   for font in "${Needed_Fonts[@]}"; do
     [ -f "$Wine_Font_Folder/$font" ] ||
-      { echo "run-wine.sh: $Wine_Font_Folder/$font missing: install the Debian package fonts-wine" >&2; exit 1; }
+      Fail "$Wine_Font_Folder/$font missing: install the Debian package fonts-wine"
   done
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -63,24 +74,27 @@ run_program() {
     "./$(basename "$program")" "$@"
 }
 
-usage() {
-  printf '%s\n' \
-    "usage: scripts/run-wine.sh prefix PREFIX" \
-    "       scripts/run-wine.sh run PREFIX WORKDIR SECONDS PROGRAM MODULE [ARGUMENTS...]" \
-    "  prefix    make the 32-bit Wine prefix PREFIX (once, and again when an older setup made it)" \
-    "  run       run PROGRAM beside a copy of MODULE in an emptied WORKDIR under Xvfb, killed" \
-    "            after SECONDS; the exit status is the program's (77: skipped)" \
-    "  -h, --help  print this help and exit"
-}
-
 case ${1:-} in
-  -h|--help) usage; exit 0 ;;
-  prefix) [ $# -eq 2 ] || { echo "run-wine.sh: prefix takes one argument, PREFIX (see --help)" >&2; exit 2; } ;;
-  run) [ $# -ge 6 ] || { echo "run-wine.sh: run needs PREFIX WORKDIR SECONDS PROGRAM MODULE (see --help)" >&2; exit 2; } ;;
-  *) echo "run-wine.sh: unknown command '${1:-}' (see --help)" >&2; exit 2 ;;
+  prefix)
+    [ $# -eq 2 ] || Usage_Error "prefix takes one argument, PREFIX"
+    # Made again by removing it: never a folder that is not a Wine prefix.
+    if [[ -e $2 && ! -f $2/system.reg && -n $(shopt -s nullglob dotglob; echo "$2"/*) ]]; then
+      Usage_Error "'$2' is neither empty nor a Wine prefix; not touching it"
+    fi
+    ;;
+  run)
+    [ $# -ge 6 ] || Usage_Error "run needs PREFIX WORKDIR SECONDS PROGRAM MODULE"
+    [[ -n $3 && $3 != / ]] || Usage_Error "run: '$3' cannot be the WORKDIR"
+    [[ $4 =~ ^[1-9][0-9]{0,5}$ ]] || Usage_Error "run: SECONDS must be a whole number from 1: '$4'"
+    [ -f "$5" ] || Usage_Error "run: no program '$5'"
+    [ -f "$6" ] || Usage_Error "run: no module '$6'"
+    ;;
+  *) Usage_Error "unknown command '${1:-}'" ;;
 esac
 command=$1
-export WINEPREFIX=$2
+WINEPREFIX=$2
+[[ $WINEPREFIX == /* ]] || WINEPREFIX=$PWD/$WINEPREFIX # Wine takes no other
+export WINEPREFIX
 case $command in
   prefix) make_prefix ;;
   run) shift 2; run_program "$@" ;;

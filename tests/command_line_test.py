@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """The command lines of the tools and scripts we ship, case by case: --help
-prints usage on stdout and exits 0 doing nothing else; a bad option or value
-is named in one line on stderr with exit status 2, nothing on stdout and
-nothing written; good ones do what they say.
+prints usage on stdout and exits 0 doing nothing else; --version prints the
+version set in project() in CMakeLists.txt; a bad option or value is named
+in one line on stderr with exit status 2, nothing on stdout and nothing
+written; good ones do what they say.
   command_line_test.py SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD]
 With BUILD (a build folder with the Windows build and its Wine prefix), also
 runs demo/run-demo.sh under Wine: a failing demo keeps the previous
 screenshot, a good one replaces it."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -45,10 +47,16 @@ def run(command, cwd, bare=False, timeout=60):
             result.stderr.decode("utf-8", "replace"))
 
 
-def check_case(label, command, cwd, expect, bare=False, timeout=60):
-    """expect: "help" (usage on stdout, exit 0), "error" (one line on stderr,
-    exit 2, stdout empty) or an exit status with anything on the streams.
-    Also checks that a help or an error writes nothing into cwd."""
+def project_version(source):
+    with open(os.path.join(source, "CMakeLists.txt")) as lists:
+        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", lists.read(), re.M).group(1)
+
+
+def check_case(label, command, cwd, expect, bare=False, timeout=60, version=None):
+    """expect: "help" (usage on stdout, exit 0), "version" (one line on
+    stdout ending in `version`, exit 0), "error" (one line on stderr, exit 2,
+    stdout empty) or an exit status with anything on the streams. Also
+    checks that a help, a version or an error writes nothing into cwd."""
     before = sorted(os.listdir(cwd))
     status, out, err = run(command, cwd, bare, timeout)
     where = "%s: %s" % (label, " ".join(command[1:]) or "(no arguments)")
@@ -56,6 +64,10 @@ def check_case(label, command, cwd, expect, bare=False, timeout=60):
         check(status == 0, "%s: exit %d, expected 0 (stderr %r)" % (where, status, err[:300]))
         check(out.startswith("usage: "), "%s: no usage on stdout: %r" % (where, out[:200]))
         check(err == "", "%s: stderr not empty: %r" % (where, err[:300]))
+    elif expect == "version":
+        check(status == 0 and out.count("\n") == 1 and out.split()[-1:] == [version] and
+              err == "", "%s: exit %d, stdout %r, stderr %r: expected the version %s" %
+              (where, status, out[:200], err[:300], version))
     elif expect == "error":
         check(status == 2, "%s: exit %d, expected 2 (stderr %r)" % (where, status, err[:300]))
         check(out == "", "%s: stdout not empty: %r" % (where, out[:200]))
@@ -66,7 +78,7 @@ def check_case(label, command, cwd, expect, bare=False, timeout=60):
     else:
         check(status == expect, "%s: exit %d, expected %d (stderr %r)" %
               (where, status, expect, err[:300]))
-    if expect in ("help", "error"):
+    if expect in ("help", "version", "error"):
         check(sorted(os.listdir(cwd)) == before, "%s: wrote into the folder" % where)
     return status, out, err
 
@@ -76,10 +88,16 @@ def check_tools_and_scripts(source, make_sample, work):
     test_script = os.path.join(source, "test")
     demo_script = os.path.join(source, "demo", "run-demo.sh")
     deps_script = os.path.join(source, "scripts", "install-deps.sh")
+    format_script = os.path.join(source, "scripts", "check-format.sh")
+    fuzzer_script = os.path.join(source, "fuzz", "run-fuzzer.sh")
+    long_fuzz_script = os.path.join(source, "fuzz", "run-long.sh")
+    constructors_script = os.path.join(source, "cmake", "no-static-constructors.sh")
     wine_script = os.path.join(source, "scripts", "run-wine.sh")
     speed_script = os.path.join(source, "bench", "portal-scan-speed.sh")
     folder = os.path.join(work, "a-folder")
     os.mkdir(folder)
+    kept = os.path.join(folder, "kept")
+    open(kept, "w").close()
     for name in ("capture.ts", "other.ts"):
         with open(os.path.join(work, name), "wb") as capture:
             capture.write(b"\x47" + bytes(Packet_Size - 1))
@@ -106,30 +124,52 @@ def check_tools_and_scripts(source, make_sample, work):
         ("run", [run_script, "a-folder"], "error", True),
         ("run", [run_script, "missing.ts"], "error", True),
         ("run", [run_script, "capture.ts", "other.ts"], "error", True),
+        ("run", [run_script, "--headless", "-5"], "error", True),
+        ("run", [run_script, "--headless", "1.5"], "error", True),
+        ("run", [run_script, "--fast", "--headless"], "error", True),
+        ("run", [run_script, "--screenshot", "x.bmp"], "error", True),
         ("test", [test_script, "--help"], "help", True),
+        ("test", [test_script, "--bogus"], "error", True),
+        ("test", [test_script, "-R"], "error", True),
+        ("test", [test_script, "-E", "fuzz", "-E", "wine"], "error", True),
         ("run-demo.sh", [demo_script, "--help"], "help", True),
         ("run-demo.sh", [demo_script], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "--headless", "-5"], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "--headless", "1.5"], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "--fast", "--headless"], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "--screenshot", "x.bmp"], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "a-folder"], "error", True),
         ("run-demo.sh", [demo_script, "no-such-build", "--fast"], "error", True),
-        ("run-demo.sh", [demo_script, "--check", "--headless", "5", "capture.ts"], 0, True),
-        ("run-demo.sh", [demo_script, "--check", "--", "capture.ts"], 0, True),
+        # Good options, then the build folder lacks the demo: a failure, no usage error.
+        ("run-demo.sh", [demo_script, "a-folder", "--headless", "5", "capture.ts"], 1, True),
+        ("run-demo.sh", [demo_script, "a-folder", "--", "capture.ts"], 1, True),
         ("install-deps.sh", [deps_script, "--help"], "help", True),
         ("install-deps.sh", [deps_script, "--bogus"], "error", True),
         ("run-wine.sh", [wine_script, "--help"], "help", True),
         ("run-wine.sh", [wine_script], "error", True),
         ("run-wine.sh", [wine_script, "run", "prefix-only"], "error", True),
+        ("run-wine.sh", [wine_script, "prefix", "a-folder"], "error", True),
+        ("check-format.sh", [format_script, "--help"], "help", True),
+        ("check-format.sh", [format_script, "--bogus"], "error", True),
+        ("run-fuzzer.sh", [fuzzer_script, "--help"], "help", True),
+        ("run-fuzzer.sh", [fuzzer_script, "/bin/true", "5", "corpus"], "error", True),
+        ("run-fuzzer.sh", [fuzzer_script, "/bin/true", "5", "a-folder", "/bin/true", "section"],
+         "error", True),
+        ("run-long.sh", [long_fuzz_script, "--help"], "help", True),
+        ("run-long.sh", [long_fuzz_script, "--build", "a-folder", "0"], "error", True),
+        ("no-static-constructors.sh", [constructors_script, "--help"], "help", True),
+        ("no-static-constructors.sh", [constructors_script, "/bin/true"], "error", True),
         ("portal-scan-speed.sh", [speed_script, "--help"], "help", False),
         ("portal-scan-speed.sh", [speed_script, "--runs", "0"], "error", False),
     ]
     for label, command, expect, bare in cases:
         check_case(label, command, work, expect, bare)
+    check(os.path.exists(kept), "a script removed a folder it was given")
+
+    # Every script says the project's version.
+    version = project_version(source)
+    for script in (run_script, test_script, demo_script, deps_script, wine_script, format_script,
+                   fuzzer_script, long_fuzz_script, constructors_script, speed_script):
+        check_case(os.path.basename(script), [script, "--version"], work, "version", True,
+                   version=version)
 
     # A relative capture is the caller's: found from work, not from a-folder.
-    check_case("run-demo.sh", [demo_script, "--check", "capture.ts"], folder, "error", True)
+    check_case("run", [run_script, "capture.ts"], folder, "error", True)
 
     # make-sample-stream writes the sample, the same to a name after "--".
     written = []
