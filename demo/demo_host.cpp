@@ -3,8 +3,11 @@
 // key, plays a capture (the bundled sample or a .ts file) through the
 // filter from a thread of its own, acts on the plug-in's commands (filter
 // start and stop, service switches among the capture's channels) and shows
-// what happens in its main window and on stdout. With --headless SECONDS it
-// walks through the portal window by itself, takes a screenshot and exits.
+// what happens in its main window and on stdout: what the viewer asked,
+// what the plug-in asked of the host, what the host did and what the portal
+// window shows. With --headless SECONDS it walks through the portal window
+// by itself, takes a screenshot and exits when SECONDS have passed, however
+// far the walk got.
 #include "core/portal_table.h"
 #include "demo/demo_capture.h"
 #include "host/screenshot.h"
@@ -12,6 +15,7 @@
 #include "module/resource_ids.h"
 #include "stream/latin1_text.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +45,9 @@ constexpr int Fast_Packets_Per_Period = 80;
 constexpr DWORD Window_Wait_Ms = 5000;
 constexpr DWORD Decode_Wait_Ms = 8000; // a pass of the capture and a caption refresh
 constexpr DWORD Channel_Wait_Ms = 3000;
+// Headless: the screenshot and the plug-in's end take this long, so the
+// walk ends this much before the time is up.
+constexpr DWORD Finish_Ms = 300;
 // The entry the walk presses, numbered from 0 as portal-scan lists them.
 constexpr int Pressed_Entry = 2;
 
@@ -54,27 +61,62 @@ uint16_t Tuned_Transport_Stream = 0;
 uint16_t Tuned_Service = 0;
 int Tune_Answers = 0; // switch requests answered (tuned or refused)
 
-// ---- the log ---------------------------------------------------------------
+// ---- the log ----------------------------------------------------------------
+
+// Every line starts with the seconds since the start, right-aligned for up to
+// a day (--headless at most), then the text. In the window the lines are
+// wrapped at spaces to the list's width, continued under the text.
+constexpr int Log_Time_Width = 11; // "86400.000  "
+constexpr int Log_Min_Columns = Log_Time_Width + 20;
+HFONT Log_Font = nullptr; // fixed pitch, so the times line up
+int Log_Columns = 80;     // characters a line of the list holds
+
+void Add_Log_Item(const std::string &text) {
+  const LRESULT index =
+      SendMessageA(Log_List, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageA(Log_List, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+}
+
+void Show_Wrapped(std::string rest) {
+  const std::size_t width = static_cast<std::size_t>(std::max(Log_Columns, Log_Min_Columns));
+  std::string indent;
+  for (;;) {
+    const std::size_t room = width - indent.size();
+    if (rest.size() <= room) {
+      Add_Log_Item(indent + rest);
+      return;
+    }
+    std::size_t cut = rest.rfind(' ', room);
+    if (cut == std::string::npos || cut <= (indent.empty() ? Log_Time_Width : 0))
+      cut = room; // one word longer than the line: cut inside it
+    Add_Log_Item(indent + rest.substr(0, cut));
+    rest.erase(0, rest.find_first_not_of(' ', cut));
+    indent.assign(Log_Time_Width, ' ');
+  }
+}
 
 void Log(const char *format, ...) {
   char text[512];
   const DWORD ms = GetTickCount() - Start_Tick;
-  const int head = std::snprintf(text, sizeof text, "%4lu.%03lu  ", ms / 1000, ms % 1000);
+  const int head = std::snprintf(text, sizeof text, "%5lu.%03lu  ", ms / 1000, ms % 1000);
   va_list arguments;
   va_start(arguments, format);
   std::vsnprintf(text + head, sizeof text - head, format, arguments);
   va_end(arguments);
   std::printf("%s\n", Utf8_From_Latin1(text).c_str()); // captions are ISO-8859-1
   std::fflush(stdout);
-  if (Log_List == nullptr)
-    return;
-  const LRESULT index = SendMessageA(Log_List, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-  SendMessageA(Log_List, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+  if (Log_List != nullptr)
+    Show_Wrapped(text);
 }
 
-[[noreturn]] void Fail(const std::string &reason) {
+// A bad capture or module exits as the other tools' bad input does; the
+// demo failing to run here exits 1.
+constexpr int Input_Error_Status = 2;
+constexpr int Failure_Status = 1;
+
+[[noreturn]] void Fail(const std::string &reason, int status = Input_Error_Status) {
   std::fprintf(stderr, "pictolandrum-demo: %s\n", reason.c_str());
-  std::exit(1);
+  std::exit(status);
 }
 
 void Show_Channel() {
@@ -89,18 +131,17 @@ void Show_Channel() {
 void Log_Command(uint32_t command, uint32_t argument) {
   if (command == HOST_START_FILTER && argument != 0) {
     const auto *request = reinterpret_cast<const Filter_Request_Record *>(argument);
-    Log("command HOST_START_FILTER (0x%08X): tag 0x%04X, pid 0x%04X, name \"%.34s\", "
-        "callback 0x%08X",
-        command, request->Host_Tag, request->Pid, request->Name, request->Callback);
+    Log("plug-in: asks for a filter on PID 0x%04X named \"%.34s\" (HOST_START_FILTER)",
+        request->Pid, request->Name);
   } else if (command == HOST_STOP_FILTER) {
-    Log("command HOST_STOP_FILTER (0x%08X): handle 0x%08X", command, argument);
+    Log("plug-in: asks to stop its filter (HOST_STOP_FILTER)");
   } else if (command == HOST_SWITCH_SERVICE && argument != 0) {
     const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
-    Log("command HOST_SWITCH_SERVICE (0x%08X): lead word %u, service %u, transport stream %u, "
-        "trail word %u",
-        command, request->Lead, request->Service_Id, request->Transport_Stream_Id, request->Trail);
+    Log("plug-in: asks to switch to transport stream %u, service %u (HOST_SWITCH_SERVICE)",
+        request->Transport_Stream_Id, request->Service_Id);
   } else {
-    Log("command 0x%08X: argument 0x%08X, not understood", command, argument);
+    Log("plug-in: sends command 0x%08X (argument 0x%08X), which this host does not know", command,
+        argument);
   }
 }
 
@@ -110,9 +151,10 @@ LRESULT On_Host_Command(HWND window, WPARAM w_param, LPARAM l_param) {
   Log_Command(command, argument);
   const LRESULT result = CallWindowProcA(Stand_In_Proc, window, Host_Message, w_param, l_param);
   if (command == HOST_START_FILTER && Host_Filter_Open)
-    Log("filter: running on PID 0x0012, handle 0x%08X", Host_Filter_Handle);
+    Log("host: filter running on PID 0x%04X", Eit_Pid);
   else if (command == HOST_STOP_FILTER)
-    Log(Host_Filter_Open ? "filter: no filter has that handle, still running" : "filter: stopped");
+    Log(Host_Filter_Open ? "host: no filter of its has that handle; the filter keeps running"
+                         : "host: filter stopped");
   if (command == HOST_SWITCH_SERVICE && argument != 0) { // tune once the request has returned
     const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
     PostMessageA(window, Tune_Message, request->Transport_Stream_Id, request->Service_Id);
@@ -124,17 +166,15 @@ LRESULT On_Host_Command(HWND window, WPARAM w_param, LPARAM l_param) {
 void Tune(uint16_t transport_stream_id, uint16_t service_id) {
   ++Tune_Answers;
   if (!Demo_Channel_Known(Capture, transport_stream_id, service_id)) {
-    Log("tune: the capture has no transport stream %u, service %u; staying on %u/%u",
+    Log("host: the capture has no transport stream %u, service %u; staying on %u/%u",
         transport_stream_id, service_id, Tuned_Transport_Stream, Tuned_Service);
     return;
   }
   Tuned_Transport_Stream = transport_stream_id;
   Tuned_Service = service_id;
-  Log("channel change: transport stream %u, service %u (On_Channel_Change)", transport_stream_id,
-      service_id);
   Host_Change_Channel(transport_stream_id, service_id);
-  Log("channel: transport stream %u, service %u, filter %s", transport_stream_id, service_id,
-      Host_Filter_Open ? "running" : "stopped");
+  Log("host: tuned to transport stream %u, service %u (On_Channel_Change); filter %s",
+      transport_stream_id, service_id, Host_Filter_Open ? "running" : "stopped");
   Show_Channel();
 }
 
@@ -142,13 +182,13 @@ void Tune(uint16_t transport_stream_id, uint16_t service_id) {
 
 void On_Menu_Command(int id) {
   if (id == Active_Menu_Item_Id) {
-    Log("menu: Active (%d), On_Menu_Select", id);
+    Log("viewer: menu Pictolandrum > Active (On_Menu_Select)");
     Plugin.On_Menu_Select(static_cast<uint32_t>(id));
   } else if (id >= Channel_Menu_First_Id &&
              id < Channel_Menu_First_Id + static_cast<int>(Capture.Channels.size())) {
     const Demo_Channel &channel =
         Capture.Channels[static_cast<std::size_t>(id - Channel_Menu_First_Id)];
-    Log("menu: tune to transport stream %u, service %u", channel.Transport_Stream_Id,
+    Log("viewer: menu Channels > transport stream %u, service %u", channel.Transport_Stream_Id,
         channel.Service_Id);
     Tune(channel.Transport_Stream_Id, channel.Service_Id);
   }
@@ -159,6 +199,15 @@ void Lay_Out(HWND window) {
   GetClientRect(window, &client);
   MoveWindow(Channel_Label, 6, 6, client.right - 12, 16, TRUE);
   MoveWindow(Log_List, 0, 28, client.right, client.bottom - 28, TRUE);
+  RECT list;
+  GetClientRect(Log_List, &list);
+  HDC context = GetDC(Log_List);
+  HGDIOBJ previous = SelectObject(context, Log_Font);
+  TEXTMETRICA metrics;
+  if (GetTextMetricsA(context, &metrics) && metrics.tmAveCharWidth > 0)
+    Log_Columns = (list.right - 4) / metrics.tmAveCharWidth;
+  SelectObject(context, previous);
+  ReleaseDC(Log_List, context);
 }
 
 LRESULT CALLBACK Demo_Window_Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
@@ -173,7 +222,7 @@ LRESULT CALLBACK Demo_Window_Proc(HWND window, UINT message, WPARAM w_param, LPA
       On_Menu_Command(LOWORD(w_param));
     return 0;
   case WM_HOTKEY:
-    Log("hot key: Ctrl+Alt+P, On_Hot_Key");
+    Log("viewer: hot key Ctrl+Alt+P (On_Hot_Key)");
     Plugin.On_Hot_Key();
     return 0;
   case WM_SIZE:
@@ -186,7 +235,7 @@ LRESULT CALLBACK Demo_Window_Proc(HWND window, UINT message, WPARAM w_param, LPA
     return 1;
   }
   case WM_CLOSE:
-    Log("closing: On_Exit");
+    Log("host: closes the plug-in (On_Exit)");
     Plugin.On_Exit();
     DestroyWindow(window);
     return 0;
@@ -229,14 +278,26 @@ HWND Add_Child(HWND parent, const char *window_class, DWORD style, int id) {
 
 void Make_Main_Window() {
   HWND window = Host_Create_Window();
-  if (window == nullptr)
-    Fail("cannot create the host's main window");
+  if (window == nullptr) {
+    char display[128] = "";
+    const bool named = GetEnvironmentVariableA("DISPLAY", display, sizeof display) > 0;
+    Fail(std::string("cannot open a window ") +
+             (named ? "on the display '" + std::string(display) + "' (DISPLAY)"
+                    : "without a display (DISPLAY is not set)") +
+             "; to run the demo without one, give ./run or demo/run-demo.sh --headless SECONDS",
+         Failure_Status);
+  }
   Stand_In_Proc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Demo_Window_Proc)));
   SetWindowTextA(window, "Pictolandrum demo host");
   Channel_Label = Add_Child(window, "STATIC", SS_LEFTNOWORDWRAP, Channel_Label_Id);
   Log_List =
       Add_Child(window, "LISTBOX", WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT, Log_List_Id);
+  Log_Font =
+      CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+  if (Log_Font != nullptr)
+    SendMessageA(Log_List, WM_SETFONT, reinterpret_cast<WPARAM>(Log_Font), 0);
   SetMenu(window, Make_Menu());
   SetWindowPos(window, nullptr, 10, 10, 800, 480, SWP_NOZORDER);
   Lay_Out(window);
@@ -273,18 +334,20 @@ void Start_Receiver() {
   char letter = 0;
   int32_t word = -1;
   Host_Start_Plugin(0x5044, &letter, &word);
-  Log("plug-in: %s loaded, On_Start handed back '%c' and %ld", Options.Module, letter,
-      static_cast<long>(word));
+  Log("host: %s loaded and started (On_Start)", Options.Module);
   Add_Demo_Channel(Capture, Start_Transport_Stream, Start_Service);
   Tune(Start_Transport_Stream, Start_Service);
   if (RegisterHotKey(Host_Main_Window, Hot_Key_Id, MOD_CONTROL | MOD_ALT, 'P'))
-    Log("portal window: opens with the menu Pictolandrum > Active or the hot key Ctrl+Alt+P");
+    Log("host: the portal window opens with the menu Pictolandrum > Active or the hot key "
+        "Ctrl+Alt+P");
   else
-    Log("portal window: opens with the menu Pictolandrum > Active (Ctrl+Alt+P is taken)");
+    Log("host: the portal window opens with the menu Pictolandrum > Active (Ctrl+Alt+P is "
+        "taken)");
   const int packets = Options.Fast ? Fast_Packets_Per_Period : Normal_Packets_Per_Period;
   if (!Start_Demo_Player(Capture, packets))
-    Fail("cannot start the player thread");
-  Log("player: %d EIT packets every %lu ms, looping", packets, Play_Period_Ms);
+    Fail("cannot start the player thread", Failure_Status);
+  Log("host: plays the capture's PID 0x%04X packets to the filter, %lu a second, looping", Eit_Pid,
+      packets * 1000 / Play_Period_Ms);
 }
 
 void Stop_Receiver() {
@@ -297,6 +360,19 @@ void Stop_Receiver() {
 HWND Portal_Window = nullptr;
 int Portal_Shown = 0;
 int Answers_Before = 0;
+
+// Milliseconds the walk may still take: it ends Finish_Ms before
+// --headless SECONDS are up, whatever the capture holds.
+DWORD Walk_Time_Left() {
+  const DWORD walk_end = static_cast<DWORD>(Options.Headless_Seconds) * 1000 - Finish_Ms;
+  const DWORD spent = GetTickCount() - Start_Tick;
+  return spent < walk_end ? walk_end - spent : 0;
+}
+
+// Host_Pump_Until, for no longer than the walk has left.
+int Pump_Until(int (*done)(), DWORD timeout_ms) {
+  return Host_Pump_Until(done, std::min(timeout_ms, Walk_Time_Left()));
+}
 
 int Portal_Open() {
   Portal_Window = FindWindowA("#32770", " Pictolandrum");
@@ -322,16 +398,20 @@ int Tune_Answered() {
   return Tune_Answers > Answers_Before;
 }
 
+// Waits for the shown portal's list, then says what the buttons show.
 void Log_Captions() {
-  const bool decoded = Host_Pump_Until(Portal_Decoded, Decode_Wait_Ms);
+  const bool decoded = Pump_Until(Portal_Decoded, Decode_Wait_Ms);
   std::string line;
   for (int id = First_Entry_Button_Id; id <= Last_Entry_Button_Id; ++id) {
     const std::string caption = Caption(id);
     if (!caption.empty())
       line += (line.empty() ? "" : " | ") + caption;
   }
-  Log("portal window: portal %d %s: %s", Portal_Shown,
-      decoded ? "buttons" : "decoded nothing, default entry", line.c_str());
+  if (decoded)
+    Log("window: portal %d shows %s", Portal_Shown, line.c_str());
+  else
+    Log("window: portal %d shows its default entry, %s: its list has not come", Portal_Shown,
+        line.c_str());
 }
 
 void Click(int id) {
@@ -346,34 +426,56 @@ int Entry_To_Press() {
   return Caption(third).empty() ? First_Entry_Button_Id : third;
 }
 
+bool Time_Is_Up() {
+  if (Walk_Time_Left() > 0)
+    return false;
+  Log("walk: %d seconds are up; it ends here", Options.Headless_Seconds);
+  return true;
+}
+
+// As a viewer would: open the portal window, ">>" through every portal back
+// to the first, press an entry. Each wait ends when the time is up.
 void Walk_Portal_Window() {
-  Log("menu: Active (%d), as a viewer would pick it", Active_Menu_Item_Id);
+  Log("walk: for %d seconds, as a viewer would: open the portal window, >> through the portals, "
+      "press entry %d",
+      Options.Headless_Seconds, Pressed_Entry);
   SendMessageA(Host_Main_Window, WM_COMMAND, Active_Menu_Item_Id, 0);
-  if (!Host_Pump_Until(Portal_Open, Window_Wait_Ms))
-    Fail("the portal window did not open");
+  if (!Pump_Until(Portal_Open, Window_Wait_Ms)) {
+    if (Time_Is_Up())
+      return;
+    Fail("the portal window did not open", Failure_Status);
+  }
   RECT host;
   GetWindowRect(Host_Main_Window, &host);
   SetWindowPos(Portal_Window, nullptr, host.right + 10, host.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   for (int step = 0; step < Portal_Total; ++step) {
     Log_Captions();
-    Log("press: >>");
+    if (Time_Is_Up())
+      return;
+    Log("viewer: >>");
     Click(Next_Portal_Button_Id);
     Portal_Shown = (Portal_Shown + 1) % Portal_Total;
   }
   Log_Captions();
+  if (Time_Is_Up())
+    return;
   const int entry = Entry_To_Press();
-  Log("press: entry %d \"%s\"", entry - First_Entry_Button_Id, Caption(entry).c_str());
+  Log("viewer: entry %d \"%s\"", entry - First_Entry_Button_Id, Caption(entry).c_str());
   Answers_Before = Tune_Answers;
   Click(entry);
-  if (!Host_Pump_Until(Tune_Answered, Channel_Wait_Ms))
-    Log("tune: the entry asked for no switch");
+  if (!Pump_Until(Tune_Answered, Channel_Wait_Ms) && !Time_Is_Up())
+    Log("host: the entry asked for no switch");
 }
 
+// Both windows, or the host's alone when the portal window never opened.
 void Take_Screenshot() {
-  RECT host, portal, both;
-  GetWindowRect(Host_Main_Window, &host);
-  GetWindowRect(Portal_Window, &portal);
-  UnionRect(&both, &host, &portal);
+  RECT both;
+  GetWindowRect(Host_Main_Window, &both);
+  if (Portal_Window != nullptr) {
+    RECT host = both, portal;
+    GetWindowRect(Portal_Window, &portal);
+    UnionRect(&both, &host, &portal);
+  }
   InflateRect(&both, 10, 10);
   if (both.left < 0)
     both.left = 0;
@@ -382,26 +484,23 @@ void Take_Screenshot() {
   RedrawWindow(nullptr, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Host_Pump_For(200);
   if (Write_Screenshot(both, Options.Screenshot))
-    Log("screenshot: %s", Options.Screenshot);
+    Log("screenshot: taken");
   else
     Log("screenshot: could not write %s", Options.Screenshot);
 }
 
 int Run_Headless() {
   Walk_Portal_Window();
-  const DWORD until = static_cast<DWORD>(Options.Headless_Seconds) * 1000;
-  const DWORD spent = GetTickCount() - Start_Tick;
-  if (spent < until)
-    Host_Pump_For(until - spent);
+  Host_Pump_For(Walk_Time_Left()); // playing on until the time is up
   Take_Screenshot();
-  Log("closing: On_Exit");
+  Log("host: closes the plug-in (On_Exit)");
   Plugin.On_Exit();
-  Log("done: %ld passes through the capture", static_cast<long>(Demo_Player_Loops));
+  Log("host: played the capture %ld times through", static_cast<long>(Demo_Player_Loops));
   return 0;
 }
 
 int Run_Window() {
-  Log("ready: close this window to end the demo");
+  Log("host: ready; close this window to end the demo");
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
@@ -423,9 +522,12 @@ constexpr char Usage_Text[] =
     "demo-screenshot.bmp)\n"
     "  --module DLL           the plug-in to load (default Pictolandrum.dll)\n"
     "  --                     take the next argument as CAPTURE.ts even if it starts with '-'\n"
-    "  -h, --help             print this help and exit\n";
+    "  -h, --help             print this help and exit\n"
+    "  --version              print the version and exit\n";
 constexpr int Usage_Status = 2;
-constexpr long Headless_Max_Seconds = 86400;
+// The limit ./run and demo/run-demo.sh hold too, set once in
+// demo/demo-options.sh (demo/CMakeLists.txt hands it over).
+constexpr long Headless_Max_Seconds = Picto_Headless_Max_Seconds;
 
 [[noreturn]] void Usage_Error(const std::string &reason) {
   std::fprintf(stderr, "pictolandrum-demo: %s (see --help)\n", reason.c_str());
@@ -443,7 +545,22 @@ int Headless_Seconds(const std::string &text) {
   return static_cast<int>(seconds);
 }
 
+// Prints the help or the version, exit 0; 2 if standard output cannot be
+// written.
+[[noreturn]] void Answer(const char *text) {
+  const bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
+  if (!written)
+    Fail("cannot write to standard output", Usage_Status);
+  std::exit(0);
+}
+
 void Read_Options(int argc, char **argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
+      Answer(Usage_Text);
+    if (std::strcmp(argv[i], "--version") == 0)
+      Answer("pictolandrum-demo (Pictolandrum) " Picto_Version "\n");
+  }
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -455,9 +572,6 @@ void Read_Options(int argc, char **argv) {
       if (Options.Capture_Path != nullptr)
         Usage_Error("unexpected argument '" + option + "' (one capture at most)");
       Options.Capture_Path = argv[i];
-    } else if (option == "-h" || option == "--help") {
-      std::fputs(Usage_Text, stdout);
-      std::exit(0);
     } else if (option == "--") {
       options_done = true;
     } else if (option == "--fast") {
@@ -487,5 +601,7 @@ int main(int argc, char **argv) {
   Start_Receiver();
   const int status = Options.Headless_Seconds > 0 ? Run_Headless() : Run_Window();
   Stop_Receiver();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    Fail("cannot write the log to standard output", Usage_Status);
   return status;
 }
