@@ -1,11 +1,15 @@
 # Writes the release package, a zip for viewers (run by the win32_package
 # target with cmake -P):
 #   cmake -DMODULE=Pictolandrum.dll -DGUIDE=viewer-guide.txt -DLICENSE_FILE=LICENSE
-#         -DNAME=Pictolandrum-1.02-win32 -DWORK=DIR -DZIP=OUT.zip -P make-package.cmake
+#         -DNAME=Pictolandrum-1.02-win32 -DWORK=DIR -DZIP=OUT.zip -DSOURCE=REPOSITORY
+#         -DPYTHON=python3 -P make-package.cmake
 # makes DIR/NAME/ with Pictolandrum.dll, README.txt (the guide), LICENSE.txt
-# and SHA256SUMS (over the other three), and zips that folder into OUT.zip. The text files get Windows line ends so every Windows
-# editor shows them right; SHA256SUMS keeps Unix ones for `sha256sum -c`.
-foreach(variable MODULE GUIDE LICENSE_FILE NAME WORK ZIP)
+# and SHA256SUMS (over the other three), and zips that folder into OUT.zip.
+# The text files get Windows line ends so every Windows editor shows them
+# right; SHA256SUMS keeps Unix ones for `sha256sum -c`. The zip's entries
+# are dated SOURCE_DATE_EPOCH when that is set, else the time of the
+# repository's last commit, so two builds of one commit give the same zip.
+foreach(variable MODULE GUIDE LICENSE_FILE NAME WORK ZIP SOURCE PYTHON)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "make-package.cmake: ${variable} not given")
   endif()
@@ -37,12 +41,24 @@ foreach(file Pictolandrum.dll README.txt LICENSE.txt)
 endforeach()
 file(WRITE "${stage}/SHA256SUMS" "${sums}")
 
+set(date 0) # outside a git clone and without SOURCE_DATE_EPOCH: the earliest zip date
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(date "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${SOURCE}"
+                  OUTPUT_VARIABLE commit_date OUTPUT_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE status ERROR_QUIET)
+  if(status EQUAL 0 AND commit_date MATCHES "^[0-9]+$")
+    set(date "${commit_date}")
+  endif()
+endif()
+
 # Written beside and moved into place, so a failed run leaves no broken zip.
 file(REMOVE "${zip}.new")
 execute_process(
-  COMMAND "${CMAKE_COMMAND}" -E tar cf "${zip}.new" --format=zip "${NAME}/Pictolandrum.dll"
-          "${NAME}/README.txt" "${NAME}/LICENSE.txt" "${NAME}/SHA256SUMS"
-  WORKING_DIRECTORY "${WORK}"
+  COMMAND "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/write-zip.py" "${zip}.new" "${date}" "${WORK}"
+          "${NAME}/Pictolandrum.dll" "${NAME}/README.txt" "${NAME}/LICENSE.txt"
+          "${NAME}/SHA256SUMS"
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "make-package.cmake: zipping ${NAME} failed")

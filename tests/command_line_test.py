@@ -92,6 +92,7 @@ def check_tools_and_scripts(source, make_sample, work):
     fuzzer_script = os.path.join(source, "fuzz", "run-fuzzer.sh")
     long_fuzz_script = os.path.join(source, "fuzz", "run-long.sh")
     constructors_script = os.path.join(source, "cmake", "no-static-constructors.sh")
+    zip_script = os.path.join(source, "cmake", "write-zip.py")
     wine_script = os.path.join(source, "scripts", "run-wine.sh")
     speed_script = os.path.join(source, "bench", "portal-scan-speed.sh")
     folder = os.path.join(work, "a-folder")
@@ -154,6 +155,8 @@ def check_tools_and_scripts(source, make_sample, work):
         ("run-long.sh", [long_fuzz_script, "--build", "a-folder", "0"], "error", True),
         ("no-static-constructors.sh", [constructors_script, "--help"], "help", True),
         ("no-static-constructors.sh", [constructors_script, "/bin/true"], "error", True),
+        ("write-zip.py", [zip_script, "--help"], "help", False),
+        ("write-zip.py", [zip_script, "out.zip", "yesterday", ".", "capture.ts"], "error", False),
         ("portal-scan-speed.sh", [speed_script, "--help"], "help", False),
         ("portal-scan-speed.sh", [speed_script, "--runs", "0"], "error", False),
     ]
@@ -167,6 +170,8 @@ def check_tools_and_scripts(source, make_sample, work):
                    fuzzer_script, long_fuzz_script, constructors_script, speed_script):
         check_case(os.path.basename(script), [script, "--version"], work, "version", True,
                    version=version)
+
+    check_case("write-zip.py", [zip_script, "--version"], work, "version", version=version)
 
     # A relative capture is the caller's: found from work, not from a-folder.
     check_case("run", [run_script, "capture.ts"], folder, "error", True)

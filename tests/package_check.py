@@ -4,8 +4,9 @@
       the release zip: exactly NAME/{Pictolandrum.dll, README.txt,
       LICENSE.txt, SHA256SUMS} (NAME the zip's name without .zip), the
       checksums right for the other three, the DLL the built one with the
-      version record VERSION (FileVersion) and FIELDS (e.g. 0.1.0.2), the
-      text files with Windows line ends.
+      version record VERSION (FileVersion) and FIELDS (e.g. 0.1.0.2) and no
+      build time in its headers (so two builds of one commit give the same
+      bytes), the text files with Windows line ends.
   package_check.py install CMAKE BUILD DLL
       `cmake --install BUILD` into a temporary prefix: exactly bin/portal-scan,
       bin/make-sample-stream (which write and scan the sample) and share/pictolandrum/{Pictolandrum.dll,
@@ -49,6 +50,38 @@ def version_record(dll):
     return fields, dll[text_at:end].decode("utf-16-le")
 
 
+def build_times(dll):
+    """The time stamps a linker may write into a PE file, by where they
+    stand: the COFF header's and those of the export, resource and debug
+    directories."""
+    pe = struct.unpack_from("<I", dll, 0x3C)[0]
+    if dll[pe:pe + 4] != b"PE\0\0":
+        return {"PE signature": -1}
+    coff = pe + 4
+    sections, optional_size = struct.unpack_from("<H", dll, coff + 2)[0], \
+        struct.unpack_from("<H", dll, coff + 16)[0]
+    optional = coff + 20
+    directories = struct.unpack_from("<I", dll, optional + 92)[0]  # PE32: 96 bytes before them
+    table = optional + optional_size
+
+    def file_offset(rva):
+        for index in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", dll, table + 40 * index + 8)
+            if address <= rva < address + size:
+                return raw + rva - address
+        return None
+
+    stamps = {"COFF header": struct.unpack_from("<I", dll, coff + 4)[0]}
+    for index, name in ((0, "export directory"), (2, "resource directory"),
+                        (6, "debug directory")):
+        if index < directories:
+            rva = struct.unpack_from("<I", dll, optional + 96 + 8 * index)[0]
+            at = file_offset(rva) if rva else None
+            if at is not None:
+                stamps[name] = struct.unpack_from("<I", dll, at + 4)[0]
+    return stamps
+
+
 def check_zip(zip_path, dll_path, version, fields_text):
     name = os.path.basename(zip_path)[:-len(".zip")]
     check(version in name, "the zip's name %s lacks the version %s" % (name, version))
@@ -75,6 +108,9 @@ def check_zip(zip_path, dll_path, version, fields_text):
     expected_fields = tuple(int(field) for field in fields_text.split("."))
     check(fields == expected_fields, "version record %s, expected %s" % (fields, expected_fields))
     check(text == version, "FileVersion %r, expected %r" % (text, version))
+    stamped = {where: stamp for where, stamp in build_times(content["Pictolandrum.dll"]).items()
+               if stamp != 0}
+    check(not stamped, "the DLL carries a build time: %s" % stamped)
     for file, words in (("README.txt", Guide_Words), ("LICENSE.txt", License_Words)):
         text = content[file].decode("ascii", "replace")
         check(text.count("\n") == text.count("\r\n") > 0, "%s lacks Windows line ends" % file)
