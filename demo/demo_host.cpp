@@ -66,7 +66,7 @@ int Tune_Answers = 0; // switch requests answered (tuned or refused)
 // Every line starts with the seconds since the start, right-aligned for up to
 // a day (--headless at most), then the text. In the window the lines are
 // wrapped at spaces to the list's width, continued under the text.
-constexpr int Log_Time_Width = 11; // "86400.000  "
+constexpr int Log_Time_Width = 11; // five digits of seconds, three of milliseconds, two spaces
 constexpr int Log_Min_Columns = Log_Time_Width + 20;
 HFONT Log_Font = nullptr; // fixed pitch, so the times line up
 int Log_Columns = 80;     // characters a line of the list holds
