@@ -154,15 +154,15 @@ int Host_Load_Plugin(const char *name) {
   Plugin.Module = LoadLibraryA(name);
   if (Plugin.Module == nullptr)
     return 0;
-  Plugin.On_Start = Resolve<On_Start_Entry>("On_Start");
-  Plugin.On_Exit = Resolve<On_Void_Entry>("On_Exit");
-  Plugin.On_Filter_Close = Resolve<On_Void_Entry>("On_Filter_Close");
-  Plugin.On_Hot_Key = Resolve<On_Void_Entry>("On_Hot_Key");
-  Plugin.On_Menu_Select = Resolve<On_Menu_Select_Entry>("On_Menu_Select");
-  Plugin.On_Send_Dll_ID_Name = Resolve<On_Name_Entry>("On_Send_Dll_ID_Name");
-  Plugin.On_Channel_Change = Resolve<On_Channel_Change_Entry>("On_Channel_Change");
-  Plugin.Lib_Main = Resolve<Lib_Main_Entry>("_LibMain@12");
-  Plugin.Wep = Resolve<Wep_Entry>("_WEP");
+  Plugin.On_Start = Resolve<On_Start_Function *>("On_Start");
+  Plugin.On_Exit = Resolve<On_Exit_Function *>("On_Exit");
+  Plugin.On_Filter_Close = Resolve<On_Filter_Close_Function *>("On_Filter_Close");
+  Plugin.On_Hot_Key = Resolve<On_Hot_Key_Function *>("On_Hot_Key");
+  Plugin.On_Menu_Select = Resolve<On_Menu_Select_Function *>("On_Menu_Select");
+  Plugin.On_Send_Dll_ID_Name = Resolve<On_Send_Dll_ID_Name_Function *>("On_Send_Dll_ID_Name");
+  Plugin.On_Channel_Change = Resolve<On_Channel_Change_Function *>("On_Channel_Change");
+  Plugin.Lib_Main = Resolve<Lib_Main_Function *>("_LibMain@12");
+  Plugin.Wep = Resolve<Wep_Function *>("_WEP");
   return 1;
 }
 

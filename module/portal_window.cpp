@@ -1,27 +1,27 @@
 // The portal window: opening and closing, its dialog procedure (entry
-// buttons, ">>", TOPMOST, the close box) and the caption refresh.
+// buttons, ">>", TOPMOST, the close box) and the caption refresh. What each
+// event does to the plug-in is the session's; here is only the window.
 //
-// Everything here runs on the host's window thread. Table entries are read
-// whole through Copy_Portal_Entry, so a switch request always carries one
-// entry's own pair of ids even while the decoder rewrites the table.
+// Everything here runs on the host's window thread.
 #include "module/portal_window.h"
 
-#include "core/host_rules.h"
-#include "core/portal_lock.h"
+#include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
-#include "module/module_state.h"
+#include "module/host_commands.h"
 #include "module/resource_ids.h"
 
-void Toggle_Window() {
-  if (Dialog_Window != nullptr) {
-    Close_Window();
-    return;
-  }
-  if (Exiting)
-    return;
+HINSTANCE Instance_Handle = nullptr;
+
+namespace {
+
+HWND Dialog_Window = nullptr; // the open portal window, or null
+
+INT_PTR CALLBACK Portal_Dialog_Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param);
+
+void Open_Window() {
   Dialog_Window = CreateDialogParamA(Instance_Handle, MAKEINTRESOURCEA(Portal_Dialog_Template_Id),
                                      nullptr, Portal_Dialog_Proc, 0);
+  Session_Window_Created(Dialog_Window != nullptr);
 }
 
 void Close_Window() {
@@ -40,90 +40,40 @@ void Refresh_Captions() {
 }
 
 // Moves the window to the remembered position, keeping its size.
-static void Place_Window(HWND window, HWND insert_after) {
+void Place_Window(HWND window, HWND insert_after) {
   SetWindowPos(window, insert_after, Window_X, Window_Y, -1, -1, SWP_NOSIZE);
 }
 
-// On the portal transport stream the opening asks for the filter (again, if
-// it already runs) and keeps the table; anywhere else the table goes back to
-// its defaults and portal 0.
-static INT_PTR On_Init_Dialog(HWND window) {
+// The captions keep the template's texts until the next tick or ">>".
+INT_PTR On_Init_Dialog(HWND window) {
   Place_Window(window, Topmost ? HWND_TOPMOST : HWND_TOP);
   CheckDlgButton(window, Topmost_Check_Box_Id, Topmost);
-  if (Current_Channel.Transport_Stream_Id == Portal_Transport_Stream_Id)
-    Start_Host_Filter();
-  else
-    Reset_Portal_Table();
-  Plugin_Decoder.Scan_Idle = 0;
+  Carry_Out_Window_Orders(Session_Window_Init());
   return TRUE;
 }
 
-// The close box: stop a running filter and disarm the decoder. Returning 0
-// lets the dialog manager turn the close into IDCANCEL.
-static INT_PTR On_Close() {
-  if (Filter_Running) {
-    Stop_Host_Filter();
-    Plugin_Decoder.Scan_Idle = 1;
+INT_PTR On_Topmost(HWND window) {
+  const int32_t topmost = Session_Toggle_Topmost();
+  CheckDlgButton(window, Topmost_Check_Box_Id, topmost);
+  Place_Window(window, topmost ? HWND_TOPMOST : HWND_NOTOPMOST);
+  return TRUE;
+}
+
+INT_PTR On_Command(HWND window, int id) {
+  if (id >= First_Entry_Button_Id && id <= Last_Entry_Button_Id) {
+    Carry_Out_Window_Orders(Session_Entry_Pressed(id - First_Entry_Button_Id));
+    return TRUE;
   }
-  return FALSE;
-}
-
-// Entry button i: a button beyond the portal's count (i > Portal_Count; the
-// button at index Portal_Count still acts) does nothing at all; the others
-// ask the host to switch when the entry names a service, and re-arm the
-// decoder.
-static INT_PTR On_Entry_Button(int32_t index) {
-  const int32_t portal = Current_Portal;
-  const Entry_Button_Outcome outcome =
-      Entry_Button_Press(Read_Portal_Count(portal), index, Copy_Portal_Entry(portal, index));
-  if (outcome.Switches) {
-    Switch_Request = outcome.Request;
-    Send_Host_Command(HOST_SWITCH_SERVICE, reinterpret_cast<uintptr_t>(&Switch_Request));
-  }
-  if (outcome.Re_Arms)
-    Plugin_Decoder.Scan_Idle = 0;
-  return TRUE;
-}
-
-// ">>": the next portal, after the last the first.
-static INT_PTR On_Next_Portal() {
-  {
-    Portal_Lock_Scope lock;
-    Current_Portal = Next_Portal(Current_Portal);
-  }
-  Refresh_Captions();
-  Plugin_Decoder.Scan_Idle = 0;
-  return TRUE;
-}
-
-static INT_PTR On_Topmost(HWND window) {
-  Topmost = 1 - Topmost;
-  CheckDlgButton(window, Topmost_Check_Box_Id, Topmost);
-  Place_Window(window, Topmost ? HWND_TOPMOST : HWND_NOTOPMOST);
-  return TRUE;
-}
-
-// IDOK and IDCANCEL (where the close box ends up): stop a running filter
-// and close.
-static INT_PTR On_Dismiss(HWND window) {
-  if (Filter_Running)
-    Stop_Host_Filter();
-  DestroyWindow(window);
-  Dialog_Window = nullptr;
-  return TRUE;
-}
-
-static INT_PTR On_Command(HWND window, int id) {
-  if (id >= First_Entry_Button_Id && id <= Last_Entry_Button_Id)
-    return On_Entry_Button(id - First_Entry_Button_Id);
   switch (id) {
   case Next_Portal_Button_Id:
-    return On_Next_Portal();
+    Carry_Out_Window_Orders(Session_Next_Portal());
+    return TRUE;
   case Topmost_Check_Box_Id:
     return On_Topmost(window);
   case IDOK:
-  case IDCANCEL:
-    return On_Dismiss(window);
+  case IDCANCEL: // where the close box ends up
+    Carry_Out_Window_Orders(Session_Window_Dismissed());
+    return TRUE;
   default:
     return FALSE;
   }
@@ -135,15 +85,28 @@ INT_PTR CALLBACK Portal_Dialog_Proc(HWND window, UINT message, WPARAM w_param, L
     return On_Init_Dialog(window);
   case WM_WINDOWPOSCHANGED: {
     const WINDOWPOS *position = reinterpret_cast<const WINDOWPOS *>(l_param);
-    Window_X = position->x;
-    Window_Y = position->y;
+    Session_Window_Moved(position->x, position->y);
     return FALSE;
   }
   case WM_CLOSE:
-    return On_Close();
+    // Returning 0 lets the dialog manager turn the close into IDCANCEL.
+    Carry_Out_Window_Orders(Session_Close_Box());
+    return FALSE;
   case WM_COMMAND:
     return On_Command(window, LOWORD(w_param));
   default:
     return FALSE;
   }
+}
+
+} // namespace
+
+void Carry_Out_Window_Orders(const Shell_Orders &orders) {
+  if (orders.Window == Window_Order::Open)
+    Open_Window();
+  else if (orders.Window == Window_Order::Close)
+    Close_Window();
+  if (orders.Refresh_Captions)
+    Refresh_Captions();
+  Send_Host_Command(orders.Command);
 }
