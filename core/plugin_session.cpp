@@ -5,6 +5,9 @@
 // - A module path without a backslash (or no path at all, when the loader
 //   can't give one) leaves Module_Directory empty, as for a module in the
 //   root; the position file is then "\Pictolandrum.INI".
+// - A module path that does not fit the buffer is never cut: its last
+//   backslash would name a folder above the module's own. The position file
+//   is then neither read nor written, and the position lives for the load.
 // - Null out-arguments to On_Start are skipped.
 // - Calls in an unexpected order are harmless: commands need On_Start's host
 //   window, On_Exit may run twice, and after On_Exit a channel change keeps
@@ -15,17 +18,15 @@
 //   until the next On_Start the hot key and the menu entry open nothing.
 // - On_Exit keeps the window position in the position file, as unload does,
 //   so that a later session in the same load opens where this one left it.
-// - On_Start after On_Exit starts a new session in the same load, as the
-//   first On_Start did: the lock made anew, the table back to its default
-//   entries with no counts on portal 0, the next chunk starting an empty
-//   buffer, the position read from the file, and Exiting cleared, so the next
-//   channel change creates the timer again. The channel record and TOPMOST
-//   stay as they were: the host's channel has not changed, and TOPMOST is
-//   the viewer's choice for the whole load.
-// - On_Start during a session (twice without On_Exit) refreshes what it
-//   takes from the host (the host window, our fields of Filter_Request,
-//   the position file's path) and answers as always; the lock, the table,
-//   the position and the window stay as they are.
+// - Every On_Start starts a session as the first one did: the table back to
+//   its default entries with no counts on portal 0, the next chunk starting
+//   an empty buffer, the position read from the file, and Exiting cleared,
+//   so after On_Exit the next channel change creates the timer again. Only
+//   the lock is made once per session: On_Start during a session (twice
+//   without On_Exit) keeps it, and the window, the filter and the timer stay
+//   as they are. The channel record and TOPMOST stay as they were: the
+//   host's channel has not changed, and TOPMOST is the viewer's choice for
+//   the whole load.
 // - Should the host unload us without On_Exit, unload stops the timer, so it
 //   never fires into an unloaded module, and closes a window still open
 //   (FreeLibrary), so no window procedure is left pointing into it. At the
@@ -49,37 +50,58 @@ Host_Command_Order Host_Command(uint32_t command, uintptr_t argument) {
   return {Plugin_Session.Host_Window, command, argument};
 }
 
+// The filter counts as running from the moment its start is decided, and as
+// stopped from the moment its stop is: the host may answer inside the
+// command (a refusal by On_Filter_Close, say), and its answer must win.
 Host_Command_Order Start_Filter_Command() {
   Filter_Request.Pid = Eit_Pid;
+  Filter_Running = 1;
   return Host_Command(HOST_START_FILTER, reinterpret_cast<uintptr_t>(&Filter_Request));
 }
 
 Host_Command_Order Stop_Filter_Command() {
+  Filter_Running = 0;
   return Host_Command(HOST_STOP_FILTER, Filter_Request.Filter_Handle);
 }
 
-// Closes the window if it is open.
+// The window counts as open from the moment its opening begins: the host
+// may call in while the opening waits for its start request, and a hot key
+// then must not open a second window, nor On_Exit leave one behind.
+Window_Order Open_Window() {
+  Plugin_Session.Window_Open = true;
+  if (Plugin_Session.Window_Opening)
+    return Window_Order::None; // the opening under way serves
+  Plugin_Session.Window_Opening = true;
+  return Window_Order::Open;
+}
+
+// Closes the window if it is open; one still opening is closed as soon as
+// it has been made (Session_Window_Created).
 Window_Order Close_Window() {
   if (!Plugin_Session.Window_Open)
     return Window_Order::None;
   Plugin_Session.Window_Open = false;
-  return Window_Order::Close;
+  return Plugin_Session.Window_Opening ? Window_Order::None : Window_Order::Close;
 }
 
-// Settings_Path = Module_Directory + "\" + Settings_File_Name, cut to fit.
+// Settings_Path = Module_Directory + "\" + Settings_File_Name; empty when
+// the module's path was cut.
+static_assert(Settings_Path_Size >= Module_Path_Size + sizeof Settings_File_Name,
+              "the longest directory, a backslash and the name fit");
 void Build_Settings_Path() {
   char *path = Plugin_Session.Settings_Path;
-  std::size_t length = std::strlen(Plugin_Session.Module_Directory);
-  const std::size_t room = sizeof Plugin_Session.Settings_Path - sizeof Settings_File_Name - 1;
-  if (length > room)
-    length = room;
+  if (Plugin_Session.Module_Path_Cut) {
+    path[0] = '\0';
+    return;
+  }
+  const std::size_t length = std::strlen(Plugin_Session.Module_Directory);
   std::memcpy(path, Plugin_Session.Module_Directory, length);
   path[length] = '\\';
   std::memcpy(path + length + 1, Settings_File_Name, sizeof Settings_File_Name);
 }
 
 // The start of a session, as described at the top of this file. The lock
-// comes first, so the table is reset under it.
+// comes first (made unless it exists), so the table is reset under it.
 void Open_Session() {
   Create_Portal_Lock();
   Reset_Portal_Table();
@@ -87,14 +109,16 @@ void Open_Session() {
   Plugin_Decoder.First_Chunk_Seen = 0;
   Read_Settings(Plugin_Session.Settings_Path);
   Exiting = 0;
-  Plugin_Session.Started = true;
 }
 
 } // namespace
 
-void Session_Record_Module_Path(const char *module_path) {
+void Session_Record_Module_Path(const char *module_path, bool whole) {
   char *directory = Plugin_Session.Module_Directory;
   directory[0] = '\0';
+  Plugin_Session.Module_Path_Cut = !whole;
+  if (!whole)
+    return;
   const char *backslash = std::strrchr(module_path, '\\');
   if (backslash == nullptr)
     return;
@@ -123,8 +147,7 @@ void Session_Start(Window_Handle host_window, uint32_t host_tag, char *out_lette
   std::memcpy(Filter_Request.Name, Plugin_Name, Plugin_Name_Size);
   Filter_Request.Callback = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&On_Section_Data));
   Build_Settings_Path();
-  if (!Plugin_Session.Started)
-    Open_Session();
+  Open_Session();
   if (out_letter != nullptr)
     *out_letter = Start_Answer_Letter;
   if (out_word != nullptr)
@@ -141,7 +164,6 @@ Shell_Orders Session_Exit() {
   orders.Timer = Timer_Order::Stop;
   Delete_Portal_Lock();
   Write_Settings(Plugin_Session.Settings_Path);
-  Plugin_Session.Started = false;
   return orders;
 }
 
@@ -173,12 +195,18 @@ Shell_Orders Session_Toggle_Window() {
   if (Plugin_Session.Window_Open)
     orders.Window = Close_Window();
   else if (!Exiting)
-    orders.Window = Window_Order::Open;
+    orders.Window = Open_Window();
   return orders;
 }
 
-void Session_Window_Created(bool created) {
-  Plugin_Session.Window_Open = created;
+Shell_Orders Session_Window_Created(bool created) {
+  Shell_Orders orders{};
+  Plugin_Session.Window_Opening = false;
+  if (!created)
+    Plugin_Session.Window_Open = false;
+  else if (!Plugin_Session.Window_Open)
+    orders.Window = Window_Order::Close;
+  return orders;
 }
 
 // On the portal transport stream the opening asks for the filter (again, if
@@ -260,15 +288,6 @@ Shell_Orders Session_Refresh_Tick() {
   Arm_Section_Decoder(Plugin_Decoder);
   orders.Refresh_Captions = true;
   return orders;
-}
-
-// The filter counts as running from the start request's return to a stop
-// request's return, On_Filter_Close or On_Exit.
-void Session_Command_Sent(const Host_Command_Order &order) {
-  if (order.Command == HOST_START_FILTER)
-    Filter_Running = 1;
-  else if (order.Command == HOST_STOP_FILTER)
-    Filter_Running = 0;
 }
 
 void Reset_Plugin_Session() {

@@ -26,10 +26,11 @@ constexpr int32_t Start_Answer_Word = 0;
 // The session's own state, zero at load.
 struct Session_State {
   Window_Handle Host_Window; // receives every host command; null before On_Start, after On_Exit
-  bool Started;              // from On_Start to On_Exit
-  bool Window_Open;          // the portal window is open
+  bool Window_Open;          // the portal window is open, or opening and still wanted
+  bool Window_Opening;       // the shell is making the window
+  bool Module_Path_Cut;      // the path did not fit: no position file
   char Module_Directory[Module_Path_Size]; // the module's path before its last backslash
-  char Settings_Path[Settings_Path_Size];  // the position file, built by On_Start
+  char Settings_Path[Settings_Path_Size];  // the position file, built by On_Start; empty: none
 };
 extern Session_State Plugin_Session;
 
@@ -53,15 +54,16 @@ struct Shell_Orders {
   Host_Command_Order Command;
 };
 
-// LibMain at process attach: the module's full path as the loader gave it.
-void Session_Record_Module_Path(const char *module_path);
+// LibMain at process attach: the module's full path as the loader gave it,
+// and whether it was whole (it did not fit Module_Path_Size and was cut).
+void Session_Record_Module_Path(const char *module_path, bool whole);
 
 // LibMain at process detach: `process_ending` when the whole process ends
 // (the window then goes with it), not when the host frees the module.
 Shell_Orders Session_Unload(bool process_ending);
 
-// On_Start: takes the host window and tag, opens a session unless one is
-// open, and answers through the two out-arguments (null ones are skipped).
+// On_Start: takes the host window and tag, starts a session (again, if one
+// is open) and answers through the two out-arguments (null ones are skipped).
 void Session_Start(Window_Handle host_window, uint32_t host_tag, char *out_letter,
                    int32_t *out_word);
 
@@ -79,7 +81,8 @@ void Session_Filter_Closed();
 Shell_Orders Session_Toggle_Window();
 
 // The shell's answer to Window_Order::Open: whether the window was made.
-void Session_Window_Created(bool created);
+// Orders it closed again when it was closed, or On_Exit ran, meanwhile.
+Shell_Orders Session_Window_Created(bool created);
 
 // The opening window's initialisation (WM_INITDIALOG).
 Shell_Orders Session_Window_Init();
@@ -104,9 +107,6 @@ void Session_Window_Moved(int32_t x, int32_t y);
 
 // The refresh timer's tick.
 Shell_Orders Session_Refresh_Tick();
-
-// The shell has sent `order` (or found no host to send it to).
-void Session_Command_Sent(const Host_Command_Order &order);
 
 // Puts the session state back to its value at load (tests, fuzz targets).
 void Reset_Plugin_Session();

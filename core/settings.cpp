@@ -88,7 +88,7 @@ void Write_Setting(FILE *file, const char *key, int32_t value) {
 
 // The file at `path` opened in text mode with `mode`; null for no path.
 FILE *Open_Settings(const char *path, const char *mode) {
-  return path != nullptr ? std::fopen(path, mode) : nullptr;
+  return path != nullptr && path[0] != '\0' ? std::fopen(path, mode) : nullptr;
 }
 
 } // namespace

@@ -63,12 +63,19 @@ extern int Host_Timer_Ticks;
 extern UINT_PTR Host_Last_Timer_Id;
 extern int Host_Timer_Ids_Seen; // distinct timer ids seen
 
+// A host that answers a command while the plug-in's SendMessageA still
+// waits, as hosts that pump messages or act at once may: called with each
+// command and its argument once the host has handled it; null for none.
+extern void (*Host_Command_Answer)(uint32_t command, uint32_t argument);
+
 // Creates the host's main window (hidden). Returns it, or null.
 HWND Host_Create_Window();
 extern HWND Host_Main_Window;
 
 // LoadLibraryA(name) and the entry points by name; 1 if the module loaded.
 int Host_Load_Plugin(const char *name);
+// The same with LoadLibraryW, for paths longer than the ANSI calls take.
+int Host_Load_Plugin_Wide(const wchar_t *path);
 // Closes the filter, waits for a streaming thread to end, then FreeLibrary;
 // the entries become null.
 void Host_Unload_Plugin();

@@ -299,6 +299,7 @@ struct Host_Model {
   bool Filter_Open = false;         // the host's filter, from a start to a stop or close
   bool Started = false;             // On_Start called, On_Exit not since
   bool Exited = false;              // On_Exit called, On_Start not since
+  bool Tunes_Inside = false;        // the host answers the next switch request inside it
   uint16_t Transport_Stream_Id = 0; // of the channel tuned last
   bool Expect_Table_Reset = false;  // this step puts the table back to its defaults
   bool Expect_Counts_Reset = false; // and every count to 0
@@ -326,8 +327,11 @@ void Refresh_Captions() {
     Check_Entry(Copy_Portal_Entry(portal, i));
 }
 
+void On_Channel_Change(uint16_t transport_stream, uint16_t service);
+
 // A command reaches the host only during a session, with the records it
-// names filled in; the host opens and closes its filter by it.
+// names filled in; the host opens and closes its filter by it, and may tune
+// inside a switch request, while the plug-in waits for it.
 void Deliver_Command(const Host_Command_Order &order) {
   if (order.Command == 0)
     return;
@@ -343,8 +347,12 @@ void Deliver_Command(const Host_Command_Order &order) {
     Check(order.Command == HOST_SWITCH_SERVICE);
     Check(order.Argument == reinterpret_cast<uintptr_t>(&Switch_Request));
     Check(Switch_Request.Lead == Switch_Lead_Word && Switch_Request.Trail == Switch_Trail_Word);
+    if (Host.Tunes_Inside) {
+      Host.Tunes_Inside = false;
+      On_Channel_Change(static_cast<uint16_t>(Switch_Request.Transport_Stream_Id),
+                        static_cast<uint16_t>(Switch_Request.Service_Id));
+    }
   }
-  Session_Command_Sent(order);
 }
 
 void Carry_Out(const Shell_Orders &orders);
@@ -356,8 +364,8 @@ void Open_Window() {
   if (Host.Transport_Stream_Id != Portal_Transport_Stream_Id)
     Host.Expect_Table_Reset = true;
   Carry_Out(Session_Window_Init());
-  Session_Window_Created(true);
   Host.Window_Open = true;
+  Carry_Out(Session_Window_Created(true));
 }
 
 void Carry_Out(const Shell_Orders &orders) {
@@ -378,11 +386,10 @@ void Carry_Out(const Shell_Orders &orders) {
   Deliver_Command(orders.Command);
 }
 
-// Every On_Start answers the same; one after On_Exit (or the first) opens a
-// session with the table at its defaults and no counts.
+// Every On_Start answers the same and starts a session with the table at
+// its defaults and no counts, during a session too.
 void On_Start() {
-  if (!Host.Started)
-    Host.Expect_Table_Reset = Host.Expect_Counts_Reset = true;
+  Host.Expect_Table_Reset = Host.Expect_Counts_Reset = true;
   char letter = 0;
   int32_t word = -1;
   Session_Start(&Host_Window_Stand_In, Host_Tag, &letter, &word);
@@ -417,8 +424,9 @@ void Toggle_Window() {
 
 // An entry button acts within the portal's count (index <= count): it
 // re-arms the decoder and asks for a switch when the entry names a service
-// and a transport stream; beyond the count it does nothing at all.
-void Entry_Button(int32_t index, bool host_switches) {
+// and a transport stream; beyond the count it does nothing at all. The host
+// tunes as asked, inside the request or after it, or not at all.
+void Entry_Button(int32_t index, bool host_switches, bool inside) {
   const int32_t portal = Current_Portal;
   const int32_t count = Read_Portal_Count(portal);
   const Portal_Entry entry = Copy_Portal_Entry(portal, index);
@@ -432,8 +440,9 @@ void Entry_Button(int32_t index, bool host_switches) {
   Check(!switches ||
         (Switch_Request.Service_Id == static_cast<uint32_t>(entry.Service_Id) &&
          Switch_Request.Transport_Stream_Id == static_cast<uint32_t>(entry.Transport_Stream_Id)));
+  Host.Tunes_Inside = switches && host_switches && inside;
   Carry_Out(orders);
-  if (switches && host_switches)
+  if (switches && host_switches && !inside)
     On_Channel_Change(static_cast<uint16_t>(entry.Transport_Stream_Id),
                       static_cast<uint16_t>(entry.Service_Id));
 }
@@ -737,7 +746,7 @@ void Run_Step(Program &program) {
   case Op_Entry_Button: {
     const uint8_t argument = program.Byte();
     if (Host.Window_Open)
-      Entry_Button(argument % Portal_Entry_Total, (argument & 0x80) != 0);
+      Entry_Button(argument % Portal_Entry_Total, (argument & 0x80) != 0, (argument & 0x40) != 0);
     break;
   }
   case Op_Refresh_Tick:
@@ -801,7 +810,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Reset_Core_State();
-  Session_Record_Module_Path(Module_Path);
+  Session_Record_Module_Path(Module_Path, true);
   Host = Host_Model{};
   Candidates = 0;
   Select_Blob(0, 0);

@@ -4,10 +4,7 @@
 #include <windows.h>
 
 void Send_Host_Command(const Host_Command_Order &order) {
-  if (order.Command == 0)
-    return;
-  if (order.To != nullptr)
+  if (order.Command != 0 && order.To != nullptr)
     SendMessageA(static_cast<HWND>(order.To), Host_Message, static_cast<WPARAM>(order.Command),
                  static_cast<LPARAM>(order.Argument));
-  Session_Command_Sent(order);
 }

@@ -4,6 +4,5 @@
 #include "core/plugin_session.h"
 
 // SendMessageA(order.To, Host_Message, command, argument), without reading
-// a result; nothing without a command or a host window. Tells the session
-// afterwards.
+// a result; nothing without a command or a host window.
 void Send_Host_Command(const Host_Command_Order &order);

@@ -15,12 +15,14 @@
 
 namespace {
 
-// The module's path as the loader gives it, cut to the buffer.
+// The module's path as the loader gives it. A path that fills the buffer
+// was cut (and may lack its NUL).
 void Record_Module_Path(HINSTANCE instance) {
   char path[Module_Path_Size] = "";
   const DWORD length = GetModuleFileNameA(instance, path, sizeof path);
-  path[length < sizeof path ? length : sizeof path - 1] = '\0';
-  Session_Record_Module_Path(path);
+  const bool whole = length < sizeof path;
+  path[whole ? length : sizeof path - 1] = '\0';
+  Session_Record_Module_Path(path, whole);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ INT_PTR CALLBACK Portal_Dialog_Proc(HWND window, UINT message, WPARAM w_param, L
 void Open_Window() {
   Dialog_Window = CreateDialogParamA(Instance_Handle, MAKEINTRESOURCEA(Portal_Dialog_Template_Id),
                                      nullptr, Portal_Dialog_Proc, 0);
-  Session_Window_Created(Dialog_Window != nullptr);
+  Carry_Out_Window_Orders(Session_Window_Created(Dialog_Window != nullptr));
 }
 
 void Close_Window() {
@@ -39,14 +39,45 @@ void Refresh_Captions() {
     SetWindowTextA(GetDlgItem(Dialog_Window, First_Entry_Button_Id + i), row[i].Name);
 }
 
-// Moves the window to the remembered position, keeping its size.
-void Place_Window(HWND window, HWND insert_after) {
-  SetWindowPos(window, insert_after, Window_X, Window_Y, -1, -1, SWP_NOSIZE);
+// Moves the window to x, y, keeping its size.
+void Place_Window(HWND window, HWND insert_after, LONG x, LONG y) {
+  SetWindowPos(window, insert_after, x, y, -1, -1, SWP_NOSIZE);
+}
+
+// x + size, kept within a LONG (a position from the file may be near its end).
+LONG Moved_By(LONG x, LONG size) {
+  const int64_t sum = int64_t{x} + size;
+  return sum > INT32_MAX ? INT32_MAX : static_cast<LONG>(sum);
+}
+
+// Whether any part of the window, placed at x, y, lies on a monitor.
+bool On_A_Monitor(const RECT &window, LONG x, LONG y) {
+  const RECT placed{x, y, Moved_By(x, window.right - window.left),
+                    Moved_By(y, window.bottom - window.top)};
+  return MonitorFromRect(&placed, MONITOR_DEFAULTTONULL) != nullptr;
+}
+
+// Where the window opens: at the remembered place if any part of it lies on
+// a monitor there, for a position file from another monitor setup must not
+// hide it; else at the default place; else at the corner of the primary
+// monitor's work area.
+POINT Opening_Place(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  if (On_A_Monitor(rect, Window_X, Window_Y))
+    return POINT{Window_X, Window_Y};
+  if (On_A_Monitor(rect, Default_Window_X, Default_Window_Y))
+    return POINT{Default_Window_X, Default_Window_Y};
+  MONITORINFO primary{};
+  primary.cbSize = sizeof primary;
+  GetMonitorInfoA(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary);
+  return POINT{primary.rcWork.left, primary.rcWork.top};
 }
 
 // The captions keep the template's texts until the next tick or ">>".
 INT_PTR On_Init_Dialog(HWND window) {
-  Place_Window(window, Topmost ? HWND_TOPMOST : HWND_TOP);
+  const POINT place = Opening_Place(window);
+  Place_Window(window, Topmost ? HWND_TOPMOST : HWND_TOP, place.x, place.y);
   CheckDlgButton(window, Topmost_Check_Box_Id, Topmost);
   Carry_Out_Window_Orders(Session_Window_Init());
   return TRUE;
@@ -55,7 +86,7 @@ INT_PTR On_Init_Dialog(HWND window) {
 INT_PTR On_Topmost(HWND window) {
   const int32_t topmost = Session_Toggle_Topmost();
   CheckDlgButton(window, Topmost_Check_Box_Id, topmost);
-  Place_Window(window, topmost ? HWND_TOPMOST : HWND_NOTOPMOST);
+  Place_Window(window, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, Window_X, Window_Y);
   return TRUE;
 }
 
@@ -84,8 +115,11 @@ INT_PTR CALLBACK Portal_Dialog_Proc(HWND window, UINT message, WPARAM w_param, L
   case WM_INITDIALOG:
     return On_Init_Dialog(window);
   case WM_WINDOWPOSCHANGED: {
+    // A minimised window reports where its icon is, which is no place to
+    // open at; the place it had on the screen is kept.
     const WINDOWPOS *position = reinterpret_cast<const WINDOWPOS *>(l_param);
-    Session_Window_Moved(position->x, position->y);
+    if (!IsIconic(window))
+      Session_Window_Moved(position->x, position->y);
     return FALSE;
   }
   case WM_CLOSE:

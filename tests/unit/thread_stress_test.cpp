@@ -68,13 +68,13 @@ bool Whole_Row(int portal, const Portal_Row &row) {
 void Open_Window() {
   ASSERT_EQ(Session_Toggle_Window().Window, Window_Order::Open);
   Session_Window_Init();
-  Session_Window_Created(true);
+  ASSERT_EQ(Session_Window_Created(true).Window, Window_Order::None);
 }
 
 TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   Reset_Core_State();
   // A folder that does not exist: the session's position file is never written.
-  Session_Record_Module_Path("/nonexistent-pictolandrum/folder\\Pictolandrum.dll");
+  Session_Record_Module_Path("/nonexistent-pictolandrum/folder\\Pictolandrum.dll", true);
   Session_Start(nullptr, 0, nullptr, nullptr);
   Channel_Record keeping{}; // off the portal stream, a service that keeps the filter
   keeping.Transport_Stream_Id = 7;
