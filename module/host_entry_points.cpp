@@ -36,7 +36,6 @@ void HOST_CALL On_Hot_Key() {
   Carry_Out(Session_Toggle_Window());
 }
 
-// Only our "Active" item toggles the window.
 void HOST_CALL On_Menu_Select(uint32_t menu_id) {
   if (menu_id == Active_Menu_Item_Id)
     Carry_Out(Session_Toggle_Window());

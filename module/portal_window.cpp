@@ -39,7 +39,6 @@ void Refresh_Captions() {
     SetWindowTextA(GetDlgItem(Dialog_Window, First_Entry_Button_Id + i), row[i].Name);
 }
 
-// Moves the window to x, y, keeping its size.
 void Place_Window(HWND window, HWND insert_after, LONG x, LONG y) {
   SetWindowPos(window, insert_after, x, y, -1, -1, SWP_NOSIZE);
 }
