@@ -124,7 +124,8 @@ void Memcpy_Chunks(benchmark::State &state) {
 void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
   const auto payloads = Busy_Payloads(with_portal);
   Arm_Decoder_For_Portal(0);
-  Plugin_Decoder.Scan_Idle = armed ? 0 : 1;
+  if (!armed)
+    Disarm_Section_Decoder(Plugin_Decoder);
   int64_t decodes = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
@@ -132,7 +133,7 @@ void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
       On_Section_Data(0, static_cast<int32_t>(payload.size()), payload.data());
       if (armed && Plugin_Decoder.Scan_Idle) {
         ++decodes;
-        Plugin_Decoder.Scan_Idle = 0;
+        Arm_Section_Decoder(Plugin_Decoder);
       }
     }
   }

@@ -1,14 +1,15 @@
 // Putting the core into the states the plug-in passes through.
 #include "core/decoder_setup.h"
 
+#include "core/plugin_session.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
 
 void Reset_Core_State() {
   Reset_Plugin_State();
+  Reset_Plugin_Session();
   Reset_Portal_Table();
-  for (auto &count : Portal_Count)
-    count = 0;
+  Reset_Portal_Counts();
   Plugin_Decoder.Portal = Follow_Shown_Portal;
   Reset_Section_Decoder(Plugin_Decoder);
 }
@@ -18,11 +19,11 @@ void Arm_Decoder_For_Portal(int portal) {
   Current_Portal = portal;
   Filter_Running = 1;
   Plugin_Decoder.First_Chunk_Seen = 0;
-  Plugin_Decoder.Scan_Idle = 0;
+  Arm_Section_Decoder(Plugin_Decoder);
 }
 
 void Set_Up_Portal_Decoder(Section_Decoder &decoder, int portal) {
   decoder.Portal = portal;
   Reset_Section_Decoder(decoder);
-  decoder.Scan_Idle = 0;
+  Arm_Section_Decoder(decoder);
 }

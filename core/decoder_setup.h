@@ -4,9 +4,9 @@
 
 #include "core/section_decoder.h"
 
-// Everything as at load: the plug-in state, every portal back to its
-// default entry with Portal_Count 0, and the plug-in's decoder disarmed on
-// an empty buffer, following the shown portal.
+// Everything as at load: the plug-in state and session, every portal back
+// to its default entry with Portal_Count 0, and the plug-in's decoder
+// disarmed on an empty buffer, following the shown portal.
 void Reset_Core_State();
 
 // The state at load, then as when the window shows `portal`, the filter

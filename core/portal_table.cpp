@@ -28,6 +28,11 @@ void Reset_Portal_Table() {
   }
 }
 
+void Reset_Portal_Counts() {
+  for (auto &count : Portal_Count)
+    count = 0;
+}
+
 Portal_Entry Copy_Portal_Entry(int32_t portal, int32_t index) {
   Portal_Entry entry{};
   if (!Is_Portal(portal) || index < 0 || index >= Portal_Entry_Total)

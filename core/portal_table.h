@@ -56,6 +56,9 @@ extern std::atomic<int32_t> Current_Portal; // shown in the window, decoded by t
 // its slot 0 and returns to portal 0. Portal_Count is left as it is.
 void Reset_Portal_Table();
 
+// Sets every portal's Portal_Count back to 0, as at load.
+void Reset_Portal_Counts();
+
 // A consistent copy of one entry, taken under Portal_Lock. Out-of-range
 // portal or index numbers give an empty entry.
 Portal_Entry Copy_Portal_Entry(int32_t portal, int32_t index);

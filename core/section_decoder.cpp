@@ -123,7 +123,9 @@ void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t
         row[i] = i < kept ? found[i] : Portal_Entry{};
       Portal_Count[portal] = kept;
     } else if (kept == 1) {
-      // A single match overwrites entry 0 and leaves the rest as it was.
+      // A single match is no list (a list has two entries or more): it
+      // overwrites entry 0 only, where it was found, and the rest and the
+      // count stay, so a list already shown is not cut to one entry.
       row[0] = found[0];
     }
   }
@@ -147,9 +149,9 @@ int32_t Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
   const int32_t last = fill - Section_Header_Size; // the last p with R >= 14
   int32_t p = from;
   while (p <= last) {
-    const uint8_t *from = buffer + p + Network_Low_Offset;
-    const void *hit = std::memchr(from, Portal_Original_Network_Id & 0xFF,
-                                  static_cast<std::size_t>(last - p + 1));
+    const void *hit =
+        std::memchr(buffer + p + Network_Low_Offset, Portal_Original_Network_Id & 0xFF,
+                    static_cast<std::size_t>(last - p + 1));
     if (hit == nullptr)
       return -1;
     p = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer) - Network_Low_Offset;
@@ -258,6 +260,14 @@ void Reset_Section_Decoder(Section_Decoder &decoder) {
   decoder.Scan_Idle = 1;
   decoder.First_Chunk_Seen = 0;
   decoder.Scan_Portal = 0;
+}
+
+void Arm_Section_Decoder(Section_Decoder &decoder) {
+  decoder.Scan_Idle = 0;
+}
+
+void Disarm_Section_Decoder(Section_Decoder &decoder) {
+  decoder.Scan_Idle = 1;
 }
 
 void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {

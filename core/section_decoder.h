@@ -28,7 +28,8 @@ constexpr int32_t Section_Length_Min = 16;
 // A candidate of section length L counts as complete once more than L + 5
 // bytes stand in the buffer from its zero byte on. The section itself takes
 // L + 4 of them (zero byte, table_id, two length bytes, L bytes), so two
-// bytes behind it must have arrived too.
+// bytes behind it must have arrived too: the margin the plug-in has always
+// waited for, kept so that every section decodes with the same chunk as ever.
 constexpr int32_t Section_Complete_Extra = 5;
 
 // Room behind the buffered bytes that a decode may write or read: the 12
@@ -64,6 +65,11 @@ void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *by
 
 // Empties the buffer and disarms the decoder; its portal binding stays.
 void Reset_Section_Decoder(Section_Decoder &decoder);
+
+// Arms the decoder: it gathers chunks again and scans once enough are there.
+void Arm_Section_Decoder(Section_Decoder &decoder);
+// Disarms it: incoming bytes are thrown away until it is armed again.
+void Disarm_Section_Decoder(Section_Decoder &decoder);
 
 // The callback the host calls with each piece of filtered data. The first
 // argument is ignored; n is the byte count. Feeds Plugin_Decoder.

@@ -86,6 +86,11 @@ void Write_Setting(FILE *file, const char *key, int32_t value) {
   std::fputs(";\n", file);
 }
 
+// The file at `path` opened in text mode with `mode`; null for no path.
+FILE *Open_Settings(const char *path, const char *mode) {
+  return path != nullptr && path[0] != '\0' ? std::fopen(path, mode) : nullptr;
+}
+
 } // namespace
 
 int Read_Settings_Line(const char *line) {
@@ -103,9 +108,7 @@ void Read_Settings_File(FILE *file) {
 }
 
 void Read_Settings(const char *path) {
-  if (path == nullptr)
-    return;
-  FILE *file = std::fopen(path, "r");
+  FILE *file = Open_Settings(path, "r");
   if (file == nullptr)
     return;
   Read_Settings_File(file);
@@ -113,9 +116,7 @@ void Read_Settings(const char *path) {
 }
 
 void Write_Settings(const char *path) {
-  if (path == nullptr)
-    return;
-  FILE *file = std::fopen(path, "w");
+  FILE *file = Open_Settings(path, "w");
   if (file == nullptr)
     return;
   Write_Setting(file, Key_X, Window_X);

@@ -46,15 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     }
     case 4:
-      Plugin_Decoder.Scan_Idle = 0;
+      Arm_Section_Decoder(Plugin_Decoder);
       break;
     case 5:
-      Plugin_Decoder.Scan_Idle = 1;
+      Disarm_Section_Decoder(Plugin_Decoder);
       break;
     case 6: // channel change, or a portal change from ">>"
       if (control & 8) {
         Plugin_Decoder.First_Chunk_Seen = 0;
-        Plugin_Decoder.Scan_Idle = 0;
+        Arm_Section_Decoder(Plugin_Decoder);
       } else {
         Current_Portal = (Current_Portal + 1) % Portal_Total;
       }

@@ -4,18 +4,20 @@
 // On_Filter_Close, On_Start, On_Exit, and chunks of filter data cut from a
 // fixed set of real sections (sound source sections of every portal,
 // sections no portal decodes, packed payload streams), whole or with bits
-// flipped. Each call does to the core what the Windows module does for it.
+// flipped. The calls go to the plug-in's real session (core/plugin_session.h);
+// the fuzzer plays the host and the Windows shell, carrying out its orders.
 //
 // After every step the table must be within its bounds, and it may only
 // have changed as the host rules and the decoder allow: a data chunk may
 // change the shown portal's row only into the entries of a sound source
 // section of that portal whose bytes reached the buffer since it was last
-// empty; nothing else changes a row but a reset to the defaults. A whole
-// sound section fed at once into an armed, empty decoder must be decoded.
+// empty; nothing else changes a row but a reset to the defaults, where the
+// model expects one. A whole sound section fed at once into an armed, empty
+// decoder must be decoded. The commands reach the host only during a
+// session, and the plug-in's Filter_Running always matches the host's filter.
 #include "core/decoder_setup.h"
-#include "core/host_rules.h"
+#include "core/plugin_session.h"
 #include "core/plugin_state.h"
-#include "core/portal_lock.h"
 #include "core/portal_table.h"
 #include "core/section_decoder.h"
 #include "fuzz/sequence_program.h"
@@ -286,22 +288,31 @@ void Build_Fixed_Set() {
     Check(blob.Bytes.size() <= Chunk_Max);
 }
 
-// ---- the host and the module -----------------------------------------------
+// ---- the host and the shell ------------------------------------------------
 
-// What the module keeps beside the core: the open window and the timer.
-struct Module_Model {
-  bool Window_Open = false;
-  bool Timer_Running = false;
-  bool Session_Open = false; // from On_Start to On_Exit
-  bool Table_Reset = false;  // this step put the table back to its defaults
-  bool Counts_Reset = false; // and every count to 0
+// The fuzzer is the host and the Windows shell around the real session: it
+// carries out the session's orders as the module does, and keeps only what a
+// host and a shell know, and what the model expects of the current step.
+struct Host_Model {
+  bool Window_Open = false;         // the shell's window, opened and closed as ordered
+  bool Timer_Running = false;       // the shell's refresh timer
+  bool Filter_Open = false;         // the host's filter, from a start to a stop or close
+  bool Started = false;             // On_Start called, On_Exit not since
+  bool Exited = false;              // On_Exit called, On_Start not since
+  bool Tunes_Inside = false;        // the host answers the next switch request inside it
+  uint16_t Transport_Stream_Id = 0; // of the channel tuned last
+  bool Expect_Table_Reset = false;  // this step puts the table back to its defaults
+  bool Expect_Counts_Reset = false; // and every count to 0
 };
-Module_Model Module;
+Host_Model Host;
 
-void Reset_Table() {
-  Reset_Portal_Table();
-  Module.Table_Reset = true;
-}
+// The host window the session names in its commands; never looked into.
+int Host_Window_Stand_In = 0;
+constexpr uint32_t Host_Tag = 0x5044;
+
+// A folder that does not exist: the session's position file is neither read
+// nor written.
+constexpr char Module_Path[] = "/nonexistent-pictolandrum/folder\\Pictolandrum.dll";
 
 void Check_Entry(const Portal_Entry &entry) {
   Check(std::memchr(entry.Name, 0, Name_Text_Max + 1) != nullptr);
@@ -309,138 +320,143 @@ void Check_Entry(const Portal_Entry &entry) {
   Check(entry.Service_Id >= 0 && entry.Service_Id <= 0xFFFF);
 }
 
-void Start_Host_Filter() {
-  Filter_Request.Pid = Eit_Pid;
-  Filter_Running = 1;
-}
-
-void Stop_Host_Filter() {
-  Filter_Running = 0;
-}
-
 // Refresh_Captions reads every entry of the shown portal.
 void Refresh_Captions() {
-  if (!Module.Window_Open)
-    return;
   const int32_t portal = Current_Portal;
   for (int i = 0; i < Portal_Entry_Total; ++i)
     Check_Entry(Copy_Portal_Entry(portal, i));
 }
 
-// On_Start opens a session unless one is open: the lock, the table at its
-// defaults with no counts, the next chunk starting an empty buffer, Exiting
-// cleared. During a session it changes nothing of ours.
-void On_Start() {
-  if (Module.Session_Open)
+void On_Channel_Change(uint16_t transport_stream, uint16_t service);
+
+// A command reaches the host only during a session, with the records it
+// names filled in; the host opens and closes its filter by it, and may tune
+// inside a switch request, while the plug-in waits for it.
+void Deliver_Command(const Host_Command_Order &order) {
+  if (order.Command == 0)
     return;
-  Create_Portal_Lock();
-  Reset_Table();
-  for (auto &count : Portal_Count)
-    count = 0;
-  Module.Counts_Reset = true;
-  Plugin_Decoder.First_Chunk_Seen = 0;
-  Exiting = 0;
-  Module.Session_Open = true;
+  Check(order.To == (Host.Started ? &Host_Window_Stand_In : nullptr));
+  if (order.Command == HOST_START_FILTER) {
+    Check(order.Argument == reinterpret_cast<uintptr_t>(&Filter_Request));
+    Check(Filter_Request.Pid == Eit_Pid);
+    Host.Filter_Open = order.To != nullptr;
+  } else if (order.Command == HOST_STOP_FILTER) {
+    Check(order.Argument == Filter_Request.Filter_Handle);
+    Host.Filter_Open = false;
+  } else {
+    Check(order.Command == HOST_SWITCH_SERVICE);
+    Check(order.Argument == reinterpret_cast<uintptr_t>(&Switch_Request));
+    Check(Switch_Request.Lead == Switch_Lead_Word && Switch_Request.Trail == Switch_Trail_Word);
+    if (Host.Tunes_Inside) {
+      Host.Tunes_Inside = false;
+      On_Channel_Change(static_cast<uint16_t>(Switch_Request.Transport_Stream_Id),
+                        static_cast<uint16_t>(Switch_Request.Service_Id));
+    }
+  }
+}
+
+void Carry_Out(const Shell_Orders &orders);
+
+// The shell makes the window; its initialisation resets the table unless
+// the host is on the portal transport stream.
+void Open_Window() {
+  Check(!Host.Window_Open && !Host.Exited);
+  if (Host.Transport_Stream_Id != Portal_Transport_Stream_Id)
+    Host.Expect_Table_Reset = true;
+  Carry_Out(Session_Window_Init());
+  Host.Window_Open = true;
+  Carry_Out(Session_Window_Created(true));
+}
+
+void Carry_Out(const Shell_Orders &orders) {
+  if (orders.Timer == Timer_Order::Run)
+    Host.Timer_Running = true;
+  else if (orders.Timer == Timer_Order::Stop)
+    Host.Timer_Running = false;
+  if (orders.Window == Window_Order::Open) {
+    Open_Window();
+  } else if (orders.Window == Window_Order::Close) {
+    Check(Host.Window_Open);
+    Host.Window_Open = false;
+  }
+  if (orders.Refresh_Captions) {
+    Check(Host.Window_Open);
+    Refresh_Captions();
+  }
+  Deliver_Command(orders.Command);
+}
+
+// Every On_Start answers the same and starts a session with the table at
+// its defaults and no counts, during a session too.
+void On_Start() {
+  Host.Expect_Table_Reset = Host.Expect_Counts_Reset = true;
+  char letter = 0;
+  int32_t word = -1;
+  Session_Start(&Host_Window_Stand_In, Host_Tag, &letter, &word);
+  Check(letter == Start_Answer_Letter && word == Start_Answer_Word);
+  Host.Started = true;
+  Host.Exited = false;
+}
+
+void On_Exit() {
+  Carry_Out(Session_Exit());
+  Check(!Host.Window_Open && !Host.Timer_Running && !Host.Filter_Open);
+  Host.Started = false;
+  Host.Exited = true;
 }
 
 void On_Channel_Change(uint16_t transport_stream, uint16_t service) {
-  Current_Channel.Transport_Stream_Id = transport_stream;
-  Current_Channel.Service_Id = service;
-  Plugin_Decoder.First_Chunk_Seen = 0;
-  if (Module.Window_Open) {
-    const Filter_Action action =
-        Channel_Filter_Action(Filter_Running != 0, transport_stream, service);
-    if (action == Filter_Action::Start)
-      Start_Host_Filter();
-    else if (action == Filter_Action::Stop)
-      Stop_Host_Filter();
-  }
-  if (!Module.Timer_Running && !Exiting)
-    Module.Timer_Running = true;
-  Plugin_Decoder.Scan_Idle = 0;
+  Channel_Record record{};
+  record.Transport_Stream_Id = transport_stream;
+  record.Service_Id = service;
+  Host.Transport_Stream_Id = transport_stream;
+  Carry_Out(Session_Channel_Change(record));
+  Check(Plugin_Decoder.Scan_Idle == 0 && Plugin_Decoder.First_Chunk_Seen == 0);
 }
 
-// The window opens: on the portal transport stream it asks for the filter,
-// anywhere else the table goes back to its defaults.
-void Open_Window() {
-  Module.Window_Open = true;
-  if (Current_Channel.Transport_Stream_Id == Portal_Transport_Stream_Id)
-    Start_Host_Filter();
-  else
-    Reset_Table();
-  Plugin_Decoder.Scan_Idle = 0;
-}
-
-// The hot key and the menu item: destroy the open window (the filter keeps
-// running), or open it, except after On_Exit.
+// The hot key and the menu item: the open window closes (the filter keeps
+// running); a closed one opens, except after On_Exit.
 void Toggle_Window() {
-  if (Module.Window_Open)
-    Module.Window_Open = false;
-  else if (!Exiting)
-    Open_Window();
+  const bool was_open = Host.Window_Open;
+  Carry_Out(Session_Toggle_Window());
+  Check(Host.Window_Open == (!was_open && !Host.Exited));
 }
 
-// OK, and IDCANCEL, where the close box ends up.
-void Dismiss_Window() {
-  if (Filter_Running)
-    Stop_Host_Filter();
-  Module.Window_Open = false;
-}
-
-void Close_Box() {
-  if (Filter_Running) {
-    Stop_Host_Filter();
-    Plugin_Decoder.Scan_Idle = 1;
-  }
-  Dismiss_Window();
-}
-
-void Next_Portal_Button() {
-  {
-    Portal_Lock_Scope lock;
-    Current_Portal = Next_Portal(Current_Portal);
-  }
-  Refresh_Captions();
-  Plugin_Decoder.Scan_Idle = 0;
-}
-
-void Entry_Button(int32_t index, bool host_switches) {
+// An entry button acts within the portal's count (index <= count): it
+// re-arms the decoder and asks for a switch when the entry names a service
+// and a transport stream; beyond the count it does nothing at all. The host
+// tunes as asked, inside the request or after it, or not at all.
+void Entry_Button(int32_t index, bool host_switches, bool inside) {
   const int32_t portal = Current_Portal;
   const int32_t count = Read_Portal_Count(portal);
   const Portal_Entry entry = Copy_Portal_Entry(portal, index);
   Check_Entry(entry);
-  const Entry_Button_Outcome outcome = Entry_Button_Press(count, index, entry);
-  Check(outcome.Re_Arms == (index <= count));
-  Check(outcome.Switches ==
-        (outcome.Re_Arms && entry.Service_Id != 0 && entry.Transport_Stream_Id != 0));
-  if (outcome.Switches) {
-    Switch_Request = outcome.Request;
-    Check(Switch_Request.Lead == Switch_Lead_Word && Switch_Request.Trail == Switch_Trail_Word);
-    Check(Switch_Request.Service_Id == static_cast<uint32_t>(entry.Service_Id) &&
-          Switch_Request.Transport_Stream_Id == static_cast<uint32_t>(entry.Transport_Stream_Id));
-  }
-  if (outcome.Re_Arms)
-    Plugin_Decoder.Scan_Idle = 0;
-  if (outcome.Switches && host_switches)
+  const int32_t idle = Plugin_Decoder.Scan_Idle;
+  const Shell_Orders orders = Session_Entry_Pressed(index);
+  const bool acts = index <= count;
+  const bool switches = acts && entry.Service_Id != 0 && entry.Transport_Stream_Id != 0;
+  Check(Plugin_Decoder.Scan_Idle == (acts ? 0 : idle));
+  Check((orders.Command.Command == HOST_SWITCH_SERVICE) == switches);
+  Check(!switches ||
+        (Switch_Request.Service_Id == static_cast<uint32_t>(entry.Service_Id) &&
+         Switch_Request.Transport_Stream_Id == static_cast<uint32_t>(entry.Transport_Stream_Id)));
+  Host.Tunes_Inside = switches && host_switches && inside;
+  Carry_Out(orders);
+  if (switches && host_switches && !inside)
     On_Channel_Change(static_cast<uint16_t>(entry.Transport_Stream_Id),
                       static_cast<uint16_t>(entry.Service_Id));
 }
 
-void Refresh_Tick() {
-  if (!Module.Timer_Running || !Module.Window_Open)
-    return;
-  Plugin_Decoder.Scan_Idle = 0;
-  Refresh_Captions();
+// The close box: WM_CLOSE, then the IDCANCEL the dialog manager turns it into.
+void Close_Box() {
+  Carry_Out(Session_Close_Box());
+  Carry_Out(Session_Window_Dismissed());
+  Check(!Host.Window_Open && !Host.Filter_Open);
 }
 
-void On_Exit() {
-  Exiting = 1;
-  if (Filter_Running)
-    Stop_Host_Filter();
-  Module.Window_Open = false;
-  Module.Timer_Running = false;
-  Delete_Portal_Lock();
-  Module.Session_Open = false;
+void Refresh_Tick() {
+  if (Host.Timer_Running)
+    Carry_Out(Session_Refresh_Tick());
 }
 
 // ---- the data the filter delivers --------------------------------------------
@@ -494,7 +510,7 @@ uint64_t Candidates = 0;
 struct Snapshot {
   std::array<Portal_Row, Portal_Total> Rows;
   std::array<int32_t, Portal_Total> Counts;
-  int32_t Shown_Portal, Fill, Scan_Idle, First_Chunk_Seen;
+  int32_t Shown_Portal, Fill, Disarmed, First_Chunk_Seen;
   bool Takes_Data;
 };
 
@@ -505,7 +521,7 @@ Snapshot Take_Snapshot() {
     snapshot.Counts[static_cast<size_t>(portal)] = Portal_Count[static_cast<size_t>(portal)];
   snapshot.Shown_Portal = Current_Portal;
   snapshot.Fill = Plugin_Decoder.Fill;
-  snapshot.Scan_Idle = Plugin_Decoder.Scan_Idle;
+  snapshot.Disarmed = Plugin_Decoder.Scan_Idle;
   snapshot.First_Chunk_Seen = Plugin_Decoder.First_Chunk_Seen;
   snapshot.Takes_Data = !Plugin_Decoder.Scan_Idle && Filter_Running && !Exiting;
   return snapshot;
@@ -604,7 +620,7 @@ void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sou
   }
   if (!before.Takes_Data) {
     Check(unchanged);
-    Check(Plugin_Decoder.Fill == (before.Scan_Idle ? 0 : before.Fill));
+    Check(Plugin_Decoder.Fill == (before.Disarmed ? 0 : before.Fill));
     return;
   }
   if (unchanged)
@@ -627,14 +643,14 @@ void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sou
 void Check_Host_Step(const Snapshot &before) {
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const Portal_Row &row = Portal_Table[static_cast<size_t>(portal)];
-    if (Module.Table_Reset)
+    if (Host.Expect_Table_Reset)
       Check(Same_Row(row, Default_Row(portal)));
     else
       Check(Same_Row(row, before.Rows[static_cast<size_t>(portal)]));
     Check(Portal_Count[static_cast<size_t>(portal)] ==
-          (Module.Counts_Reset ? 0 : before.Counts[static_cast<size_t>(portal)]));
+          (Host.Expect_Counts_Reset ? 0 : before.Counts[static_cast<size_t>(portal)]));
   }
-  if (Module.Table_Reset)
+  if (Host.Expect_Table_Reset)
     Check(Current_Portal == 0);
 }
 
@@ -698,8 +714,8 @@ void Run_Step(Program &program) {
     return;
   }
   const Snapshot before = Take_Snapshot();
-  Module.Table_Reset = false;
-  Module.Counts_Reset = false;
+  Host.Expect_Table_Reset = false;
+  Host.Expect_Counts_Reset = false;
   switch (op) {
   case Op_Select_Blob: {
     const int blob = program.Byte() % Blob_Total;
@@ -720,37 +736,38 @@ void Run_Step(Program &program) {
     Toggle_Window();
     break;
   case Op_Close_Box:
-    if (Module.Window_Open)
+    if (Host.Window_Open)
       Close_Box();
     break;
   case Op_Next_Portal:
-    if (Module.Window_Open)
-      Next_Portal_Button();
+    if (Host.Window_Open)
+      Carry_Out(Session_Next_Portal());
     break;
   case Op_Entry_Button: {
     const uint8_t argument = program.Byte();
-    if (Module.Window_Open)
-      Entry_Button(argument % Portal_Entry_Total, (argument & 0x80) != 0);
+    if (Host.Window_Open)
+      Entry_Button(argument % Portal_Entry_Total, (argument & 0x80) != 0, (argument & 0x40) != 0);
     break;
   }
   case Op_Refresh_Tick:
     Refresh_Tick();
     break;
   case Op_Filter_Close:
-    Filter_Running = 0;
+    Host.Filter_Open = false;
+    Session_Filter_Closed();
     break;
   case Op_Start:
     On_Start();
     break;
   case Op_Topmost:
-    if (Module.Window_Open)
-      Topmost = 1 - Topmost;
+    if (Host.Window_Open)
+      Session_Toggle_Topmost();
     break;
   default:
     switch (program.Byte() % 4) {
-    case 0:
-      if (Module.Window_Open)
-        Dismiss_Window();
+    case 0: // OK
+      if (Host.Window_Open)
+        Carry_Out(Session_Window_Dismissed());
       break;
     case 1:
       On_Exit();
@@ -765,6 +782,7 @@ void Run_Step(Program &program) {
   }
   Check_Bounds();
   Check_Host_Step(before);
+  Check((Filter_Running != 0) == Host.Filter_Open);
 }
 
 // Once per process: a sound section fed whole decodes to the entries the
@@ -792,7 +810,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Reset_Core_State();
-  Module = Module_Model{};
+  Session_Record_Module_Path(Module_Path, true);
+  Host = Host_Model{};
   Candidates = 0;
   Select_Blob(0, 0);
   On_Start();

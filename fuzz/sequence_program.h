@@ -17,10 +17,11 @@ enum Sequence_Op : uint8_t {
   Op_Hot_Key = 7,        // opens or closes the window
   Op_Close_Box = 8,      // the window's close box
   Op_Next_Portal = 9,    // ">>"
-  Op_Entry_Button = 10,  // 1 byte: button (modulo 17); bit 7: the host switches as asked
+  Op_Entry_Button = 10,  // 1 byte: button (modulo 17); bit 7: the host switches as asked,
+                         // bit 6: inside the switch request
   Op_Refresh_Tick = 11,  // the refresh timer fires
   Op_Filter_Close = 12,  // the host closes the filter
-  Op_Start = 13,         // On_Start: a new session after On_Exit, else nothing of ours
+  Op_Start = 13,         // On_Start: a new session, also during one
   Op_Topmost = 14,       // the TOPMOST check box
   Op_Other = 15,         // 1 byte modulo 4: OK button, On_Exit, menu item, another menu item
   Sequence_Op_Total = 16

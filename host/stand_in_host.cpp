@@ -15,6 +15,7 @@ int Host_Timer_Ticks = 0;
 UINT_PTR Host_Last_Timer_Id = 0;
 int Host_Timer_Ids_Seen = 0;
 HWND Host_Main_Window = nullptr;
+void (*Host_Command_Answer)(uint32_t command, uint32_t argument) = nullptr;
 
 namespace {
 
@@ -60,6 +61,8 @@ LRESULT CALLBACK Host_Window_Proc(HWND window, UINT message, WPARAM w_param, LPA
     Open_Filter(argument);
   else if (command == HOST_STOP_FILTER && argument == Host_Filter_Handle)
     Host_Filter_Open = 0;
+  if (Host_Command_Answer != nullptr)
+    Host_Command_Answer(command, argument);
   return 0;
 }
 
@@ -136,6 +139,24 @@ template <typename Entry> Entry Resolve(const char *name) {
   return reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(Plugin.Module, name)));
 }
 
+// The loaded module (or null) and its entry points by name.
+int Take_Plugin(HMODULE module) {
+  Plugin = Plugin_Entries{};
+  Plugin.Module = module;
+  if (Plugin.Module == nullptr)
+    return 0;
+  Plugin.On_Start = Resolve<On_Start_Function *>("On_Start");
+  Plugin.On_Exit = Resolve<On_Exit_Function *>("On_Exit");
+  Plugin.On_Filter_Close = Resolve<On_Filter_Close_Function *>("On_Filter_Close");
+  Plugin.On_Hot_Key = Resolve<On_Hot_Key_Function *>("On_Hot_Key");
+  Plugin.On_Menu_Select = Resolve<On_Menu_Select_Function *>("On_Menu_Select");
+  Plugin.On_Send_Dll_ID_Name = Resolve<On_Send_Dll_ID_Name_Function *>("On_Send_Dll_ID_Name");
+  Plugin.On_Channel_Change = Resolve<On_Channel_Change_Function *>("On_Channel_Change");
+  Plugin.Lib_Main = Resolve<Lib_Main_Function *>("_LibMain@12");
+  Plugin.Wep = Resolve<Wep_Function *>("_WEP");
+  return 1;
+}
+
 } // namespace
 
 HWND Host_Create_Window() {
@@ -150,20 +171,11 @@ HWND Host_Create_Window() {
 }
 
 int Host_Load_Plugin(const char *name) {
-  Plugin = Plugin_Entries{};
-  Plugin.Module = LoadLibraryA(name);
-  if (Plugin.Module == nullptr)
-    return 0;
-  Plugin.On_Start = Resolve<On_Start_Entry>("On_Start");
-  Plugin.On_Exit = Resolve<On_Void_Entry>("On_Exit");
-  Plugin.On_Filter_Close = Resolve<On_Void_Entry>("On_Filter_Close");
-  Plugin.On_Hot_Key = Resolve<On_Void_Entry>("On_Hot_Key");
-  Plugin.On_Menu_Select = Resolve<On_Menu_Select_Entry>("On_Menu_Select");
-  Plugin.On_Send_Dll_ID_Name = Resolve<On_Name_Entry>("On_Send_Dll_ID_Name");
-  Plugin.On_Channel_Change = Resolve<On_Channel_Change_Entry>("On_Channel_Change");
-  Plugin.Lib_Main = Resolve<Lib_Main_Entry>("_LibMain@12");
-  Plugin.Wep = Resolve<Wep_Entry>("_WEP");
-  return 1;
+  return Take_Plugin(LoadLibraryA(name));
+}
+
+int Host_Load_Plugin_Wide(const wchar_t *path) {
+  return Take_Plugin(LoadLibraryW(path));
 }
 
 void Host_Unload_Plugin() {

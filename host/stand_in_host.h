@@ -14,6 +14,7 @@
 // those values are atomics.
 #pragma once
 
+#include "core/entry_point_types.h"
 #include "core/host_contract.h"
 
 #include <windows.h>
@@ -21,27 +22,19 @@
 #include <atomic>
 #include <cstdint>
 
-// The module's entry points, null where the module does not export them.
-using On_Start_Entry = void(HOST_CALL *)(uint32_t, HWND, uint32_t, uint32_t, char *, uint32_t,
-                                         int32_t *);
-using On_Void_Entry = void(HOST_CALL *)();
-using On_Menu_Select_Entry = void(HOST_CALL *)(uint32_t);
-using On_Name_Entry = void(HOST_CALL *)(char *);
-using On_Channel_Change_Entry = void(HOST_CALL *)(Channel_Record);
-using Lib_Main_Entry = BOOL(WINAPI *)(HINSTANCE, DWORD, LPVOID);
-using Wep_Entry = int(HOST_CALL *)(int);
-
+// The module's entry points, null where the module does not export them;
+// typed by the contract (core/entry_point_types.h).
 struct Plugin_Entries {
   HMODULE Module;
-  On_Start_Entry On_Start;
-  On_Void_Entry On_Exit;
-  On_Void_Entry On_Filter_Close;
-  On_Void_Entry On_Hot_Key;
-  On_Menu_Select_Entry On_Menu_Select;
-  On_Name_Entry On_Send_Dll_ID_Name;
-  On_Channel_Change_Entry On_Channel_Change;
-  Lib_Main_Entry Lib_Main;
-  Wep_Entry Wep;
+  On_Start_Function *On_Start;
+  On_Exit_Function *On_Exit;
+  On_Filter_Close_Function *On_Filter_Close;
+  On_Hot_Key_Function *On_Hot_Key;
+  On_Menu_Select_Function *On_Menu_Select;
+  On_Send_Dll_ID_Name_Function *On_Send_Dll_ID_Name;
+  On_Channel_Change_Function *On_Channel_Change;
+  Lib_Main_Function *Lib_Main;
+  Wep_Function *Wep;
 };
 extern Plugin_Entries Plugin;
 
@@ -70,12 +63,19 @@ extern int Host_Timer_Ticks;
 extern UINT_PTR Host_Last_Timer_Id;
 extern int Host_Timer_Ids_Seen; // distinct timer ids seen
 
+// A host that answers a command while the plug-in's SendMessageA still
+// waits, as hosts that pump messages or act at once may: called with each
+// command and its argument once the host has handled it; null for none.
+extern void (*Host_Command_Answer)(uint32_t command, uint32_t argument);
+
 // Creates the host's main window (hidden). Returns it, or null.
 HWND Host_Create_Window();
 extern HWND Host_Main_Window;
 
 // LoadLibraryA(name) and the entry points by name; 1 if the module loaded.
 int Host_Load_Plugin(const char *name);
+// The same with LoadLibraryW, for paths longer than the ANSI calls take.
+int Host_Load_Plugin_Wide(const wchar_t *path);
 // Closes the filter, waits for a streaming thread to end, then FreeLibrary;
 // the entries become null.
 void Host_Unload_Plugin();

@@ -5,8 +5,10 @@
 // Lock_Users counts the threads between Enter and Leave (and those about to
 // enter). Deletion first closes the door (Lock_Ready = 0) and then waits
 // until no one is inside, so a data callback that raced On_Exit can never
-// enter a deleted critical section. Before creation and after deletion,
-// Enter and Leave do nothing.
+// enter a deleted critical section. It waits with Sleep(1), not Sleep(0):
+// Sleep(0) yields only to threads of equal or higher priority, so a data
+// thread of lower priority inside the lock could starve on one processor.
+// Before creation and after deletion, Enter and Leave do nothing.
 #include "core/portal_lock.h"
 
 #include <windows.h>
@@ -28,7 +30,7 @@ void Delete_Portal_Lock() {
   if (!Lock_Ready.exchange(0))
     return;
   while (Lock_Users.load() != 0)
-    Sleep(0);
+    Sleep(1);
   DeleteCriticalSection(&Portal_Lock);
 }
 

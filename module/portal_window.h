@@ -2,17 +2,13 @@
 // the shown portal, ">>" to move to the next portal and a TOPMOST switch.
 #pragma once
 
+#include "core/plugin_session.h"
+
 #include <windows.h>
 
-// Opens the window if it is closed, closes it (without stopping the filter)
-// if it is open. After On_Exit, until the next On_Start, it opens nothing.
-void Toggle_Window();
+// This module, from LibMain; the dialog template is loaded from it.
+extern HINSTANCE Instance_Handle;
 
-// Closes the window if it is open; sends nothing.
-void Close_Window();
-
-// Copies the names of the shown portal's 17 entries onto the 17 entry
-// buttons; does nothing while the window is closed.
-void Refresh_Captions();
-
-INT_PTR CALLBACK Portal_Dialog_Proc(HWND window, UINT message, WPARAM w_param, LPARAM l_param);
+// Opens or closes the window and refreshes its captions as ordered, then
+// sends the order's host command.
+void Carry_Out_Window_Orders(const Shell_Orders &orders);

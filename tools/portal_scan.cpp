@@ -151,7 +151,8 @@ struct Scan_Progress {
 
 // Ts_Reader's progress callback: a line every 16 MiB. A file of known size
 // gets the line's usual form, "portal 0: X of Y MiB", though the one pass
-// serves every portal.
+// serves every portal: the form from the time of a pass per portal, kept for
+// those who watch for it.
 void Report_Progress(Ts_Reader &reader, void *context) {
   const Scan_Progress &progress = *static_cast<const Scan_Progress *>(context);
   const uint64_t offset = reader.Offset;

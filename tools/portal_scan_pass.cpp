@@ -71,7 +71,7 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
     }
     if (setup.On_Decode != nullptr)
       setup.On_Decode(portal, packet_offset, Read_Listing(portal), setup.Decode_Context);
-    decoder.Scan_Idle = 0;
+    Arm_Section_Decoder(decoder);
   }
 }
 

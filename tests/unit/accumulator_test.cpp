@@ -48,7 +48,7 @@ TEST(Accumulator, DisarmedOrStoppedDecoderKeepsNothingNew) {
   EXPECT_EQ(Plugin_Decoder.Fill, 300);
   Exiting = 0;
 
-  Plugin_Decoder.Scan_Idle = 1; // a disarmed decoder throws everything away
+  Disarm_Section_Decoder(Plugin_Decoder); // a disarmed decoder throws everything away
   Feed_Once(Portal_Payload(0, Numbered_Entries(3)));
   EXPECT_EQ(Plugin_Decoder.Fill, 0);
   EXPECT_EQ(Portal_Count[0], 0);

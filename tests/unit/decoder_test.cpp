@@ -192,7 +192,7 @@ TEST(Decoder, CountFollowsTheNumberOfMatches) {
   // arms afresh but keeps the table: Arm_Decoder resets it, so refill.)
   auto refill = [] {
     Feed(Portal_Payload(3, Numbered_Entries(6)));
-    Plugin_Decoder.Scan_Idle = 0;
+    Arm_Section_Decoder(Plugin_Decoder);
   };
   Arm_Decoder(3);
   refill();

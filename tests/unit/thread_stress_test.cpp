@@ -1,10 +1,12 @@
-// Two threads as in the host: one delivers filter data, the other plays the
-// window (cycling the shown portal under the lock, re-arming, resetting the
-// table, reading entries). Built with ThreadSanitizer, which must stay quiet;
-// every entry and every row the window thread copies must be one a writer
-// wrote whole.
+// Two threads as in the host: one delivers filter data, the other drives the
+// session as the window thread does (">>", channel changes, refresh ticks,
+// the window reopening away from the portal stream and resetting the table)
+// and reads entries as the captions and buttons do. Built with
+// ThreadSanitizer, which must stay quiet; every entry and every row the
+// window thread copies must be one a writer wrote whole.
+#include "core/decoder_setup.h"
+#include "core/plugin_session.h"
 #include "core/plugin_state.h"
-#include "core/portal_lock.h"
 #include "core/portal_table.h"
 #include "core/section_decoder.h"
 #include "stream/eit_writer.h"
@@ -62,12 +64,24 @@ bool Whole_Row(int portal, const Portal_Row &row) {
   return true;
 }
 
+// The window opens (as the shell does on the session's order).
+void Open_Window() {
+  ASSERT_EQ(Session_Toggle_Window().Window, Window_Order::Open);
+  Session_Window_Init();
+  ASSERT_EQ(Session_Window_Created(true).Window, Window_Order::None);
+}
+
 TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
-  Reset_Plugin_State();
-  Create_Portal_Lock();
-  Reset_Portal_Table();
+  Reset_Core_State();
+  // A folder that does not exist: the session's position file is never written.
+  Session_Record_Module_Path("/nonexistent-pictolandrum/folder\\Pictolandrum.dll", true);
+  Session_Start(nullptr, 0, nullptr, nullptr);
+  Channel_Record keeping{}; // off the portal stream, a service that keeps the filter
+  keeping.Transport_Stream_Id = 7;
+  keeping.Service_Id = 208;
+  Session_Channel_Change(keeping);
+  Open_Window();
   Filter_Running = 1;
-  Plugin_Decoder.Scan_Idle = 0;
   const Byte_Vector stream = Stream_Of_All_Portals();
   std::atomic<bool> done{false};
   std::atomic<int> decodes{0};
@@ -86,15 +100,15 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
 
   int torn = 0, step = 0;
   for (; step < 20000; ++step) {
-    if (step % 3 == 0) { // ">>"
-      Portal_Lock_Scope lock;
-      Current_Portal = (Current_Portal + 1) % Portal_Total;
+    if (step % 3 == 0)
+      Session_Next_Portal();
+    if (step % 97 == 0) { // closed and opened again: the table back to its defaults
+      Session_Toggle_Window();
+      Open_Window();
     }
-    if (step % 97 == 0)
-      Reset_Portal_Table(); // the window opening away from the portal stream
     if (step % 5 == 0)
-      Plugin_Decoder.First_Chunk_Seen = 0; // a channel change
-    Plugin_Decoder.Scan_Idle = 0;          // re-arm, as the timer does
+      Session_Channel_Change(keeping);
+    Session_Refresh_Tick();
     const int portal = Current_Portal;
     const int count = Read_Portal_Count(portal);
     EXPECT_GE(count, 0);
@@ -106,7 +120,7 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   }
   done = true;
   data_thread.join();
-  Delete_Portal_Lock();
+  Session_Exit();
   EXPECT_EQ(torn, 0);
   EXPECT_GT(decodes.load(), 100) << "too few decodes raced the window thread";
   std::printf("%d decodes, %d window steps\n", decodes.load(), step);

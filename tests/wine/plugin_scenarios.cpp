@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -378,6 +379,50 @@ void Position_File_Unreadable() {
   Check_Position_File(Default_Position);
 }
 
+// A module whose path is longer than the 256 bytes the plug-in reads it into
+// takes no position file: none is read from its folder (the window opens at
+// the default place) and none is written, there or in a folder above it.
+void Long_Module_Path() {
+  wchar_t here[MAX_PATH];
+  CHECK(GetCurrentDirectoryW(MAX_PATH, here) > 0);
+  std::vector<std::wstring> folders = {std::wstring(L"\\\\?\\") + here};
+  while (folders.back().size() < 300) {
+    const wchar_t letter = static_cast<wchar_t>(L'a' + folders.size());
+    folders.push_back(folders.back() + L"\\" + std::wstring(90, letter));
+    CHECK(CreateDirectoryW(folders.back().c_str(), nullptr));
+  }
+  const std::wstring module = folders.back() + L"\\" + L"Pictolandrum.dll";
+  CHECK(CopyFileW((folders.front() + L"\\Pictolandrum.dll").c_str(), module.c_str(), FALSE));
+  const std::wstring own_file = folders.back() + L"\\Pictolandrum.INI";
+  FILE *file = _wfopen(own_file.c_str(), L"wb");
+  CHECK(file != nullptr);
+  std::fputs("WINDOWX=17;\nWINDOWY=-5;\n", file);
+  CHECK_EQ(0, std::fclose(file));
+  DeleteFileA(Position_File);
+
+  CHECK(Host_Create_Window() != nullptr);
+  CHECK(Host_Load_Plugin_Wide(module.c_str()));
+  Host_Start_Plugin(Start_Tag, nullptr, nullptr);
+  Require_Window();
+  Open_Window_On_Portal_Stream();
+  RECT place{};
+  GetWindowRect(Portal_Window(), &place);
+  CHECK_EQ(320, place.left);
+  CHECK_EQ(320, place.top);
+  Plugin.On_Exit();
+  Host_Unload_Plugin();
+
+  for (size_t i = 0; i + 1 < folders.size(); ++i)
+    CHECK_EQ(INVALID_FILE_ATTRIBUTES,
+             GetFileAttributesW((folders[i] + L"\\Pictolandrum.INI").c_str()));
+  file = _wfopen(own_file.c_str(), L"rb");
+  CHECK(file != nullptr);
+  char text[64] = {};
+  std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  CHECK_TEXT("WINDOWX=17;\nWINDOWY=-5;\n", text);
+}
+
 // Filter data delivered from the host's thread reaches the decoder; the next
 // timer tick shows the decoded entries on the window's buttons.
 void Filter_Data_Fills_Table() {
@@ -409,4 +454,5 @@ SCENARIO_MAIN({"module_image", Module_Image}, {"start", Start}, {"send_name", Se
               {"unexpected_order", Unexpected_Order},
               {"position_file_round_trip", Position_File_Round_Trip},
               {"position_file_unreadable", Position_File_Unreadable},
+              {"long_module_path", Long_Module_Path},
               {"filter_data_fills_table", Filter_Data_Fills_Table})

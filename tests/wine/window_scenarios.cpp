@@ -87,6 +87,22 @@ void Check_Switch(int index, uint32_t service_id, uint32_t transport_stream_id) 
   CHECK_BYTES(&expected, &Host_Log[index].Switch, sizeof expected);
 }
 
+void Write_Position_File(const char *text) {
+  FILE *file = std::fopen(Position_File, "wb");
+  CHECK(file != nullptr);
+  std::fputs(text, file);
+  CHECK_EQ(0, std::fclose(file));
+}
+
+void Check_Position_File(const char *expected) {
+  char text[64] = {};
+  FILE *file = std::fopen(Position_File, "rb");
+  CHECK(file != nullptr);
+  std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  CHECK_TEXT(expected, text);
+}
+
 // ---- the window --------------------------------------------------------------
 
 HWND Open_Dialog() {
@@ -471,21 +487,28 @@ void Restart_After_Exit() {
 }
 
 // On_Start twice makes one session: the window opens with one start
-// request and the data decodes; a third On_Start with the window open keeps
-// the decoded entries, and On_Exit stops the one filter.
+// request, the data decodes and On_Exit stops the one filter. A third
+// On_Start, with the window closed and the filter still running, does what
+// every On_Start does: the table goes back to its default entries and the
+// position is read from the file.
 void Start_Twice() {
   Load_And_Start();
   Start_Plugin();
   Host_Change_Channel(4, 18);
   Open_Dialog();
   Deliver_Entries(0, Five_Entries);
+  Plugin.On_Hot_Key();
+  Write_Position_File("WINDOWX=150;\nWINDOWY=160;\n");
   Start_Plugin();
+  Open_Dialog();
+  CHECK_EQ(150, Window_Place().x);
+  CHECK_EQ(160, Window_Place().y);
   Show_Portal_0_Again();
-  Check_Captions({"Kanal Eins", "Kanal Zwei", "Kanal Drei", "Kanal Vier", "Kanal Fuenf"});
+  Check_Captions({"Direct Portal"});
   Plugin.On_Exit();
-  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Commands({HOST_START_FILTER, HOST_START_FILTER, HOST_STOP_FILTER});
   Check_Start(0);
-  Check_Stop(1, Host_First_Filter_Handle);
+  Check_Stop(2, Host_First_Filter_Handle + 1);
   Host_Unload_Plugin();
 }
 
@@ -529,17 +552,143 @@ void Position() {
   Close_By_Box();
   Exit_And_Unload();
 
-  char text[64] = {};
-  FILE *file = std::fopen(Position_File, "rb");
-  CHECK(file != nullptr);
-  std::fread(text, 1, sizeof text - 1, file);
-  std::fclose(file);
-  CHECK_TEXT("WINDOWX=150;\r\nWINDOWY=160;\r\n", text);
+  Check_Position_File("WINDOWX=150;\r\nWINDOWY=160;\r\n");
 
   Load_And_Start();
   Open_Dialog();
   CHECK_EQ(150, Window_Place().x);
   CHECK_EQ(160, Window_Place().y);
+  Exit_And_Unload();
+}
+
+// The window opens where the position file says if any part of it lies on a
+// monitor there (the desktop is 1280 x 1024), and at the default place if
+// none does. A window minimised when the plug-in exits keeps, in the file,
+// the place it had on the screen.
+void Position_On_Screen() {
+  const struct {
+    const char *File;
+    int X, Y;
+  } cases[] = {
+      {"WINDOWX=5000;\nWINDOWY=200;\n", Default_Position, Default_Position},
+      {"WINDOWX=-30000;\nWINDOWY=-30000;\n", Default_Position, Default_Position},
+      {"WINDOWX=100;\nWINDOWY=2147483647;\n", Default_Position, Default_Position},
+      {"WINDOWX=-40;\nWINDOWY=-20;\n", -40, -20},
+      {"WINDOWX=1250;\nWINDOWY=1000;\n", 1250, 1000},
+  };
+  for (const auto &place : cases) {
+    Write_Position_File(place.File);
+    Load_And_Start();
+    Open_Dialog();
+    CHECK_EQ(place.X, Window_Place().x);
+    CHECK_EQ(place.Y, Window_Place().y);
+    Exit_And_Unload();
+  }
+
+  Load_And_Start();
+  HWND dialog = Open_Dialog();
+  SetWindowPos(dialog, nullptr, 150, 160, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ShowWindow(dialog, SW_MINIMIZE);
+  CHECK(IsIconic(dialog));
+  Exit_And_Unload();
+  Check_Position_File("WINDOWX=150;\r\nWINDOWY=160;\r\n");
+}
+
+// ---- hosts that call back -------------------------------------------------------
+
+// The host's answer to one command, given inside the plug-in's SendMessageA:
+// what it does, to which command, and how many more times.
+struct Answer {
+  uint32_t Command;
+  void (*Act)(uint32_t argument);
+  int Left;
+};
+Answer Answering{};
+constexpr int Every_Time = 1000;
+
+void Answer_Command(uint32_t command, uint32_t argument) {
+  if (command != Answering.Command || Answering.Left == 0)
+    return;
+  --Answering.Left;
+  Answering.Act(argument);
+}
+
+void Answer_With(uint32_t command, void (*act)(uint32_t), int times) {
+  Answering = Answer{command, act, times};
+  Host_Command_Answer = Answer_Command;
+}
+
+// A host that refuses the filter by closing it inside the start request:
+// the refusal wins, so every change onto transport stream 4 asks again and
+// leaving it stops nothing, nor does On_Exit.
+void Refusing_Host() {
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Answer_With(
+      HOST_START_FILTER, [](uint32_t) { Host_Close_Filter(); }, Every_Time);
+  Open_Dialog();
+  Host_Change_Channel(4, 19);
+  Host_Change_Channel(7, 300);
+  Exit_And_Unload();
+  Check_Commands({HOST_START_FILTER, HOST_START_FILTER});
+}
+
+// A hot key or menu selection inside the opening's start request closes the
+// window being opened: never a second window, and none is left behind; the
+// next one opens a window as ever. On_Exit there leaves no window either.
+void Calls_While_Opening() {
+  void (*const calls[])(uint32_t) = {
+      [](uint32_t) { Plugin.On_Hot_Key(); },
+      [](uint32_t) { Plugin.On_Menu_Select(Active_Menu_Item_Id); },
+  };
+  for (const auto call : calls) {
+    Host_Log_Count = 0;
+    Load_And_Start();
+    Host_Change_Channel(4, 18);
+    Answer_With(HOST_START_FILTER, call, 1);
+    Plugin.On_Hot_Key();
+    CHECK(Portal_Window() == nullptr);
+    Open_Dialog();
+    Exit_And_Unload();
+    CHECK(Portal_Window() == nullptr);
+    Check_Commands({HOST_START_FILTER, HOST_START_FILTER, HOST_STOP_FILTER});
+  }
+
+  Host_Log_Count = 0;
+  Load_And_Start();
+  Host_Change_Channel(4, 18);
+  Answer_With(
+      HOST_START_FILTER, [](uint32_t) { Plugin.On_Exit(); }, 1);
+  Plugin.On_Hot_Key();
+  CHECK(Portal_Window() == nullptr);
+  Plugin.On_Hot_Key();
+  CHECK(Portal_Window() == nullptr);
+  Check_Commands({HOST_START_FILTER, HOST_STOP_FILTER});
+  Check_Stop(1, Host_Filter_Handle);
+  Host_Unload_Plugin();
+}
+
+// A host that tunes inside the switch request: the channel rule follows the
+// new channel as it does when the host tunes afterwards.
+void Switch_Answered_Inside() {
+  Start_With_Window_Open();
+  Deliver_Entries(0, Five_Entries);
+  Answer_With(
+      HOST_SWITCH_SERVICE,
+      [](uint32_t argument) {
+        const auto *request = reinterpret_cast<const Switch_Request_Record *>(argument);
+        Host_Change_Channel(static_cast<uint16_t>(request->Transport_Stream_Id),
+                            static_cast<uint16_t>(request->Service_Id));
+      },
+      Every_Time);
+  Click(First_Entry_Button_Id + 1); // "Kanal Zwei", transport stream 5: the filter stops
+  Click(First_Entry_Button_Id);     // "Kanal Eins", transport stream 4: it starts again
+  Check_Commands({HOST_START_FILTER, HOST_SWITCH_SERVICE, HOST_STOP_FILTER, HOST_SWITCH_SERVICE,
+                  HOST_START_FILTER});
+  Check_Switch(1, 0x2002, 5);
+  Check_Stop(2, Host_First_Filter_Handle);
+  Check_Switch(3, 0x2001, 4);
+  Check_Start(4);
   Exit_And_Unload();
 }
 
@@ -783,7 +932,9 @@ SCENARIO_MAIN({"open_on_portal_stream", Open_On_Portal_Stream},
               {"next_portal", Next_Portal}, {"five_entries_decoded", Five_Entries_Decoded},
               {"entry_buttons_arm_decoder", Entry_Buttons_Arm_Decoder},
               {"close_box_disarms_decoder", Close_Box_Disarms_Decoder}, {"topmost", Topmost},
-              {"position", Position}, {"end_to_end", End_To_End},
+              {"position", Position}, {"position_on_screen", Position_On_Screen},
+              {"refusing_host", Refusing_Host}, {"calls_while_opening", Calls_While_Opening},
+              {"switch_answered_inside", Switch_Answered_Inside}, {"end_to_end", End_To_End},
               {"restart_after_exit", Restart_After_Exit}, {"start_twice", Start_Twice},
               {"soak", Soak}, {"teardown_under_traffic", Teardown_Under_Traffic},
               {"create_fails", Create_Fails}, {"screenshot", Screenshot})
