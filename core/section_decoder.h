@@ -41,16 +41,18 @@ static_assert(Section_Length_Max + 22 < Section_Buffer_Size, "decode stays in th
 // The portal a decoder scans for: the plug-in's follows the window.
 constexpr int32_t Follow_Shown_Portal = -1;
 
+// All zero bytes at load (see Starts_At), so that the plug-in's decoder
+// takes no room in the DLL's file.
 struct Section_Decoder {
   int32_t Fill = 0;                    // valid bytes at the front of Section_Buffer
-  Plugin_Flag Scan_Idle{1};            // disarmed: incoming bytes are thrown away
+  Starts_At<1> Scan_Idle;              // disarmed: incoming bytes are thrown away
   Plugin_Flag First_Chunk_Seen{0};     // cleared by channel changes and by an overflow
   std::atomic<int32_t> Scan_Portal{0}; // the portal the current scan decodes into
   // Follow_Shown_Portal: the plug-in's decoder, which scans Current_Portal
   // (copied under Portal_Lock) and takes data only while the host's filter
   // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
   // alone, which takes every chunk it is given.
-  int32_t Portal = Follow_Shown_Portal;
+  Starts_At<Follow_Shown_Portal> Portal;
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
 };
