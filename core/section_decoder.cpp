@@ -45,6 +45,12 @@
 // it becomes an entry of the portal, in order. Every decode disarms the
 // decoder.
 //
+// Threads. The host may call in from several threads at once. A call that
+// finds another call on the same decoder still at work drops its chunk and
+// clears First_Chunk_Seen, as an overflowing chunk does, so the next call
+// starts from an empty buffer: one flag, no waiting. A decode that finds
+// Portal_Lock gone (On_Exit has deleted it) writes nothing to the table.
+//
 // Choices where the data leaves room:
 // - Only 17 entries fit a portal. Matches after the 17th are ignored and
 //   Portal_Count is then 17.
@@ -70,8 +76,11 @@ constexpr int32_t Section_Tail_Zeros = 12;
 constexpr int32_t Table_Id_Offset = 1;        // the section proper starts behind the zero byte
 constexpr int32_t Section_Head_Bytes = 3;     // table_id and the length word, before the L bytes
 constexpr int32_t Length_Word_Marks = 0xF000; // the length word's top four bits, all set
+// A transport stream packet's payload without adaptation field: what the
+// host's filter hands over per call.
+constexpr int32_t Packet_Payload_Size = 184;
 // A pointer field stands first in a packet's payload, of at most 184 bytes.
-constexpr int32_t Stray_Pointer_Reach = 184;
+constexpr int32_t Stray_Pointer_Reach = Packet_Payload_Size;
 constexpr uint8_t Linkage_Descriptor_Tag = 0x4A;
 constexpr int32_t Descriptor_Length_Min = 5;
 constexpr int32_t Descriptor_Length_Max = 30;
@@ -138,7 +147,10 @@ void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t
   {
     Portal_Lock_Scope lock;
     Portal_Row &row = Portal_Table[portal];
-    if (kept >= 2) {
+    if (!lock.Taken) {
+      // On_Exit has deleted the lock: the session is over and the table is
+      // no longer ours to write.
+    } else if (kept >= 2) {
       // A full list: it replaces the portal's entries and count.
       for (int32_t i = 0; i < Portal_Entry_Total; ++i)
         row[i] = i < kept ? found[i] : Portal_Entry{};
@@ -244,13 +256,16 @@ int32_t Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
 // The portal this scan decodes: the plug-in's decoder copies the shown
 // portal under Portal_Lock; a tool's decoder has its own.
 int32_t Take_Scan_Portal(Section_Decoder &decoder) {
-  if (decoder.Portal != Follow_Shown_Portal) {
-    decoder.Scan_Portal = decoder.Portal;
-  } else {
+  int32_t portal = decoder.Portal;
+  if (portal == Follow_Shown_Portal) {
     Portal_Lock_Scope lock;
-    decoder.Scan_Portal = Current_Portal.load();
+    portal = Current_Portal.load(std::memory_order_relaxed);
   }
-  return decoder.Scan_Portal;
+  // Stored without a fence: a fenced store is a locked instruction, which
+  // cost the callback about a tenth of its time (readers take the word as
+  // it stands).
+  decoder.Scan_Portal.store(portal, std::memory_order_relaxed);
+  return portal;
 }
 
 // One pass over the buffer, as described at the top of this file: decode
@@ -285,16 +300,13 @@ void Scan_Buffer(Section_Decoder &decoder) {
 
 // Whether the decoder takes data now: the plug-in's only while the host's
 // filter runs and On_Exit has not run; a tool's always.
-bool Takes_Data(const Section_Decoder &decoder) {
+[[gnu::always_inline]] inline bool Takes_Data(const Section_Decoder &decoder) {
   return decoder.Portal != Follow_Shown_Portal || (!Exiting && Filter_Running);
 }
 
-// The work of every call, inlined into both callers: the plug-in's callback
-// runs once per filter packet, so a call more would cost it a fifth of its
-// time.
-[[gnu::always_inline]] inline void Feed(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
-  if (n < 0 || (n > 0 && bytes == nullptr))
-    return;
+// The work of a call that has the decoder to itself.
+[[gnu::always_inline]] inline void Feed_Alone(Section_Decoder &decoder, int32_t n,
+                                              const uint8_t *bytes) {
   if (decoder.Scan_Idle) {
     decoder.Fill = 0;
     return;
@@ -312,13 +324,33 @@ bool Takes_Data(const Section_Decoder &decoder) {
   }
   if (n == 0)
     return;
-  std::memcpy(decoder.Section_Buffer.data() + decoder.Fill, bytes, static_cast<std::size_t>(n));
+  uint8_t *end = decoder.Section_Buffer.data() + decoder.Fill;
+  if (n == Packet_Payload_Size) // the usual call: a copy of known size, done inline
+    std::memcpy(end, bytes, Packet_Payload_Size);
+  else
+    std::memcpy(end, bytes, static_cast<std::size_t>(n));
   decoder.Fill += n;
   if (decoder.Fill < Scan_Threshold)
     return;
   if (decoder.Scan_Idle)
     return;
   Scan_Buffer(decoder);
+}
+
+// The work of every call, inlined into both callers: the plug-in's callback
+// runs once per filter packet, so a call more would cost it a fifth of its
+// time. A call that finds another at work drops its chunk; the bytes it
+// would have added are missing from the buffer, so the next call starts
+// from an empty one.
+[[gnu::always_inline]] inline void Feed(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
+  if (n < 0 || (n > 0 && bytes == nullptr))
+    return;
+  if (decoder.Feeding.exchange(1, std::memory_order_acquire) != 0) {
+    decoder.First_Chunk_Seen = 0;
+    return;
+  }
+  Feed_Alone(decoder, n, bytes);
+  decoder.Feeding.store(0, std::memory_order_release);
 }
 
 } // namespace

@@ -61,6 +61,9 @@ struct Section_Decoder {
   // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
   // alone, which takes every chunk it is given.
   Starts_At<Follow_Shown_Portal> Portal;
+  // 1 while a call is at work on the decoder; a call that finds it so drops
+  // its chunk (the host may deliver from several threads at once).
+  std::atomic<int32_t> Feeding{0};
   // The last candidate that failed its CRC since the last decode: its
   // section length (0: none) and the CRC value computed over it.
   int32_t Failed_Length = 0;
