@@ -1,13 +1,14 @@
-// Storage of the shared plug-in state, with its values at load.
+// Storage of the shared plug-in state, with its values at load (all zero
+// bytes: see Starts_At).
 #include "core/plugin_state.h"
 
 #include <cstring>
 
 Plugin_Flag Filter_Running{0};
 Plugin_Flag Exiting{0};
-Plugin_Flag Topmost{1};
-std::atomic<int32_t> Window_X{Default_Window_X};
-std::atomic<int32_t> Window_Y{Default_Window_Y};
+Starts_At<1> Topmost;
+Starts_At<Default_Window_X> Window_X;
+Starts_At<Default_Window_Y> Window_Y;
 
 Channel_Record Current_Channel{};
 Filter_Request_Record Filter_Request{};

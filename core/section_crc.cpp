@@ -6,7 +6,6 @@
 namespace {
 
 constexpr uint32_t Crc_Polynomial = 0x04C11DB7u;
-constexpr uint32_t Crc_Initial = 0xFFFFFFFFu;
 
 constexpr std::array<uint32_t, 256> Make_Crc_Table() {
   std::array<uint32_t, 256> table{};
@@ -23,8 +22,7 @@ constexpr std::array<uint32_t, 256> Crc_Table = Make_Crc_Table();
 
 } // namespace
 
-uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size) {
-  uint32_t crc = Crc_Initial;
+uint32_t Mpeg_Crc32_Update(uint32_t crc, const uint8_t *bytes, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i)
     crc = (crc << 8) ^ Crc_Table[((crc >> 24) ^ bytes[i]) & 0xFF];
   return crc;

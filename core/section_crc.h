@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
-uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size);
+constexpr uint32_t Mpeg_Crc32_Initial = 0xFFFFFFFFu;
+
+// The CRC register after `size` more bytes, from the register `crc`: a CRC
+// can be carried over bytes in pieces, leaving out a byte between them.
+uint32_t Mpeg_Crc32_Update(uint32_t crc, const uint8_t *bytes, std::size_t size);
+
+inline uint32_t Mpeg_Crc32(const uint8_t *bytes, std::size_t size) {
+  return Mpeg_Crc32_Update(Mpeg_Crc32_Initial, bytes, size);
+}
 
 // Whether the section at `bytes` (table_id to the last CRC byte, `size`
 // bytes) carries a CRC that holds.

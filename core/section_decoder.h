@@ -42,16 +42,34 @@ static_assert(Section_Length_Max + 22 < Section_Buffer_Size, "decode stays in th
 // The portal a decoder scans for: the plug-in's follows the window.
 constexpr int32_t Follow_Shown_Portal = -1;
 
+// How a decoder's last decode came about.
+enum class Decode_Way : int32_t {
+  None = 0,                // no decode since the decoder was set up
+  Sound = 1,               // the section's CRC held
+  Stray_Pointer_Taken_Out, // it held once the next section's pointer field was taken out
+  As_Carried,              // it failed the same way twice running: decoded as it arrives
+};
+
+// All zero bytes at load (see Starts_At), so that the plug-in's decoder
+// takes no room in the DLL's file.
 struct Section_Decoder {
   int32_t Fill = 0;                    // valid bytes at the front of Section_Buffer
-  Plugin_Flag Scan_Idle{1};            // disarmed: incoming bytes are thrown away
+  Starts_At<1> Scan_Idle;              // disarmed: incoming bytes are thrown away
   Plugin_Flag First_Chunk_Seen{0};     // cleared by channel changes and by an overflow
   std::atomic<int32_t> Scan_Portal{0}; // the portal the current scan decodes into
   // Follow_Shown_Portal: the plug-in's decoder, which scans Current_Portal
   // (copied under Portal_Lock) and takes data only while the host's filter
   // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
   // alone, which takes every chunk it is given.
-  int32_t Portal = Follow_Shown_Portal;
+  Starts_At<Follow_Shown_Portal> Portal;
+  // 1 while a call is at work on the decoder; a call that finds it so drops
+  // its chunk (the host may deliver from several threads at once).
+  std::atomic<int32_t> Feeding{0};
+  // The last candidate that failed its CRC since the last decode: its
+  // section length (0: none) and the CRC value computed over it.
+  int32_t Failed_Length = 0;
+  uint32_t Failed_Crc = 0;
+  Decode_Way Last_Decode = Decode_Way::None;
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
 };
@@ -63,7 +81,8 @@ extern Section_Decoder Plugin_Decoder;
 // as described in section_decoder.cpp.
 void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes);
 
-// Empties the buffer and disarms the decoder; its portal binding stays.
+// Empties the buffer, disarms the decoder and forgets its last failure and
+// decode, as at load; its portal binding stays.
 void Reset_Section_Decoder(Section_Decoder &decoder);
 
 // Arms the decoder: it gathers chunks again and scans once enough are there.

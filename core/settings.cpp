@@ -16,7 +16,6 @@
 
 #include "core/plugin_state.h"
 
-#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -58,13 +57,13 @@ int32_t Read_Value(const char *from, const char *to) {
   return Value_To_Int(value);
 }
 
-// Sets `target` if the line holds `key` before its terminator.
-int Read_Key(const char *line, const char *terminator, const char *key,
-             std::atomic<int32_t> &target) {
+// Reads the value into *value if the line holds `key` before its
+// terminator; 1 if it does.
+int Read_Key(const char *line, const char *terminator, const char *key, int32_t *value) {
   const char *found = std::strstr(line, key);
   if (found == nullptr || terminator == nullptr || terminator <= found)
     return 0;
-  target = Read_Value(found + Key_Length, terminator);
+  *value = Read_Value(found + Key_Length, terminator);
   return 1;
 }
 
@@ -95,9 +94,15 @@ FILE *Open_Settings(const char *path, const char *mode) {
 
 int Read_Settings_Line(const char *line) {
   const char *terminator = Find_Terminator(line);
-  if (Read_Key(line, terminator, Key_X, Window_X))
+  int32_t value = 0;
+  if (Read_Key(line, terminator, Key_X, &value)) {
+    Window_X = value;
     return 1;
-  return Read_Key(line, terminator, Key_Y, Window_Y);
+  }
+  if (!Read_Key(line, terminator, Key_Y, &value))
+    return 0;
+  Window_Y = value;
+  return 1;
 }
 
 void Read_Settings_File(FILE *file) {

@@ -11,8 +11,12 @@
 // have changed as the host rules and the decoder allow: a data chunk may
 // change the shown portal's row only into the entries of a sound source
 // section of that portal whose bytes reached the buffer since it was last
-// empty; nothing else changes a row but a reset to the defaults, where the
-// model expects one. A whole sound section fed at once into an armed, empty
+// empty (whole, or with the next section's pointer field inside it, which
+// the decoder takes out), or into what the decoder without a CRC check makes
+// of a complete candidate in the scanned bytes that fails its CRC exactly as
+// an earlier one at another place in the stream did since the last decode;
+// nothing else changes a row but a reset to the defaults, where the model
+// expects one. A whole sound section fed at once into an armed, empty
 // decoder must be decoded. The commands reach the host only during a
 // session, and the plug-in's Filter_Running always matches the host's filter.
 #include "core/decoder_setup.h"
@@ -40,6 +44,8 @@ constexpr int Name_Text_Max = Descriptor_Length_Max - Descriptor_Fixed_Length; /
 constexpr size_t Plain_Blob_Min = 1100; // a whole plain blob reaches the scan threshold
 constexpr size_t Chunk_Max = Huge_Chunk_Base + 0xFFFF;
 constexpr int Sound_Max = 64; // one bit each in a candidate mask
+constexpr size_t No_Stray = SIZE_MAX;
+constexpr size_t Packet_Payload_Max = 184; // a stray pointer field counts 1 to 183 bytes
 
 // Aborts on a violated invariant, naming the line of the check.
 void Check(bool holds, int line = __builtin_LINE()) {
@@ -57,10 +63,12 @@ struct Sound_Section {
   int32_t Kept;       // matching descriptors, at most 17
 };
 
-// Where a sound section stands, intact, in a blob.
+// Where a sound section stands in a blob: intact, or with one stray byte in
+// it, the pointer field of a section that starts in its last packet.
 struct Occurrence {
   int Sound;
-  size_t Start, End; // [Start, End) in the blob
+  size_t Start, End;       // [Start, End) in the blob, the stray byte included
+  size_t Stray = No_Stray; // where the stray byte stands in the blob
 };
 
 struct Blob {
@@ -136,17 +144,49 @@ Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
   return payloads;
 }
 
+// Where `section` stands at `start` of `bytes` with one byte too many: the
+// stray pointer field the decoder takes out, a byte from the section's 14th
+// on, in its last 184 bytes, counting the section's bytes behind it. Its
+// place in `bytes`, or No_Stray.
+size_t Stray_Byte_At(const Byte_Vector &bytes, size_t start, const Byte_Vector &section) {
+  const size_t size = section.size();
+  if (start + size + 1 > bytes.size())
+    return No_Stray;
+  size_t same = 0; // section bytes in place from `start` on
+  while (same < size && bytes[start + same] == section[same])
+    ++same;
+  if (same == size)
+    return No_Stray;
+  // The stray byte stands at most `same` bytes in; where a run of bytes of
+  // its value stands, taking out any of them leaves the same section, and
+  // the decoder takes the first.
+  const size_t last_packet = size >= Packet_Payload_Max ? size - (Packet_Payload_Max - 1) : 0;
+  const size_t first = std::max<size_t>(Section_Header_Size - 1, last_packet);
+  for (size_t k = first; k <= same; ++k)
+    if (bytes[start + k] == size - k &&
+        std::equal(section.begin() + static_cast<long>(k), section.end(),
+                   bytes.begin() + static_cast<long>(start + k + 1)))
+      return start + k;
+  return No_Stray;
+}
+
 void Add_Blob(const Byte_Vector &bytes) {
   Blob blob;
   blob.Bytes = bytes;
   for (size_t s = 0; s < Sounds.size(); ++s) {
     const Byte_Vector &section = Sounds[s].Bytes;
+    const auto head_end = section.begin() + (Section_Header_Size - 1);
     for (auto it = bytes.begin();
-         (it = std::search(it, bytes.end(), section.begin(), section.end())) != bytes.end(); ++it) {
+         (it = std::search(it, bytes.end(), section.begin(), head_end)) != bytes.end(); ++it) {
       const size_t start = static_cast<size_t>(it - bytes.begin());
-      blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size()});
-      if (start == 1 && bytes[0] == 0x00)
-        blob.Leading = static_cast<int>(blob.Occurrences.size()) - 1;
+      if (start + section.size() <= bytes.size() &&
+          std::equal(section.begin(), section.end(), it)) {
+        blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size()});
+        if (start == 1 && bytes[0] == 0x00)
+          blob.Leading = static_cast<int>(blob.Occurrences.size()) - 1;
+      } else if (const size_t stray = Stray_Byte_At(bytes, start, section); stray != No_Stray) {
+        blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size() + 1, stray});
+      }
     }
   }
   Blobs.push_back(blob);
@@ -243,17 +283,25 @@ void Build_Fixed_Set() {
 
   // Payload streams of several sections: packed (pointer fields cut into
   // sections), with adaptation fields, and one section per packet with noise
-  // on the PID between them.
+  // on the PID between them. The first starts with a section of two packets
+  // whose every entry counts, with the next section starting in its last
+  // packet: the stray pointer field the decoder takes out.
   auto sound = [](int blob) { return Sounds[static_cast<size_t>(blob)].Bytes; };
   {
+    const auto list = Listings("Laube", 12, 4, 1180);
+    const int followed = Add_Sound(1, Portal_Source_Section(1, list), list);
     Ts_Writer writer;
     Ts_Packet_Options options;
     options.Pack_Sections = true;
     Write_Sections(writer, Eit_Pid,
-                   {foreign[0], sound(Blob_Plain(0, 0)), sound(Blob_Plain(1, 1)),
+                   {sound(followed), foreign[0], sound(Blob_Plain(0, 0)), sound(Blob_Plain(1, 1)),
                     sound(Blob_Plain(2, 2)), sound(Blob_Plain(3, 3)), foreign[4]},
                    options);
     Add_Blob(Filter_Payloads(writer.Bytes));
+    const std::vector<Occurrence> &found = Blobs.back().Occurrences;
+    Check(std::any_of(found.begin(), found.end(), [followed](const Occurrence &occurrence) {
+      return occurrence.Sound == followed && occurrence.Start == 1 && occurrence.Stray != No_Stray;
+    }));
   }
   {
     Ts_Writer writer;
@@ -572,13 +620,24 @@ void Check_Bounds() {
 // Going round the blob, the step may hand over the end of one copy of the
 // section and the start of the next: each is a section of its own, and one
 // sound part is enough for one of them to complete soundly.
+//
+// The stray byte of an occurrence does not count: damaged, it either keeps
+// the decoder from taking it out or lets it take out its neighbour of the
+// same value, which leaves the same sound section.
 bool Fed_Part_Sound(const Occurrence &occurrence, size_t from, size_t n, size_t size) {
   const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
+  const auto same = [&](size_t begin, size_t end) {
+    return begin >= end ||
+           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) == 0;
+  };
   const auto sound = [&](size_t begin, size_t end) { // [begin, end) of the blob
     begin = std::max(begin, occurrence.Start);
     end = std::min(end, occurrence.End);
-    return begin < end &&
-           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) == 0;
+    if (begin >= end)
+      return false;
+    if (occurrence.Stray < begin || occurrence.Stray >= end)
+      return same(begin, end);
+    return same(begin, occurrence.Stray) && same(occurrence.Stray + 1, end);
   };
   if (from + n <= size)
     return sound(from, from + n);
@@ -594,8 +653,147 @@ void Note_Fed_Sections(size_t from, size_t n) {
       Candidates |= uint64_t{1} << occurrence.Sound;
 }
 
+// ---- the same failure twice ---------------------------------------------------
+
+// A complete candidate whose CRC fails, as a scan may have met it.
+struct Failure {
+  int32_t Length;
+  uint32_t Crc;
+  uint64_t Position; // of its zero byte in the stream of bytes appended to the buffer
+};
+std::vector<Failure> Failures; // met since the last decode
+uint64_t Stream_Fed = 0;       // bytes appended to the buffer so far
+
+// The bytes a data step's scan looks at (the buffer as the step finds it,
+// unless the step empties it first, and the chunk behind it), the stream
+// position of the first, and the failing candidates among them.
+Byte_Vector Scanned;
+uint64_t Scanned_Base = 0;
+std::vector<size_t> Scanned_Failures; // their places in Scanned
+
+int32_t Word_At(const uint8_t *at) {
+  return (at[0] << 8) | at[1];
+}
+
+// The head of a candidate for `portal` at `at` (fields as the decoder
+// insists on them), and its section length.
+bool Heads_Candidate(const uint8_t *at, int portal, int32_t *length) {
+  const Portal_Constants &c = Portal_Constants_Table[static_cast<size_t>(portal)];
+  *length = Word_At(at + 2) & Section_Length_Max;
+  return at[0] == 0x00 && Word_At(at + 4) == c.Source_Service_Id && at[7] == 0x00 &&
+         at[8] == 0x01 && Word_At(at + 9) == c.Source_Transport_Stream_Id &&
+         Word_At(at + 11) == Portal_Original_Network_Id && at[13] == 0x01 &&
+         (Word_At(at + 2) & 0xF000) == 0xF000 && *length >= Section_Length_Min;
+}
+
+// Before the data step: what its scan will look at, if the decoder takes
+// the chunk, does not drop it and then holds enough bytes to scan.
+bool Appends = false; // the step appends its chunk
+void Gather_Scanned(const Snapshot &before, const uint8_t *chunk, size_t n) {
+  Scanned.clear();
+  Scanned_Failures.clear();
+  const size_t kept = before.First_Chunk_Seen ? static_cast<size_t>(before.Fill) : 0;
+  Appends = before.Takes_Data && n > 0 && n <= Section_Buffer_Size - kept;
+  if (!Appends || kept + n < static_cast<size_t>(Scan_Threshold))
+    return;
+  const uint8_t *buffer = Plugin_Decoder.Section_Buffer.data();
+  Scanned.assign(buffer, buffer + kept);
+  Scanned.insert(Scanned.end(), chunk, chunk + n);
+}
+
+// After the data step: the failing candidates its scan may have met join
+// Failures (each place in the stream once).
+void Note_Failures(size_t n, int portal) {
+  if (!Appends)
+    return;
+  Stream_Fed += n;
+  Scanned_Base = Stream_Fed - Scanned.size();
+  const uint8_t *bytes = Scanned.data();
+  const size_t size = Scanned.size();
+  for (size_t p = 0; p + Section_Header_Size <= size; ++p) {
+    const void *zero = std::memchr(bytes + p, 0x00, size - Section_Header_Size + 1 - p);
+    if (zero == nullptr)
+      return;
+    p = static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes);
+    int32_t length = 0;
+    if (!Heads_Candidate(bytes + p, portal, &length) ||
+        size - p <= static_cast<size_t>(length + Section_Complete_Extra))
+      continue;
+    const uint32_t crc = Mpeg_Crc32(bytes + p + 1, static_cast<size_t>(length + 3));
+    if (crc == 0)
+      continue;
+    Scanned_Failures.push_back(p);
+    const uint64_t position = Scanned_Base + p;
+    if (std::none_of(Failures.begin(), Failures.end(),
+                     [&](const Failure &f) { return f.Position == position; }))
+      Failures.push_back({length, crc, position});
+  }
+}
+
+// What the decoder without a CRC check makes of the candidate of length L
+// at p in Scanned: the section's first L bytes from the zero byte on, 12
+// zero bytes over its end, and a portal descriptor at every place from 14
+// to L - 1. Names that run past the zeros hold bytes of the buffer behind
+// them, which stand behind a NUL; Same_Shown_Row leaves them out.
+Sound_Section Plain_Reading(size_t p, int32_t length, int portal) {
+  constexpr size_t Tail_Zeros = 12;
+  Byte_Vector moved(Scanned.begin() + static_cast<long>(p),
+                    Scanned.begin() + static_cast<long>(p + static_cast<size_t>(length)));
+  moved.resize(moved.size() + Tail_Zeros + Name_Text_Max + Descriptor_Fixed_Length + 2, 0);
+  Sound_Section reading{portal, {}, {}, 0};
+  for (int32_t j = Section_Header_Size; j < length; ++j) {
+    const uint8_t *at = moved.data() + j;
+    if (at[0] != 0x4A || at[1] < 5 || at[1] > Descriptor_Length_Max ||
+        Word_At(at + 4) != Portal_Original_Network_Id || (at[6] == 0 && at[7] == 0) ||
+        at[8] != Portal_Linkage_Type || reading.Kept == Portal_Entry_Total)
+      continue;
+    Portal_Entry &entry = reading.Entries[static_cast<size_t>(reading.Kept++)];
+    entry.Descriptor_Length = at[1];
+    entry.Transport_Stream_Id = Word_At(at + 2);
+    entry.Service_Id = Word_At(at + 6);
+    if (at[1] > Descriptor_Fixed_Length)
+      std::memcpy(entry.Name, at + 9, static_cast<size_t>(at[1] - Descriptor_Fixed_Length));
+  }
+  return reading;
+}
+
+// Rows alike as the window shows them: names up to their NUL.
+bool Same_Shown_Row(const Portal_Row &a, const Portal_Row &b) {
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].Descriptor_Length != b[i].Descriptor_Length ||
+        a[i].Transport_Stream_Id != b[i].Transport_Stream_Id ||
+        a[i].Service_Id != b[i].Service_Id ||
+        std::strncmp(a[i].Name, b[i].Name, Portal_Name_Size) != 0)
+      return false;
+  return true;
+}
+
+// Whether the shown portal's row and count are what the decoder without a
+// CRC check makes of a failing candidate of this step that failed exactly
+// so at another place of the stream before.
+bool Carried_Decode_Allowed(const Snapshot &before, const Portal_Row &row, int32_t count) {
+  const int32_t shown = before.Shown_Portal;
+  for (size_t p : Scanned_Failures) {
+    int32_t length = 0;
+    Heads_Candidate(Scanned.data() + p, shown, &length);
+    const uint32_t crc = Mpeg_Crc32(Scanned.data() + p + 1, static_cast<size_t>(length + 3));
+    const uint64_t position = Scanned_Base + p;
+    if (std::none_of(Failures.begin(), Failures.end(), [&](const Failure &f) {
+          return f.Length == length && f.Crc == crc && f.Position != position;
+        }))
+      continue;
+    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
+    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
+    Apply_Sound(Plain_Reading(p, length, shown), expected, expected_count);
+    if (Same_Shown_Row(row, expected) && count == expected_count)
+      return true;
+  }
+  return false;
+}
+
 // A data step: only the shown portal's row may change, and only into what
-// a fed sound section of that portal gives; a decode disarms and empties.
+// a fed sound section of that portal gives, or the decoder without a CRC
+// check makes of a failure met twice; a decode disarms and empties.
 void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sound) {
   const int32_t shown = before.Shown_Portal;
   Check(Current_Portal == shown);
@@ -634,6 +832,8 @@ void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sou
     Apply_Sound(Sounds[s], expected, expected_count);
     allowed = Same_Row(row, expected) && count == expected_count;
   }
+  if (!allowed)
+    allowed = Carried_Decode_Allowed(before, row, count);
   Check(allowed);
   Check(Plugin_Decoder.Scan_Idle == 1 && Plugin_Decoder.Fill == 0);
 }
@@ -693,11 +893,15 @@ void Feed_Chunk(size_t n) {
       n <= static_cast<size_t>(Section_Buffer_Size) && n >= static_cast<size_t>(Scan_Threshold) &&
       n >= Sounds[static_cast<size_t>(lead)].Bytes.size() + 3;
 
+  Gather_Scanned(before, Chunk.data(), n);
   On_Section_Data(0, static_cast<int32_t>(n), Chunk.data());
+  Note_Failures(n, before.Shown_Portal);
   if (before.Takes_Data)
     Note_Fed_Sections(from, n);
   Check_Bounds();
   Check_Data_Step(before, expect_decode, lead);
+  if (!before.Disarmed && Plugin_Decoder.Scan_Idle) // a decode: it forgets every failure
+    Failures.clear();
 }
 
 void Run_Step(Program &program) {
@@ -813,6 +1017,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Session_Record_Module_Path(Module_Path, true);
   Host = Host_Model{};
   Candidates = 0;
+  Failures.clear();
+  Stream_Fed = 0;
   Select_Blob(0, 0);
   On_Start();
   Program program{data, size, 0};

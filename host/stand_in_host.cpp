@@ -125,8 +125,9 @@ DWORD WINAPI Filter_Thread(LPVOID parameter) {
   return 0;
 }
 
-Delivery Streamed{};
-HANDLE Streaming_Thread = nullptr;
+// The streaming threads, each on its own bytes; a null handle is a free slot.
+Delivery Streamed[Host_Streaming_Max]{};
+HANDLE Streaming_Threads[Host_Streaming_Max]{};
 
 // A filter thread on `delivery`, if the filter is open; null otherwise.
 HANDLE Start_Filter_Thread(Delivery &delivery) {
@@ -221,20 +222,29 @@ int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeou
 }
 
 int Host_Start_Streaming(const uint8_t *bytes, int32_t size, int32_t chunk) {
-  if (Streaming_Thread != nullptr)
-    return 0;
-  Streamed = Delivery{bytes, size, chunk, true};
-  Streaming_Thread = Start_Filter_Thread(Streamed);
-  return Streaming_Thread != nullptr;
+  for (int slot = 0; slot < Host_Streaming_Max; ++slot) {
+    if (Streaming_Threads[slot] != nullptr)
+      continue;
+    Streamed[slot] = Delivery{bytes, size, chunk, true};
+    Streaming_Threads[slot] = Start_Filter_Thread(Streamed[slot]);
+    return Streaming_Threads[slot] != nullptr;
+  }
+  return 0;
 }
 
 int Host_End_Streaming(DWORD timeout_ms) {
-  if (Streaming_Thread == nullptr)
-    return 1;
-  if (!Wait_Pumping(Streaming_Thread, timeout_ms))
-    return 0;
-  CloseHandle(Streaming_Thread);
-  Streaming_Thread = nullptr;
+  const DWORD start = GetTickCount();
+  for (HANDLE &thread : Streaming_Threads) {
+    if (thread == nullptr)
+      continue;
+    const DWORD spent = GetTickCount() - start;
+    if (timeout_ms != INFINITE && spent >= timeout_ms)
+      return 0;
+    if (!Wait_Pumping(thread, timeout_ms == INFINITE ? INFINITE : timeout_ms - spent))
+      return 0;
+    CloseHandle(thread);
+    thread = nullptr;
+  }
   return 1;
 }
 

@@ -96,13 +96,16 @@ void Host_Close_Filter();
 // thread is done. Returns 1 if it finished within the timeout.
 int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms);
 
-// Starts the host's filter thread at full speed: it calls the registered
+// Starts a filter thread of the host at full speed: it calls the registered
 // data callback with `size` bytes in pieces of `chunk` bytes, round after
 // round without pause, until the filter closes (a stop request with its
-// handle, or Host_Close_Filter). One such thread at a time; 1 if it started.
+// handle, or Host_Close_Filter). Up to Host_Streaming_Max such threads run
+// at once, as a host that runs a filter on several threads delivers; 1 if it
+// started.
+constexpr int Host_Streaming_Max = 2;
 int Host_Start_Streaming(const uint8_t *bytes, int32_t size, int32_t chunk);
-// Pumps messages until the streaming thread has ended; 1 if it ended within
-// the timeout. Close the filter first, or it never ends.
+// Pumps messages until every streaming thread has ended; 1 if they ended
+// within the timeout. Close the filter first, or they never end.
 int Host_End_Streaming(DWORD timeout_ms);
 
 // Pumps the thread's messages until done() holds or the time is up;

@@ -151,6 +151,10 @@ Portal_Verdict Disagree(const std::string &how) {
   return Verdict(Verdict_Kind::Disagree, "the plug-in and the section disagree: " + how);
 }
 
+std::string Plural(int32_t count, const char *one, const char *more) {
+  return std::to_string(count) + " " + (count == 1 ? one : more);
+}
+
 Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
   const std::string difference = Entry_Difference(evidence, outcome);
   if (!difference.empty())
@@ -160,12 +164,25 @@ Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Decoder_Ou
                                       : ""));
   if (evidence.Entry_Count == 0)
     return Verdict(Verdict_Kind::Shown, "the section lists no entries; the plug-in keeps its own");
-  return Verdict(Verdict_Kind::Shown,
-                 "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries");
+  const std::string shows =
+      "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries";
+  if (outcome.Way == Decode_Way::Stray_Pointer_Taken_Out)
+    return Verdict(Verdict_Kind::Shown_Mended,
+                   shows + ", once it has taken out the pointer field of the next section, "
+                           "which starts in this one's last packet");
+  return Verdict(Verdict_Kind::Shown, shows);
 }
 
-std::string Plural(int32_t count, const char *one, const char *more) {
-  return std::to_string(count) + " " + (count == 1 ? one : more);
+// The plug-in met the same failing copy twice running and decoded it as it
+// arrives, unchecked: that is how the stream carries it.
+Portal_Verdict Carried_Verdict(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+  std::string says = "every copy the plug-in found fails its CRC the same way, so it shows the "
+                     "section as it arrives: " +
+                     Plural(outcome.Count, "entry", "entries");
+  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, outcome) : "";
+  if (!difference.empty())
+    says += "; against the last sound copy, " + difference;
+  return Verdict(Verdict_Kind::Shown_As_Carried, says);
 }
 
 } // namespace
@@ -208,6 +225,8 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 }
 
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+  if (outcome.Decoded && outcome.Way == Decode_Way::As_Carried)
+    return Carried_Verdict(evidence, outcome);
   if (evidence.Repetitions == 0)
     return outcome.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
                                       "it is in the capture")
@@ -232,6 +251,10 @@ const char *Verdict_Word(Verdict_Kind kind) {
   switch (kind) {
   case Verdict_Kind::Shown:
     return "shown";
+  case Verdict_Kind::Shown_Mended:
+    return "shown_mended";
+  case Verdict_Kind::Shown_As_Carried:
+    return "shown_as_carried";
   case Verdict_Kind::Not_On_Air:
     return "not_on_air";
   case Verdict_Kind::Only_Packed:
@@ -254,7 +277,8 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
   out += ", " + Plural(evidence.Crc_Failures, "CRC failure", "CRC failures") + ", " +
          std::to_string(evidence.At_Payload_Start) + " at a payload start, " +
          std::to_string(evidence.Packed) + " packed\n";
-  if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown) {
+  if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown &&
+      verdict.Kind != Verdict_Kind::Shown_Mended) {
     out +=
         indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
     for (int32_t k = 0; k < evidence.Entry_Count; ++k) {

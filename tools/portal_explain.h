@@ -8,6 +8,7 @@
 #pragma once
 
 #include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/section_reassembler.h"
 
 #include <array>
@@ -49,16 +50,19 @@ struct Capture_Evidence {
 // What the plug-in's decoder left for a portal after its pass.
 struct Decoder_Outcome {
   bool Decoded = false;
-  int32_t Count = 0; // Portal_Count
+  Decode_Way Way = Decode_Way::None; // how its last decode came about
+  int32_t Count = 0;                 // Portal_Count
   Portal_Row Entries{};
 };
 
 enum class Verdict_Kind {
-  Shown,       // decoded, and it agrees with the last sound copy
-  Not_On_Air,  // no copy in the capture
-  Only_Packed, // every copy sits behind another section
-  Damaged,     // every copy fails its CRC
-  Disagree,    // anything else: the text says how
+  Shown,            // decoded, and it agrees with the last sound copy
+  Shown_Mended,     // the same, once the next section's pointer field was taken out
+  Shown_As_Carried, // every copy the plug-in found failed the same way: shown as it arrives
+  Not_On_Air,       // no copy in the capture
+  Only_Packed,      // every copy sits behind another section
+  Damaged,          // every copy fails its CRC
+  Disagree,         // anything else: the text says how
 };
 
 struct Portal_Verdict {
@@ -75,7 +79,8 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome);
 
-// "shown", "not_on_air", "only_packed", "damaged" or "disagree".
+// "shown", "shown_mended", "shown_as_carried", "not_on_air", "only_packed",
+// "damaged" or "disagree".
 const char *Verdict_Word(Verdict_Kind kind);
 
 // Lines to print under the portal's own output, each indented and ending in

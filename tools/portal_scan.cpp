@@ -49,8 +49,9 @@ filter runs; each takes the payload of every PID 0x12 packet until its first dec
               portal how its source section is on air (copies, versions, CRC failures,
               at a payload start or packed behind another section, the entries of the
               last sound copy) and why the plug-in shows what it shows: a verdict of
-              shown, not on air, only packed, damaged or disagree (saying how); not
-              with --follow
+              shown, shown mended (a stray pointer field taken out), shown as carried
+              (every copy failing the same way), not on air, only packed, damaged or
+              disagree (saying how); not with --follow
   -h, --help  print this help and exit
   --          end of options: the next argument is the capture
 
@@ -58,7 +59,8 @@ Output: "FILE.ts: N packets" (188-byte packets found, all PIDs), then per portal
 whether its source section was decoded, its count and its entries (#, name, TS id,
 service id). Names: the entry's bytes as ISO-8859-1, written as UTF-8. With
 --explain, indented under each portal's entries: the counts, the entries of the
-last sound copy unless the verdict is shown, and "verdict: " with the verdict's line.
+last sound copy unless the verdict is shown or shown mended, and "verdict: " with
+the verdict's line.
 With --json one object:
   {"file", "packets", "portals": [{"portal", "name", "decoded", "count", "entries":
   [%d x {"name", "descriptor_length", "transport_stream_id", "service_id"}]}]}
@@ -66,7 +68,8 @@ With --json one object:
   With --explain each portal object also has "explain": {"repetitions", "versions",
   "crc_failures", "at_payload_start", "packed", "entries": [{"name",
   "transport_stream_id", "service_id"}], "verdict", "says"}: "verdict" is "shown",
-  "not_on_air", "only_packed", "damaged" or "disagree", "says" the verdict's line.
+  "shown_mended", "shown_as_carried", "not_on_air", "only_packed", "damaged" or
+  "disagree", "says" the verdict's line.
 With --follow, per change: "Portal P  NAME: source section decoded at offset N,
 count C" and the entries, N being the input offset of the packet that completed
 the section; with --json too, one line per change:

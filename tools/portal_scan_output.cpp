@@ -88,6 +88,7 @@ void Print_Entry_Table(const Portal_Row &entries) {
 Portal_Verdict Verdict_On(const Portal_Evidence &evidence, const Portal_Result &result) {
   Decoder_Outcome outcome;
   outcome.Decoded = result.Decoded;
+  outcome.Way = result.Way;
   outcome.Count = result.Listing.Count;
   outcome.Entries = result.Listing.Entries;
   return Portal_Explain(evidence, outcome);

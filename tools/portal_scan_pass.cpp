@@ -237,6 +237,7 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
     result.Decoded = decoding.Decoded[portal];
+    result.Way = Decoders[portal].Last_Decode;
     result.Listing = Read_Listing(portal);
   }
   errno = saved_errno;

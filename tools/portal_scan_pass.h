@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/portal_table.h"
+#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
 
 #include <array>
@@ -43,7 +44,8 @@ struct Scan_Setup {
 
 struct Portal_Result {
   bool Decoded = false;
-  Portal_Listing Listing; // after the pass
+  Decode_Way Way = Decode_Way::None; // how the last decode came about
+  Portal_Listing Listing;            // after the pass
 };
 
 struct Scan_Outcome {

@@ -144,6 +144,7 @@ const Entries Three = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 2"}, {4, 303, 
 const Entries Renamed = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 3"}, {4, 303, "Serienwelt"}};
 const Entries Accented = {{4, 311, "Sch\xF6ne \"Welt\""}, {4, 312, "Kino Zwei"}};
 const Entries Plain = {{4, 311, "Schoene \"Welt\""}, {4, 312, "Kino Zwei"}};
+const Entries Hurt = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 2"}, {4, 303, "Serienwelu"}};
 
 struct Airing {
   Entries Listed;
@@ -170,9 +171,10 @@ Byte_Vector Capture_Of(int portal, const std::vector<Airing> &airings) {
   return writer.Bytes;
 }
 
-Decoder_Outcome Outcome(bool decoded, const Entries &shown) {
+Decoder_Outcome Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound) {
   Decoder_Outcome outcome;
   outcome.Decoded = decoded;
+  outcome.Way = decoded ? way : Decode_Way::None;
   outcome.Count = static_cast<int32_t>(shown.size());
   for (std::size_t k = 0; k < shown.size(); ++k) {
     Portal_Entry &entry = outcome.Entries[k];
@@ -239,6 +241,18 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
        Verdict_Kind::Disagree,
        "found nothing although the section starts at a payload start",
        "\"repetitions\": 1"},
+      {2,
+       {{Three}},
+       Outcome(true, Three, Decode_Way::Stray_Pointer_Taken_Out),
+       Verdict_Kind::Shown_Mended,
+       "shows these 3 entries, once it has taken out the pointer field of the next section",
+       "\"verdict\": \"shown_mended\""},
+      {1,
+       {{Three, 1, false, true}, {Three, 1, false, true}},
+       Outcome(true, Hurt, Decode_Way::As_Carried),
+       Verdict_Kind::Shown_As_Carried,
+       "fails its CRC the same way, so it shows the section as it arrives: 3 entries",
+       "\"crc_failures\": 2, \"at_payload_start\": 2, \"packed\": 0, \"entries\": []"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Says);

@@ -417,7 +417,9 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
 
 // --explain on captures where one portal's section is on air in a given way
 // (each capture has the others' off air): every portal gets its verdict, in
-// JSON and as the last of its lines in text.
+// JSON and as the last of its lines in text. A section damaged on the way is
+// damaged differently in each copy; one damaged the same way in every copy
+// is how the stream carries it.
 TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   Ts_Packet_Options flagged, packed;
   flagged.Transport_Error = true;
@@ -427,8 +429,10 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
     section.Segment_Last_Section_Number = segment_last_section_number;
     return Build_Eit_Section(section);
   };
-  Byte_Vector damaged = Sample_Source_Section(0, Sample_Portal_Entries(0));
-  damaged[damaged.size() - 5] ^= 0x01; // in the last entry's name
+  const Byte_Vector portal_0 = Sample_Source_Section(0, Sample_Portal_Entries(0));
+  Byte_Vector damaged[2] = {portal_0, portal_0};
+  damaged[0][portal_0.size() - 5] ^= 0x01; // in the last entry's name
+  damaged[1][portal_0.size() - 7] ^= 0x10; // in it too, another bit
 
   Ts_Writer shown;
   Write_Portal(shown, 3, Sample_Portal_Entries(3));
@@ -440,13 +444,20 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   section_one.Section_Number = 1;
   Write_Section(off_air, Eit_Pid, Build_Eit_Section(section_one));
   Write_Section(off_air, Eit_Pid, Sample_Source_Section(3, Sample_Portal_Entries(3)), flagged);
-  Ts_Writer behind, hurt, header; // each sent twice
+  Ts_Writer behind, hurt, same_hurt, header, followed; // each sent twice
+  const Byte_Vector portal_1 = Sample_Source_Section(1, Many_Entries(12));
+  ASSERT_GT(portal_1.size() + 1, std::size_t{Ts_Payload_Max}) << "more than one packet";
+  ASSERT_LT((portal_1.size() + 1) % Ts_Payload_Max, std::size_t{Ts_Payload_Max - 1})
+      << "room for the next section in the portal section's last packet";
   for (int round = 0; round < 2; ++round) {
     Write_Sections(behind, Eit_Pid,
                    {Other_Service_Section(9), Sample_Source_Section(2, Sample_Portal_Entries(2))},
                    packed);
-    Write_Section(hurt, Eit_Pid, damaged);
+    Write_Section(hurt, Eit_Pid, damaged[round]);
+    Write_Section(same_hurt, Eit_Pid, damaged[0]);
     Write_Section(header, Eit_Pid, portal_section(1, 0));
+    // The next section starts in the portal section's last packet.
+    Write_Sections(followed, Eit_Pid, {portal_1, Other_Service_Section(9)}, packed);
   }
   const auto carousel_ends = [](Ts_Writer &writer) {
     Write_Other_Services(writer, 8);
@@ -478,6 +489,14 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
        carousel_ends(header),
        {"not_on_air", "disagree", "not_on_air", "not_on_air"},
        "requires segment_last_section_number 1 (the section has 0)"},
+      {"followed",
+       carousel_ends(followed),
+       {"not_on_air", "shown_mended", "not_on_air", "not_on_air"},
+       "once it has taken out the pointer field of the next section"},
+      {"damaged the same way",
+       carousel_ends(same_hurt),
+       {"shown_as_carried", "not_on_air", "not_on_air", "not_on_air"},
+       "fails its CRC the same way"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);

@@ -136,37 +136,152 @@ TEST(Decoder, DamagedSectionsAreSkippedForTheNextSoundOne) {
   }
 }
 
-// Packed behind another section's start, the portal section's last packet
-// carries a pointer field that the raw payloads put inside the section: the
-// decoder must never turn that into an entry.
-TEST(Decoder, PointerFieldInsideThePacketedSectionIsNoEntry) {
-  const auto entries = Numbered_Entries(12);
-  const Byte_Vector portal = Build_Eit_Section(Portal_Source_Section(0, entries));
-  Eit_Section other;
-  other.Service_Id = 0x0300;
-  other.Transport_Stream_Id = 4;
-  Ts_Writer writer;
-  Ts_Packet_Options packed;
-  packed.Pack_Sections = true;
-  for (int round = 0; round < 3; ++round)
-    Write_Sections(writer, Eit_Pid, {portal, Build_Eit_Section(other)}, packed);
-  Arm_Decoder(0);
+// Copies fed one after another, a decode re-armed at once as the refresh
+// tick does. A copy that fails its CRC exactly as the failing copy before it
+// did is how the stream carries the section: it is shown as it arrives, as
+// the decoder without a CRC check shows it. Copies damaged on the way differ
+// from each other and are never shown, and a decode forgets the failure.
+TEST(Decoder, ACopyFailingAsThePreviousFailureIsShownAsItArrives) {
+  using Entries = std::vector<Portal_Listing_Entry>;
+  const Entries sound_list = Numbered_Entries(3);
+  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, sound_list));
+  const auto damaged = [&sound](std::size_t at, uint8_t bit) {
+    Byte_Vector copy = sound;
+    copy[at] ^= bit;
+    return copy;
+  };
+  const Byte_Vector name = damaged(Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6, 0x01);
+  const Byte_Vector service = damaged(Offset_Of(sound, {0x00, 0x85, 0x03, 0xE9}) + 3, 0x04);
+  const Byte_Vector crc = damaged(sound.size() - 1, 0x80);
+  const Byte_Vector marks = damaged(1, 0x80); // section_syntax_indicator: no candidate
+  Entries name_list = sound_list, service_list = sound_list;
+  name_list[1].Name = "Kanal 0";
+  service_list[1].Service_Id = 1005;
+  const struct Case {
+    const char *What;
+    std::vector<const Byte_Vector *> Copies;
+    const Entries *Shown; // null: the default entry alone
+    Decode_Way Way;
+  } cases[] = {
+      {"one damaged copy", {&name}, nullptr, Decode_Way::None},
+      {"a damaged copy, then a sound one", {&name, &sound}, &sound_list, Decode_Way::Sound},
+      {"the same damaged copy twice", {&name, &name}, &name_list, Decode_Way::As_Carried},
+      {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Decode_Way::As_Carried},
+      {"two copies damaged differently", {&name, &service}, nullptr, Decode_Way::None},
+      {"one damage on either side of another", {&name, &service, &name}, nullptr, Decode_Way::None},
+      {"the later damage twice",
+       {&name, &service, &service},
+       &service_list,
+       Decode_Way::As_Carried},
+      {"a decode in between", {&name, &sound, &name}, &sound_list, Decode_Way::Sound},
+      {"a broken header twice", {&marks, &marks}, nullptr, Decode_Way::None},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.What);
+    Arm_Decoder(1);
+    for (const Byte_Vector *copy : c.Copies) {
+      Plugin_Decoder.Scan_Idle = 0;
+      Byte_Vector payload = Payload_Of(*copy);
+      payload.resize(payload.size() + 1000, 0xFF);
+      Feed(payload);
+    }
+    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    if (c.Shown == nullptr) {
+      EXPECT_EQ(Portal_Count[1], 0);
+      Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
+      continue;
+    }
+    ASSERT_EQ(Portal_Count[1], 3);
+    for (int i = 0; i < 3; ++i)
+      Expect_Entry(Portal_Table[1][i], (*c.Shown)[i].Name, (*c.Shown)[i].Transport_Stream_Id,
+                   (*c.Shown)[i].Service_Id);
+  }
+}
+
+// `portal`'s source section listing `entries`, grown to `size` bytes
+// (table_id to CRC) by user-defined descriptors (tag 0x80) behind them.
+Byte_Vector Section_Of_Size(int portal, const std::vector<Portal_Listing_Entry> &entries,
+                            std::size_t size) {
+  constexpr std::size_t Filler_Max = 2 + 255;
+  Eit_Section section = Portal_Source_Section(portal, entries);
+  Byte_Vector &loop = section.Events[0].Descriptors;
+  for (std::size_t rest = size - Build_Eit_Section(section).size(); rest > 0;) {
+    std::size_t take = std::min(rest, Filler_Max);
+    if (rest - take == 1) // leave room for a whole descriptor
+      take -= 2;
+    loop.push_back(0x80);
+    loop.push_back(static_cast<uint8_t>(take - 2));
+    loop.insert(loop.end(), take - 2, 'x');
+    rest -= take;
+  }
+  return Build_Eit_Section(section);
+}
+
+// The payloads of every packet on the EIT PID, one after another.
+Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
+  Byte_Vector payloads;
   Ts_Reader reader;
-  Open_Ts_Memory(reader, writer.Bytes.data(), writer.Bytes.size());
+  Open_Ts_Memory(reader, packets.data(), packets.size());
   const uint8_t *payload = nullptr;
   int32_t size = 0;
-  int unit_starts = 0, packets = 0;
-  const int portal_packets = static_cast<int>((portal.size() + 1 + 183) / 184);
-  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload) {
-    if (packets++ < portal_packets)
-      unit_starts += reader.Unit_Start;
-    On_Section_Data(0, size, payload);
-    ASSERT_EQ(Plugin_Decoder.Scan_Idle, 0) << "decoded from a cut section";
-  }
+  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
+    payloads.insert(payloads.end(), payload, payload + size);
   Close_Ts_Reader(reader);
-  EXPECT_EQ(unit_starts, 2) << "the next section starts in the portal section's last packet";
-  EXPECT_EQ(Portal_Count[0], 0);
-  EXPECT_EQ(Name_Of(Portal_Table[0][0]), "Direct Portal");
+  return payloads;
+}
+
+// Sections packed back to back, as EIT usually is: the portal section starts
+// a packet, and the next section starts inside its last packet, whose
+// pointer field the raw payloads put inside the portal section. For
+// sections of 2 to 23 packets, with that pointer field at every place the
+// last packet allows, fed in packet payloads and in odd sizes, the decoder
+// takes it out and shows the exact list.
+TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
+  constexpr std::size_t Section_Size_Max = 4096;
+  const auto entries = Numbered_Entries(5);
+  Eit_Section next;
+  next.Service_Id = 0x0300;
+  next.Transport_Stream_Id = 4;
+  next.Events.resize(1);
+  next.Events[0].Descriptors =
+      Short_Event_Descriptor_Bytes("deu", "Abendfilm", std::string(90, 'y'));
+  const Byte_Vector next_section = Build_Eit_Section(next);
+  Ts_Packet_Options packed;
+  packed.Pack_Sections = true;
+  int cases = 0;
+  for (std::size_t packets = 2; packets <= 23; ++packets) {
+    // `tail` section bytes in the last packet, behind its pointer field and
+    // in front of at least the next section's first byte.
+    for (std::size_t tail = 1; tail <= Ts_Payload_Max - 2; ++tail) {
+      const std::size_t size = (Ts_Payload_Max - 1) + (packets - 2) * Ts_Payload_Max + tail;
+      if (size > Section_Size_Max)
+        break;
+      Ts_Writer writer;
+      Write_Sections(writer, Eit_Pid,
+                     {Section_Of_Size(0, entries, size), next_section, next_section, next_section,
+                      next_section, next_section},
+                     packed);
+      const Byte_Vector payloads = Filter_Payloads(writer.Bytes);
+      ASSERT_EQ(payloads[(packets - 1) * Ts_Payload_Max], tail) << "the stray pointer field";
+      const std::size_t odd = 101 + (tail * 37 + packets * 11) % 900;
+      for (std::size_t chunk : {static_cast<std::size_t>(Ts_Payload_Max), odd}) {
+        SCOPED_TRACE(std::to_string(packets) + " packets, " + std::to_string(tail) +
+                     " bytes in the last, chunks of " + std::to_string(chunk));
+        Arm_Decoder(0);
+        Feed(payloads, chunk);
+        EXPECT_EQ(Plugin_Decoder.Last_Decode, Decode_Way::Stray_Pointer_Taken_Out);
+        ASSERT_EQ(Portal_Count[0], 5);
+        for (int i = 0; i < 5; ++i)
+          Expect_Entry(Portal_Table[0][i], entries[i].Name, entries[i].Transport_Stream_Id,
+                       entries[i].Service_Id);
+        Expect_Cleared(0, 5);
+        if (HasFailure())
+          return;
+        ++cases;
+      }
+    }
+  }
+  EXPECT_EQ(cases, 2 * (21 * (Ts_Payload_Max - 2) + 49));
 }
 
 TEST(Decoder, FirstMatchingHeaderDecides) {

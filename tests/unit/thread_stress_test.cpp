@@ -1,9 +1,10 @@
-// Two threads as in the host: one delivers filter data, the other drives the
-// session as the window thread does (">>", channel changes, refresh ticks,
-// the window reopening away from the portal stream and resetting the table)
-// and reads entries as the captions and buttons do. Built with
-// ThreadSanitizer, which must stay quiet; every entry and every row the
-// window thread copies must be one a writer wrote whole.
+// Threads as in the host: two deliver filter data at once, one every
+// portal's section and one other bytes, and the other drives the session as
+// the window thread does (">>", channel changes, refresh ticks, the window
+// reopening away from the portal stream and resetting the table) and reads
+// entries as the captions and buttons do. Built with ThreadSanitizer, which
+// must stay quiet; every entry and every row the window thread copies must
+// be one a writer wrote whole.
 #include "core/decoder_setup.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
@@ -97,6 +98,22 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
       }
     }
   });
+  // A second filter thread on the same callback: bytes that differ from call
+  // to call, so whatever of them lands between the first thread's pieces of
+  // a section makes a copy that fails its CRC in a way no other copy does.
+  std::atomic<int> other_calls{0};
+  std::thread other_thread([&] {
+    uint32_t state = 12345;
+    uint8_t chunk[184];
+    while (!done) {
+      for (uint8_t &byte : chunk) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+      }
+      On_Section_Data(0, sizeof chunk, chunk);
+      ++other_calls;
+    }
+  });
 
   int torn = 0, step = 0;
   for (; step < 20000; ++step) {
@@ -120,10 +137,13 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   }
   done = true;
   data_thread.join();
+  other_thread.join();
   Session_Exit();
   EXPECT_EQ(torn, 0);
   EXPECT_GT(decodes.load(), 100) << "too few decodes raced the window thread";
-  std::printf("%d decodes, %d window steps\n", decodes.load(), step);
+  EXPECT_GT(other_calls.load(), 100) << "the second filter thread hardly ran";
+  std::printf("%d decodes, %d window steps, %d calls of the second thread\n", decodes.load(), step,
+              other_calls.load());
 }
 
 } // namespace

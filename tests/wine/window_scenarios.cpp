@@ -3,6 +3,7 @@
 // close box. Each scenario runs in a process of its own (the argument names
 // it) in a folder holding this program and a copy of the module; the
 // commands the host receives are checked byte for byte.
+#include "core/portal_table.h"
 #include "host/screenshot.h"
 #include "host/stand_in_host.h"
 #include "module/resource_ids.h"
@@ -836,6 +837,94 @@ void Teardown_Under_Traffic() {
   CHECK_EQ(ticks, Host_Timer_Ticks);
 }
 
+// Two filter threads of the host deliver at once for several seconds while
+// the window is open, the refresh timer ticks and ">>" goes round the
+// portals every 50 ms, each time re-arming the decoder: one thread every
+// portal's section (a list of its own each, in one to three packets) among
+// other services' EIT, the other a carousel of still other services, so
+// that whatever of it lands between a portal section's pieces differs from
+// round to round. No crash, and the buttons only ever show the shown
+// portal's default entry or its whole list.
+std::vector<Portal_Listing_Entry> Thread_List(int portal) {
+  std::vector<Portal_Listing_Entry> entries;
+  for (int i = 0; i < 4 + 4 * portal; ++i)
+    entries.push_back({4, static_cast<uint16_t>(0x3000 + 0x100 * portal + i),
+                       "P" + std::to_string(portal) + " Kanal " + std::to_string(i)});
+  return entries;
+}
+
+// The payloads of `count` services' EIT sections packed back to back, the
+// first service `first`.
+std::vector<uint8_t> Other_Services_Bytes(int first, int count) {
+  std::vector<Byte_Vector> sections;
+  for (int i = 0; i < count; ++i) {
+    Eit_Section section;
+    section.Service_Id = static_cast<uint16_t>(first + i);
+    section.Transport_Stream_Id = 4;
+    Eit_Event event;
+    event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Sendung " + std::to_string(first + i),
+                                                     std::string(20 + i % 150, 'a' + i % 26));
+    section.Events.push_back(event);
+    sections.push_back(Build_Eit_Section(section));
+  }
+  Ts_Writer writer;
+  Ts_Packet_Options packed;
+  packed.Pack_Sections = true;
+  Write_Sections(writer, Eit_Pid, sections, packed);
+  std::vector<uint8_t> payloads;
+  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
+    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
+                    writer.Bytes.begin() + at + Ts_Packet_Size);
+  return payloads;
+}
+
+// The captions: `portal`'s default entry alone (false) or its whole list
+// (true); anything else fails.
+bool Shows_Whole_List(int portal) {
+  const std::vector<Portal_Listing_Entry> list = Thread_List(portal);
+  const char *default_name = Portal_Constants_Table[static_cast<size_t>(portal)].Default_Name;
+  const bool whole = std::strcmp(Caption(First_Entry_Button_Id), default_name) != 0;
+  for (int i = 0; i < Entry_Button_Total; ++i) {
+    const char *expected = whole ? (i < static_cast<int>(list.size()) ? list[i].Name.c_str() : "")
+                                 : (i == 0 ? default_name : "");
+    CHECK_TEXT(expected, Caption(First_Entry_Button_Id + i));
+  }
+  return whole;
+}
+
+void Two_Data_Threads() {
+  constexpr DWORD Run_Ms = 6000;
+  constexpr DWORD Press_Every_Ms = 50;
+  std::vector<uint8_t> portals;
+  for (int portal = 0; portal < Portal_Total_Shown; ++portal) {
+    const std::vector<uint8_t> bytes = Filter_Bytes(portal, Thread_List(portal));
+    portals.insert(portals.end(), bytes.begin(), bytes.end());
+    const std::vector<uint8_t> others = Other_Services_Bytes(0x0400 + 0x40 * portal, 40);
+    portals.insert(portals.end(), others.begin(), others.end());
+  }
+  const std::vector<uint8_t> others = Other_Services_Bytes(0x0800, 300);
+  Start_With_Window_Open();
+  CHECK(Host_Start_Streaming(portals.data(), static_cast<int32_t>(portals.size()), Chunk_Size));
+  CHECK(Host_Start_Streaming(others.data(), static_cast<int32_t>(others.size()), Chunk_Size));
+  int shown = 0, looks = 0, whole = 0;
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < Run_Ms) {
+    Host_Pump_For(Press_Every_Ms);
+    whole += Shows_Whole_List(shown) ? 1 : 0;
+    Click(Next_Portal_Button_Id);
+    shown = (shown + 1) % Portal_Total_Shown;
+    whole += Shows_Whole_List(shown) ? 1 : 0;
+    looks += 2;
+  }
+  std::printf("%d looks, %d at a whole list, %d ticks, %u chunks\n", looks, whole, Host_Timer_Ticks,
+              Host_Chunks_Delivered.load());
+  CHECK(whole > 0);
+  CHECK(Host_Timer_Ticks >= 3);
+  Plugin.On_Exit();
+  CHECK(Host_End_Streaming(Close_Wait_Ms));
+  Host_Unload_Plugin();
+}
+
 // A copy of the module whose dialog template names an unknown class for
 // its first control (">>"), so that the dialog cannot be created.
 void Write_Broken_Module(const char *path) {
@@ -937,4 +1026,5 @@ SCENARIO_MAIN({"open_on_portal_stream", Open_On_Portal_Stream},
               {"switch_answered_inside", Switch_Answered_Inside}, {"end_to_end", End_To_End},
               {"restart_after_exit", Restart_After_Exit}, {"start_twice", Start_Twice},
               {"soak", Soak}, {"teardown_under_traffic", Teardown_Under_Traffic},
-              {"create_fails", Create_Fails}, {"screenshot", Screenshot})
+              {"two_data_threads", Two_Data_Threads}, {"create_fails", Create_Fails},
+              {"screenshot", Screenshot})
