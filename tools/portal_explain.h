@@ -1,14 +1,16 @@
 // portal-scan --explain: what a capture really carries for each portal, read
-// from the sections the standard way, and a one-line verdict on how that
-// compares with what the plug-in's own decoder made of the same capture.
+// from the sections the standard way (the evidence), and a one-line verdict
+// on how that compares with what the plug-in's own decoder made of the same
+// capture. Rendering is portal_scan_output's.
 //
 // Wiring: Explain_Attach points a Section_Reassembler at a Capture_Evidence;
 // the reassembler is fed every PID 0x12 payload; then, per portal,
-// Portal_Explain gives the verdict and Explain_Text / Explain_Json render it.
+// Portal_Explain gives the verdict.
 #pragma once
 
 #include "core/portal_table.h"
 #include "stream/section_reassembler.h"
+#include "tools/portal_listing.h"
 
 #include <array>
 #include <cstdint>
@@ -46,13 +48,6 @@ struct Capture_Evidence {
   std::array<Portal_Evidence, Portal_Total> Portals{};
 };
 
-// What the plug-in's decoder left for a portal after its pass.
-struct Decoder_Outcome {
-  bool Decoded = false;
-  int32_t Count = 0; // Portal_Count
-  Portal_Row Entries{};
-};
-
 enum class Verdict_Kind {
   Shown,       // decoded, and it agrees with the last sound copy
   Not_On_Air,  // no copy in the capture
@@ -73,13 +68,9 @@ bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *context);
 void Explain_Take_Section(const Reassembled_Section &section, void *context);
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence);
 
-Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome);
+// The verdict on a portal: the capture's evidence against what the plug-in's
+// decoder left for it.
+Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result);
 
 // "shown", "not_on_air", "only_packed", "damaged" or "disagree".
 const char *Verdict_Word(Verdict_Kind kind);
-
-// Lines to print under the portal's own output, each indented and ending in
-// a newline.
-std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
-// The JSON object for the portal's "explain" member, on one line.
-std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict);

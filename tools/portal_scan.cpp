@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -335,10 +336,20 @@ int main(int argc, char **argv) {
                  Tool, name, static_cast<unsigned long long>(tail_bytes));
   if (options.Follow)
     return 0;
-  const Capture_Evidence *explained = options.Explain ? &evidence : nullptr;
+  Scan_Report report;
+  report.Name = name;
+  report.Packets = packets;
+  report.Portals = outcome.Portals;
+  std::array<Portal_Verdict, Portal_Total> verdicts;
+  if (options.Explain) {
+    for (std::size_t portal = 0; portal < verdicts.size(); ++portal)
+      verdicts[portal] = Portal_Explain(evidence.Portals[portal], outcome.Portals[portal]);
+    report.Evidence = &evidence;
+    report.Verdicts = &verdicts;
+  }
   if (options.Json)
-    Print_Json(name, packets, outcome, explained);
+    Print_Json(report);
   else
-    Print_Text(name, packets, outcome, explained);
+    Print_Text(report);
   return 0;
 }

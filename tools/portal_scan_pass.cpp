@@ -15,7 +15,6 @@
 #include "core/section_decoder.h"
 #include "stream/ts_writer.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -37,12 +36,6 @@ Portal_Listing Read_Listing(int portal) {
   for (int i = 0; i < Portal_Entry_Total; ++i)
     listing.Entries[static_cast<std::size_t>(i)] = Copy_Portal_Entry(portal, i);
   return listing;
-}
-
-bool Same_Entry(const Portal_Entry &a, const Portal_Entry &b) {
-  return std::equal(std::begin(a.Name), std::end(a.Name), std::begin(b.Name)) &&
-         a.Descriptor_Length == b.Descriptor_Length &&
-         a.Transport_Stream_Id == b.Transport_Stream_Id && a.Service_Id == b.Service_Id;
 }
 
 // The decoders' side of a pass.
@@ -218,11 +211,6 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
 }
 
 } // namespace
-
-bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
-  return a.Count == b.Count &&
-         std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
-}
 
 Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   Scan_Outcome outcome;

@@ -6,19 +6,11 @@
 // reads on to the end of the input to count its packets.
 #pragma once
 
-#include "core/portal_table.h"
 #include "stream/ts_reader.h"
+#include "tools/portal_listing.h"
 
 #include <array>
 #include <cstdint>
-
-// What a portal's buttons hold: its Portal_Count and its row of the table.
-struct Portal_Listing {
-  int32_t Count = 0;
-  Portal_Row Entries{};
-};
-
-bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
 
 // Takes every PID 0x12 payload the pass reads (e.g. a section reassembler):
 // the payload, its packet's payload_unit_start_indicator and
@@ -39,11 +31,6 @@ struct Scan_Setup {
   void *Decode_Context = nullptr;
   Payload_Consumer Consumer = nullptr;
   void *Consumer_Context = nullptr;
-};
-
-struct Portal_Result {
-  bool Decoded = false;
-  Portal_Listing Listing; // after the pass
 };
 
 struct Scan_Outcome {

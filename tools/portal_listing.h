@@ -1,0 +1,20 @@
+// What a scan found for one portal: the one result type the pass hands out
+// and the explanation and the output take.
+#pragma once
+
+#include "core/portal_table.h"
+
+#include <cstdint>
+
+// What a portal's buttons hold: its Portal_Count and its row of the table.
+struct Portal_Listing {
+  int32_t Count = 0;
+  Portal_Row Entries{};
+};
+
+bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
+
+struct Portal_Result {
+  bool Decoded = false;   // the portal's decoder took a source section
+  Portal_Listing Listing; // after the pass
+};
