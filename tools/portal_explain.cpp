@@ -159,6 +159,10 @@ Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Portal_Res
                  "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries");
 }
 
+std::string Copies(int32_t count) {
+  return std::to_string(count) + (count == 1 ? " copy" : " copies");
+}
+
 } // namespace
 
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
@@ -192,6 +196,16 @@ void Explain_Take_Section(const Reassembled_Section &section, void *context) {
   Read_Entries(s, section.Size, evidence);
 }
 
+void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
+                          Capture_Evidence &evidence) {
+  if (!unit_start || size < 1 || payload[0] >= size - 1)
+    return;
+  const int32_t at = 1 + payload[0];
+  const int32_t portal = Source_Portal(payload + at, size - at);
+  if (portal >= 0)
+    ++evidence.Portals[static_cast<std::size_t>(portal)].Flagged;
+}
+
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence) {
   reassembler.Deliver = Explain_Take_Section;
   reassembler.Want = Explain_Wants_Section;
@@ -199,15 +213,22 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 }
 
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
+  if (evidence.Repetitions == 0 && evidence.Flagged > 0)
+    return Verdict(Verdict_Kind::Damaged,
+                   "on air only in packets flagged with the transport error indicator (" +
+                       Copies(evidence.Flagged) + "), which a receiver drops" +
+                       (result.Decoded ? "; yet the plug-in decoded a source section" : ""));
   if (evidence.Repetitions == 0)
     return result.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
                                      "it is in the capture")
                           : Verdict(Verdict_Kind::Not_On_Air, "not on air in this capture");
   if (!evidence.Sound_Seen)
-    return Verdict(Verdict_Kind::Damaged,
-                   "on air but damaged in every repetition (" +
-                       std::to_string(evidence.Repetitions) + " on air)" +
-                       (result.Decoded ? "; the plug-in decoded a damaged copy" : ""));
+    return Verdict(
+        Verdict_Kind::Damaged,
+        "on air but damaged in every repetition (" + std::to_string(evidence.Repetitions) +
+            " on air" +
+            (evidence.Flagged > 0 ? ", " + Copies(evidence.Flagged) + " more flagged" : "") + ")" +
+            (result.Decoded ? "; the plug-in decoded a damaged copy" : ""));
   if (result.Decoded)
     return Decoded_Verdict(evidence, result);
   const std::string header = Header_Difference(evidence);

@@ -29,6 +29,7 @@ struct Explain_Entry {
 struct Portal_Evidence {
   int32_t Repetitions = 0; // complete copies on air, sound or not
   int32_t Crc_Failures = 0;
+  int32_t Flagged = 0; // further copies in packets flagged with the transport error indicator
   int32_t At_Payload_Start = 0; // began right behind a pointer_field of 0
   int32_t Packed = 0;           // began behind another section or a nonzero pointer
   int32_t Version_Count = 0;    // distinct versions of sound copies, first seen first
@@ -52,7 +53,7 @@ enum class Verdict_Kind {
   Shown,       // decoded, and it agrees with the last sound copy
   Not_On_Air,  // no copy in the capture
   Only_Packed, // every copy sits behind another section
-  Damaged,     // every copy fails its CRC
+  Damaged,     // every copy fails its CRC or is flagged with the transport error indicator
   Disagree,    // anything else: the text says how
 };
 
@@ -67,6 +68,12 @@ struct Portal_Verdict {
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *context);
 void Explain_Take_Section(const Reassembled_Section &section, void *context);
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence);
+// A PID 0x12 payload flagged with the transport error indicator, which the
+// reassembler never gets (a receiver drops it): a portal's source section
+// starting in it (its header recognisable behind the pointer field) counts
+// as a flagged copy.
+void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
+                          Capture_Evidence &evidence);
 
 // The verdict on a portal: the capture's evidence against what the plug-in's
 // decoder left for it.

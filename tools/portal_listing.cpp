@@ -1,4 +1,5 @@
-// Comparing listings, for follow mode's "print only what changed".
+// Comparing listings (follow mode prints only what changed) and the entries
+// a listing holds.
 #include "tools/portal_listing.h"
 
 #include <algorithm>
@@ -17,4 +18,8 @@ bool Same_Entry(const Portal_Entry &a, const Portal_Entry &b) {
 bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
   return a.Count == b.Count &&
          std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
+}
+
+int32_t Held_Entry_Count(const Portal_Listing &listing) {
+  return listing.Count > 0 ? listing.Count : 1;
 }

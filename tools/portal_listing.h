@@ -14,6 +14,11 @@ struct Portal_Listing {
 
 bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
 
+// The entries the portal has, from slot 0 on: its count, or one (the
+// default entry, or the single entry a decode put in its place) while the
+// count is 0.
+int32_t Held_Entry_Count(const Portal_Listing &listing);
+
 struct Portal_Result {
   bool Decoded = false;   // the portal's decoder took a source section
   Portal_Listing Listing; // after the pass

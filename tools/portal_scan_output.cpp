@@ -1,4 +1,4 @@
-// portal-scan's text and JSON.
+// portal-scan's text and JSON, built as strings for the caller to write.
 #include "tools/portal_scan_output.h"
 
 #include "tools/text_json.h"
@@ -7,12 +7,34 @@
 
 namespace {
 
+std::string Number(uint64_t value) {
+  return std::to_string(value);
+}
+
 std::string Entry_Json(const Portal_Entry &entry) {
   char numbers[96];
   std::snprintf(numbers, sizeof numbers,
                 ", \"descriptor_length\": %d, \"transport_stream_id\": %d, \"service_id\": %d}",
                 entry.Descriptor_Length, entry.Transport_Stream_Id, entry.Service_Id);
   return "{\"name\": " + Json_String(Entry_Name_Bytes(entry), Json_Text::Latin1) + numbers;
+}
+
+// A JSON array of the first `total` entries of the row, each behind
+// `separator`.
+std::string Entries_Json(const Portal_Row &row, int32_t total, const char *separator) {
+  std::string out = "[";
+  for (int32_t i = 0; i < total; ++i)
+    out += (i ? "," : "") + std::string(separator) + Entry_Json(row[static_cast<std::size_t>(i)]);
+  return out + "]";
+}
+
+// "entries", the entries the portal has, and "table", its 17 slots as the
+// window's buttons hold them.
+std::string Listing_Json(const Portal_Listing &listing, const char *separator,
+                         const char *table_separator) {
+  return "\"entries\": " + Entries_Json(listing.Entries, Held_Entry_Count(listing), separator) +
+         "," + table_separator +
+         "\"table\": " + Entries_Json(listing.Entries, Portal_Entry_Total, separator);
 }
 
 const char *Portal_Name(int portal) {
@@ -24,15 +46,23 @@ bool Entry_Is_Empty(const Portal_Entry &entry) {
 }
 
 // The column heads and a line per entry that is not empty.
-void Print_Entry_Table(const Portal_Row &entries) {
-  std::fputs(Entry_Table_Head().c_str(), stdout);
+std::string Entry_Table(const Portal_Row &entries) {
+  std::string out = Entry_Table_Head();
   for (int i = 0; i < Portal_Entry_Total; ++i) {
     const Portal_Entry &entry = entries[static_cast<std::size_t>(i)];
     if (!Entry_Is_Empty(entry))
-      std::fputs(Entry_Row(i, Entry_Name_Bytes(entry), entry.Transport_Stream_Id, entry.Service_Id)
-                     .c_str(),
-                 stdout);
+      out += Entry_Row(i, Entry_Name_Bytes(entry), entry.Transport_Stream_Id, entry.Service_Id);
   }
+  return out;
+}
+
+// What the packet size means, for the text header.
+const char *Packet_Layout_Words(int32_t packet_size) {
+  if (packet_size == 192)
+    return " (a 4-byte time stamp in front of each 188-byte packet)";
+  if (packet_size == 204)
+    return " (16 bytes of parity behind each 188-byte packet)";
+  return "";
 }
 
 std::string Plural(int32_t count, const char *one, const char *more) {
@@ -50,7 +80,11 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
   out += evidence.Version_Count == 0 ? " none" : "";
   out += ", " + Plural(evidence.Crc_Failures, "CRC failure", "CRC failures") + ", " +
          std::to_string(evidence.At_Payload_Start) + " at a payload start, " +
-         std::to_string(evidence.Packed) + " packed\n";
+         std::to_string(evidence.Packed) + " packed" +
+         (evidence.Flagged > 0
+              ? ", and " + Plural(evidence.Flagged, "copy", "copies") + " in flagged packets"
+              : "") +
+         "\n";
   if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown) {
     out +=
         indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
@@ -76,62 +110,77 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
            ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
-  return out + "], \"verdict\": \"" + Verdict_Word(verdict.Kind) +
+  return out + "], \"flagged\": " + std::to_string(evidence.Flagged) + ", \"verdict\": \"" +
+         Verdict_Word(verdict.Kind) +
          "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }
 
-void Print_Json(const Scan_Report &report) {
-  std::printf("{\"file\": %s, \"packets\": %llu, \"portals\": [",
-              Json_String(report.Name, Json_Text::Utf8).c_str(),
-              static_cast<unsigned long long>(report.Packets));
+std::string Json_Report(const Scan_Report &report, bool one_line) {
+  const char *portal_break = one_line ? " " : "\n  ";
+  const char *entry_break = one_line ? " " : "\n    ";
+  const char *member_break = one_line ? " " : "\n   ";
+  const Input_Health &health = report.Health;
+  std::string out = "{\"format_version\": " + std::to_string(Json_Format_Version) +
+                    ", \"file\": " + Json_String(report.Name, Json_Text::Utf8) +
+                    ", \"packets\": " + Number(report.Packets) +
+                    ", \"packet_size\": " + std::to_string(health.Packet_Size) +
+                    ", \"stopped\": " + (report.Stopped ? "true" : "false") +
+                    ", \"health\": {\"sync_losses\": " + Number(health.Sync_Losses) +
+                    ", \"skipped_bytes\": " + Number(health.Skipped_Bytes) +
+                    ", \"transport_error_packets\": " + Number(health.Flagged_Packets) +
+                    ", \"continuity_errors\": " + Number(health.Continuity_Errors) +
+                    "}, \"portals\": [";
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
     const Portal_Result &result = report.Portals[p];
-    std::printf(
-        "%s\n  {\"portal\": %d, \"name\": %s, \"decoded\": %s, \"count\": %d, \"entries\": [",
-        portal ? "," : "", portal, Json_String(Portal_Name(portal), Json_Text::Latin1).c_str(),
-        result.Decoded ? "true" : "false", result.Listing.Count);
-    for (int i = 0; i < Portal_Entry_Total; ++i)
-      std::printf("%s\n    %s", i ? "," : "",
-                  Entry_Json(result.Listing.Entries[static_cast<std::size_t>(i)]).c_str());
-    std::printf("]");
+    out += std::string(portal ? "," : "") + portal_break +
+           "{\"portal\": " + std::to_string(portal) +
+           ", \"name\": " + Json_String(Portal_Name(portal), Json_Text::Latin1) +
+           ", \"decoded\": " + (result.Decoded ? "true" : "false") +
+           ", \"count\": " + std::to_string(result.Listing.Count) + ", " +
+           Listing_Json(result.Listing, entry_break, member_break);
     if (report.Evidence != nullptr)
-      std::printf(",\n   \"explain\": %s",
-                  Explain_Json(report.Evidence->Portals[p], (*report.Verdicts)[p]).c_str());
-    std::printf("}");
+      out += std::string(",") + member_break +
+             "\"explain\": " + Explain_Json(report.Evidence->Portals[p], (*report.Verdicts)[p]);
+    out += "}";
   }
-  std::printf("]}\n");
+  return out + "]}\n";
 }
 
-void Print_Text(const Scan_Report &report) {
-  std::printf("%s: %llu packets\n", report.Name, static_cast<unsigned long long>(report.Packets));
+std::string Text_Report(const Scan_Report &report) {
+  const Input_Health &health = report.Health;
+  std::string out =
+      std::string(report.Name) + ": " + Number(report.Packets) + " packets\n" +
+      "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
+      Packet_Layout_Words(health.Packet_Size) + "\n" + "  health: " + Number(health.Sync_Losses) +
+      " sync losses, " + Number(health.Skipped_Bytes) + " bytes skipped, " +
+      Number(health.Flagged_Packets) + " packets dropped for the transport error indicator, " +
+      Number(health.Continuity_Errors) + " continuity errors on PID 0x12\n";
+  if (report.Stopped)
+    out += "  stopped before the end of the input\n";
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
     const Portal_Result &result = report.Portals[p];
-    std::printf("\nPortal %d  %s: ", portal, Portal_Name(portal));
-    if (result.Decoded)
-      std::printf("source section decoded, count %d\n", result.Listing.Count);
-    else
-      std::printf("no source section found, default entry kept\n");
-    Print_Entry_Table(result.Listing.Entries);
+    out += "\nPortal " + std::to_string(portal) + "  " + Portal_Name(portal) + ": " +
+           (result.Decoded
+                ? "source section decoded, count " + std::to_string(result.Listing.Count) + "\n"
+                : std::string("no source section found, default entry kept\n")) +
+           Entry_Table(result.Listing.Entries);
     if (report.Evidence != nullptr)
-      std::fputs(Explain_Text(report.Evidence->Portals[p], (*report.Verdicts)[p]).c_str(), stdout);
+      out += Explain_Text(report.Evidence->Portals[p], (*report.Verdicts)[p]);
   }
+  return out;
 }
 
-void Print_Change_Json(int portal, uint64_t offset, const Portal_Listing &listing) {
-  std::printf("{\"offset\": %llu, \"portal\": %d, \"name\": %s, \"count\": %d, \"entries\": [",
-              static_cast<unsigned long long>(offset), portal,
-              Json_String(Portal_Name(portal), Json_Text::Latin1).c_str(), listing.Count);
-  for (int i = 0; i < Portal_Entry_Total; ++i)
-    std::printf("%s%s", i ? ", " : "",
-                Entry_Json(listing.Entries[static_cast<std::size_t>(i)]).c_str());
-  std::printf("]}\n");
+std::string Json_Change(int portal, uint64_t offset, const Portal_Listing &listing) {
+  return "{\"offset\": " + Number(offset) + ", \"portal\": " + std::to_string(portal) +
+         ", \"name\": " + Json_String(Portal_Name(portal), Json_Text::Latin1) +
+         ", \"count\": " + std::to_string(listing.Count) + ", " + Listing_Json(listing, " ", " ") +
+         "}\n";
 }
 
-void Print_Change_Text(int portal, uint64_t offset, const Portal_Listing &listing, bool first) {
-  std::printf("%sPortal %d  %s: source section decoded at offset %llu, count %d\n",
-              first ? "" : "\n", portal, Portal_Name(portal),
-              static_cast<unsigned long long>(offset), listing.Count);
-  Print_Entry_Table(listing.Entries);
+std::string Text_Change(int portal, uint64_t offset, const Portal_Listing &listing, bool first) {
+  return std::string(first ? "" : "\n") + "Portal " + std::to_string(portal) + "  " +
+         Portal_Name(portal) + ": source section decoded at offset " + Number(offset) + ", count " +
+         std::to_string(listing.Count) + "\n" + Entry_Table(listing.Entries);
 }

@@ -12,23 +12,39 @@
 #include <cstdint>
 #include <string>
 
+// The JSON layout's version, its "format_version" member: raised whenever a
+// member changes meaning or goes.
+constexpr int Json_Format_Version = 2;
+
+// What the input was like: the packet size found and the damage seen.
+struct Input_Health {
+  int32_t Packet_Size = 0;        // 188, 192 or 204
+  uint64_t Sync_Losses = 0;       // times sync was lost and searched for again
+  uint64_t Skipped_Bytes = 0;     // bytes passed over looking for sync
+  uint64_t Flagged_Packets = 0;   // packets dropped for the transport error indicator
+  uint64_t Continuity_Errors = 0; // on PID 0x12
+};
+
 // What the report shows. `Name` is the input as the user named it ("-" for
 // standard input). With --explain, `Evidence` and `Verdicts` point at each
 // portal's; otherwise both are nullptr.
 struct Scan_Report {
   const char *Name = "";
   uint64_t Packets = 0;
+  Input_Health Health;
+  bool Stopped = false; // read only up to Ctrl+C or a limit
   std::array<Portal_Result, Portal_Total> Portals{};
   const Capture_Evidence *Evidence = nullptr;
   const std::array<Portal_Verdict, Portal_Total> *Verdicts = nullptr;
 };
 
-// The report: "file", "packets" and per portal whether it was decoded, its
-// count and all 17 entries; with --explain, each portal's explanation and
-// verdict too: in JSON its "explain" member, in text its lines under the
-// portal's entries.
-void Print_Json(const Scan_Report &report);
-void Print_Text(const Scan_Report &report);
+// The report: the input's name, packets, packet size and health, then per
+// portal whether it was decoded, its count and its entries; with --explain,
+// each portal's explanation and verdict too: in JSON its "explain" member,
+// in text its lines under the portal's entries. JSON on one line when
+// `one_line` (among follow mode's lines).
+std::string Json_Report(const Scan_Report &report, bool one_line);
+std::string Text_Report(const Scan_Report &report);
 
 // Lines to print under the portal's own output, each indented and ending in
 // a newline.
@@ -39,5 +55,5 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
 // Follow mode: a portal's listing after a decode at input offset `offset`.
 // JSON: one object on one line. Text: a block, with a blank line in front of
 // all but the first.
-void Print_Change_Json(int portal, uint64_t offset, const Portal_Listing &listing);
-void Print_Change_Text(int portal, uint64_t offset, const Portal_Listing &listing, bool first);
+std::string Json_Change(int portal, uint64_t offset, const Portal_Listing &listing);
+std::string Text_Change(int portal, uint64_t offset, const Portal_Listing &listing, bool first);

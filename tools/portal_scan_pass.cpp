@@ -7,7 +7,8 @@
 // and says when none is left, after which the reading thread only counts
 // packets. Each decoder sees exactly the calls it would see fed inline. In
 // follow mode, where a decode is reported while the input is still live, the
-// decoders are fed inline.
+// decoders are fed inline, and so they are when the pass is to stop once
+// every portal is decoded.
 #include "tools/portal_scan_pass.h"
 
 #include "core/decoder_setup.h"
@@ -42,6 +43,7 @@ Portal_Listing Read_Listing(int portal) {
 struct Decoding {
   const Scan_Setup *Setup = nullptr;
   bool Decoded[Portal_Total] = {};
+  int Decoded_Total = 0;       // portals decoded at least once
   int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
 };
 
@@ -57,6 +59,7 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
     Feed_Section_Decoder(decoder, size, payload);
     if (!decoder.Scan_Idle)
       continue;
+    decoding.Decoded_Total += !decoding.Decoded[portal];
     decoding.Decoded[portal] = true;
     if (!setup.Follow) {
       --decoding.Scanning;
@@ -153,7 +156,18 @@ struct Batch_Writer {
   }
 };
 
-// Reads to the end with the decoders fed on this thread.
+// Hands a payload to the consumer, if any; true if it is for the decoders
+// too (it is not flagged).
+bool Consume_Payload(const Ts_Reader &reader, const Scan_Setup &setup, const uint8_t *payload,
+                     int32_t size) {
+  if (setup.Consumer != nullptr)
+    setup.Consumer(payload, size, reader.Unit_Start, reader.Flagged, reader.Continuity,
+                   reader.Packet_Offset, setup.Consumer_Context);
+  return !reader.Flagged;
+}
+
+// Reads to the end with the decoders fed on this thread; with
+// Stop_When_Decoded, until every portal is decoded.
 Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
   const Scan_Setup &setup = *decoding.Setup;
   const uint8_t *payload = nullptr;
@@ -163,11 +177,12 @@ Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
     const Ts_Read_Result status = Next_Ts_Payload(reader, pid, &payload, &size);
     if (status != Ts_Read_Result::Payload)
       return status;
-    if (setup.Consumer != nullptr)
-      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
-                     setup.Consumer_Context);
-    if (decoding.Scanning > 0)
+    if (Consume_Payload(reader, setup, payload, size) && decoding.Scanning > 0)
       Feed_Decoders(decoding, payload, size, reader.Packet_Offset);
+    if (setup.Stop_When_Decoded && decoding.Decoded_Total == Portal_Total) {
+      reader.Stopped = true;
+      return Ts_Read_Result::End;
+    }
   }
 }
 
@@ -195,10 +210,7 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
     status = Next_Ts_Payload(reader, pid, &payload, &size);
     if (status != Ts_Read_Result::Payload)
       break;
-    if (setup.Consumer != nullptr)
-      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
-                     setup.Consumer_Context);
-    if (decoders_done)
+    if (!Consume_Payload(reader, setup, payload, size) || decoders_done)
       continue;
     writer.Add(payload, size, reader.Packet_Offset);
     decoders_done = ring.Decoders_Done.load(std::memory_order_relaxed);
@@ -219,8 +231,12 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
     Set_Up_Portal_Decoder(Decoders[portal], portal);
   Decoding decoding;
   decoding.Setup = &setup;
-  outcome.Status =
-      setup.Follow ? Read_Inline(reader, decoding) : Read_Beside_Decoders(reader, decoding);
+  reader.Continuity_Pid = Eit_Pid;
+  reader.Hand_Flagged = setup.Consumer != nullptr;
+  // Where a decode must be seen at once (to report it, or to stop behind
+  // it), the decoders are fed inline.
+  outcome.Status = setup.Follow || setup.Stop_When_Decoded ? Read_Inline(reader, decoding)
+                                                           : Read_Beside_Decoders(reader, decoding);
   const int saved_errno = errno;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];

@@ -57,30 +57,43 @@ Scan_Output Run_Scan(const std::string &arguments) {
 }
 
 // portal-scan's JSON, checked and flattened by python3's json module into
-// lines: "F packets", then per portal "P decoded count name", with --explain
-// "X verdict says", and 17 lines "E name length transport_stream_id
-// service_id"; text as UTF-8 in hex.
+// lines: "F packets", "H packet_size sync_losses skipped_bytes
+// transport_error_packets continuity_errors", then per portal "P decoded
+// count name", with --explain "X verdict flagged says", and 17 lines "E name
+// length transport_stream_id service_id" from its "table"; text as UTF-8 in
+// hex. "entries" must be the first of those, count of them or one.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1], encoding="utf-8"))
+assert d["format_version"] == 2
 print("F", d["packets"], d["file"].encode().hex() or "-")
+h = d["health"]
+print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
+      h["continuity_errors"])
 for p in d["portals"]:
     print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+    assert p["entries"] == p["table"][:max(p["count"], 1)]
     if "explain" in p:
-        print("X", p["explain"]["verdict"], p["explain"]["says"].encode().hex())
-    for e in p["entries"]:
+        x = p["explain"]
+        print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
+    for e in p["table"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
 ' )";
 
-// Follow mode's JSON lines, one object each, flattened the same way: per line
-// "C offset portal count name", then its 17 "E" lines.
+// Follow mode's JSON lines, one object each, flattened the same way: per
+// change "C offset portal count name", then its 17 "E" lines; the report on
+// the last line, "R" and its packets.
 constexpr const char *Flatten_Follow_Json = R"(python3 -c '
 import json, sys
 for line in open(sys.argv[1], encoding="utf-8"):
     c = json.loads(line)
+    if "offset" not in c:
+        print("R", c["packets"])
+        continue
     print("C", c["offset"], c["portal"], c["count"], c["name"].encode().hex() or "-")
-    for e in c["entries"]:
+    assert c["entries"] == c["table"][:max(c["count"], 1)]
+    for e in c["table"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
 ' )";
@@ -96,10 +109,17 @@ struct Portal_Lines {
   std::vector<Entry_Line> Entries;
   long long Offset = -1;     // follow mode
   std::string Verdict, Says; // --explain
+  long long Flagged = -1;    // --explain
+};
+// The input's health as the report gives it.
+struct Health_Line {
+  long long Packet_Size = -1, Sync_Losses = -1, Skipped_Bytes = -1, Flagged_Packets = -1,
+            Continuity_Errors = -1;
 };
 struct Scan_Lines {
-  long long Packets = -1;
+  long long Packets = -1; // in follow mode: the report's
   std::string File;
+  Health_Line Health;
   std::vector<Portal_Lines> Portals; // in follow mode: one per change, Decoded holding the portal
 };
 
@@ -116,20 +136,28 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
   Scan_Lines scan;
   char tag[2], text[1000], more[1000];
   long long a, b, c;
+  Health_Line &h = scan.Health;
   while (std::fscanf(pipe, "%1s", tag) == 1) {
     if (tag[0] == 'F' && std::fscanf(pipe, "%lld %999s", &a, text) == 2) {
       scan.Packets = a;
       scan.File = From_Hex(text);
+    } else if (tag[0] == 'H') {
+      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
+                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors),
+                5);
+    } else if (tag[0] == 'R' && std::fscanf(pipe, "%lld", &a) == 1) {
+      scan.Packets = a;
     } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %999s", &a, &b, text) == 3) {
-      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}, -1, "", ""});
+      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}, -1, "", "", -1});
     } else if (tag[0] == 'C' && std::fscanf(pipe, "%lld %lld %lld %999s", &a, &b, &c, text) == 4) {
-      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a, "", ""});
+      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a, "", "", -1});
     } else if (tag[0] == 'E' && !scan.Portals.empty() &&
                std::fscanf(pipe, "%999s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
     } else if (tag[0] == 'X' && !scan.Portals.empty() &&
-               std::fscanf(pipe, "%999s %999s", text, more) == 2) {
+               std::fscanf(pipe, "%999s %lld %999s", text, &a, more) == 3) {
       scan.Portals.back().Verdict = text;
+      scan.Portals.back().Flagged = a;
       scan.Portals.back().Says = From_Hex(more);
     }
   }
@@ -432,9 +460,9 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
 
   Ts_Writer shown;
   Write_Portal(shown, 3, Sample_Portal_Entries(3));
-  // Off air: section 1 of a portal service, which is no source section, and
-  // a source section in packets flagged with transport errors, which are
-  // dropped.
+  // Off air: section 1 of a portal service, which is no source section; and
+  // a source section only in packets flagged with transport errors, which
+  // are dropped: damaged.
   Ts_Writer off_air;
   Eit_Section section_one = Portal_Source_Section(0, Sample_Portal_Entries(0));
   section_one.Section_Number = 1;
@@ -464,8 +492,8 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
        "shows these 5"},
       {"off air",
        carousel_ends(off_air),
-       {"not_on_air", "not_on_air", "not_on_air", "not_on_air"},
-       "not on air"},
+       {"not_on_air", "not_on_air", "not_on_air", "damaged"},
+       "only in packets flagged"},
       {"packed",
        carousel_ends(behind),
        {"not_on_air", "not_on_air", "only_packed", "not_on_air"},
@@ -549,7 +577,7 @@ TEST(Whole_Stream, FollowPrintsEachChangeWithItsOffset) {
     Expect_Entries(change.Entries, expected[i].Entries);
   }
 
-  const Scan_Output text = Run_Scan("--follow " + path);
+  const Scan_Output text = Run_Shell("cat " + path + " | \"$SCAN\" --follow -");
   EXPECT_EQ(text.Status, 0);
   EXPECT_EQ(text.Err, "");
   for (const auto &change : changes.Portals) {
@@ -603,9 +631,13 @@ TEST(Whole_Stream, FollowEndsOnInterruptWithWholeRecords) {
     out.append(chunk, static_cast<std::size_t>(n));
   }
   int status = 0;
-  if (waitpid(child, &status, WNOHANG) == 0) {
-    kill(child, SIGKILL); // hung: fail rather than wait for ever
-    waitpid(child, &status, 0);
+  for (int tries = 0; waitpid(child, &status, WNOHANG) == 0; ++tries) {
+    if (tries == 100) { // hung (10 s): fail rather than wait for ever
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    poll(nullptr, 0, 100);
   }
   close(input[1]);
   close(output[0]);
