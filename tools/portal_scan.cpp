@@ -285,6 +285,14 @@ bool Wait_For_Input(int descriptor, void *) {
   timespec left{};
   while (!Stop_Requested && Time_Left(-1, &left)) {
     const int ready = ppoll(&wait, 1, Limits.Has_Deadline ? &left : nullptr, &Waiting_Mask);
+    // A signal that came with the data or the end stays pending (ppoll
+    // delivers it only when it returns for it); it comes first.
+    sigset_t pending;
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
+      Stop_Requested = 1;
+    if (Stop_Requested)
+      break;
     if (ready > 0 || (ready < 0 && errno != EINTR))
       return true;
   }

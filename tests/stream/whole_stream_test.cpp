@@ -400,6 +400,91 @@ TEST(Whole_Stream, PipesFifosAndStandardInputReadLikeTheFile) {
   }
 }
 
+// 188-byte packets rewritten as `size`-byte ones: 192 puts a 4-byte time
+// stamp in front of each, 204 16 bytes of parity behind it.
+Byte_Vector With_Packet_Size(const Byte_Vector &packets, std::size_t size) {
+  Byte_Vector out;
+  for (std::size_t at = 0; at + Ts_Packet_Size <= packets.size(); at += Ts_Packet_Size) {
+    const uint32_t stamp = static_cast<uint32_t>(at * 7);
+    if (size == 192)
+      out.insert(out.end(), {static_cast<uint8_t>(stamp >> 24), static_cast<uint8_t>(stamp >> 16),
+                             static_cast<uint8_t>(stamp >> 8), static_cast<uint8_t>(stamp)});
+    out.insert(out.end(), packets.begin() + static_cast<long>(at),
+               packets.begin() + static_cast<long>(at + Ts_Packet_Size));
+    if (size == 204)
+      out.insert(out.end(), 16, static_cast<uint8_t>(at));
+  }
+  return out;
+}
+
+// The sample in each packet size, sound and with each kind of damage: the
+// packet size and the damage show in the report's health, and every portal
+// still gets its entries, with the sample's flagged copy of its section
+// counted. Sizes no reader takes are refused, naming what was found.
+TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
+  const Byte_Vector sample = Make_Sample_Stream();
+  const long long sample_packets = static_cast<long long>(sample.size() / Ts_Packet_Size);
+  long long flagged = 0;
+  std::vector<std::size_t> eit_packets; // where the packets on PID 0x12 start
+  for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
+    flagged += sample[at + 1] >> 7;
+    if ((sample[at + 1] & 0x1F) == 0 && sample[at + 2] == Eit_Pid)
+      eit_packets.push_back(at);
+  }
+  Byte_Vector lost = sample; // the third packet on PID 0x12 missing
+  lost.erase(lost.begin() + static_cast<long>(eit_packets.at(2)),
+             lost.begin() + static_cast<long>(eit_packets.at(2) + Ts_Packet_Size));
+  Byte_Vector garbage(100000);
+  uint32_t seed = 0x2545F491u;
+  for (uint8_t &byte : garbage)
+    byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  enum class Damage { None, Garbage, Lost_Packet };
+  const struct {
+    const char *Name;
+    Damage Kind;
+    long long Packets, Sync_Losses, Skipped_Bytes, Continuity_Errors;
+  } damages[] = {
+      {"sound", Damage::None, sample_packets, 0, 0, 0},
+      {"100 KB of garbage inside", Damage::Garbage, sample_packets, 1, 100000, 0},
+      {"a PID 0x12 packet lost", Damage::Lost_Packet, sample_packets - 1, 0, 0, 1},
+  };
+  for (const std::size_t size : {188u, 192u, 204u}) {
+    for (const auto &damage : damages) {
+      SCOPED_TRACE(std::to_string(size) + "-byte packets, " + damage.Name);
+      Byte_Vector bytes =
+          With_Packet_Size(damage.Kind == Damage::Lost_Packet ? lost : sample, size);
+      if (damage.Kind == Damage::Garbage)
+        bytes.insert(bytes.begin() + static_cast<long>(100 * size), garbage.begin(), garbage.end());
+      const std::string path = Temp_File("sized.ts", bytes);
+      const Scan_Output output = Run_Scan("--explain --json " + path);
+      EXPECT_EQ(output.Status, 0);
+      EXPECT_EQ(output.Err, "");
+      const Scan_Lines scan = Flatten(Flatten_Json, output.Out);
+      EXPECT_EQ(scan.Packets, damage.Packets);
+      EXPECT_EQ(scan.Health.Packet_Size, static_cast<long long>(size));
+      EXPECT_EQ(scan.Health.Sync_Losses, damage.Sync_Losses);
+      EXPECT_EQ(scan.Health.Skipped_Bytes, damage.Skipped_Bytes);
+      EXPECT_EQ(scan.Health.Flagged_Packets, flagged);
+      EXPECT_EQ(scan.Health.Continuity_Errors, damage.Continuity_Errors);
+      for (int portal = 0; portal < Portal_Total; ++portal) {
+        Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
+        ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
+        EXPECT_EQ(scan.Portals[static_cast<std::size_t>(portal)].Flagged, 1) << portal;
+      }
+    }
+  }
+  Byte_Vector wide; // 208-byte packets: 20 bytes behind each
+  for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
+    wide.insert(wide.end(), sample.begin() + static_cast<long>(at),
+                sample.begin() + static_cast<long>(at + Ts_Packet_Size));
+    wide.insert(wide.end(), 20, 0);
+  }
+  const Scan_Output refused = Run_Scan("--json " + Temp_File("wide.ts", wide));
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_EQ(refused.Out, "");
+  EXPECT_NE(refused.Err.find(" 208 "), std::string::npos) << refused.Err;
+}
+
 // A capture that ends inside a packet is read up to its last whole packet,
 // whatever its size, and says so on stderr.
 TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
