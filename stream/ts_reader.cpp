@@ -85,8 +85,8 @@ void Map_Next_Window(Ts_Reader &reader) {
   const uint64_t from = first - first % page;
   const std::size_t length =
       static_cast<std::size_t>(std::min<uint64_t>(Ts_Map_Window, size - from));
-  void *window =
-      mmap(nullptr, length, PROT_READ, MAP_PRIVATE, reader.Descriptor, static_cast<off_t>(from));
+  void *window = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, reader.Descriptor,
+                      static_cast<off_t>(from));
   if (window == MAP_FAILED) {
     reader.Failed = reader.At_End = true;
     return;

@@ -20,11 +20,13 @@ std::string Entry_Json(const Portal_Entry &entry) {
 }
 
 // A JSON array of the first `total` entries of the row, each behind
-// `separator`.
+// `separator` (a line break and indent), or on one line if that is " ".
 std::string Entries_Json(const Portal_Row &row, int32_t total, const char *separator) {
+  const bool on_one_line = separator[0] == ' ';
   std::string out = "[";
   for (int32_t i = 0; i < total; ++i)
-    out += (i ? "," : "") + std::string(separator) + Entry_Json(row[static_cast<std::size_t>(i)]);
+    out += (i ? "," : "") + std::string(i || !on_one_line ? separator : "") +
+           Entry_Json(row[static_cast<std::size_t>(i)]);
   return out + "]";
 }
 
@@ -65,8 +67,12 @@ const char *Packet_Layout_Words(int32_t packet_size) {
   return "";
 }
 
+std::string Counted(uint64_t count, const char *one, const char *more) {
+  return Number(count) + " " + (count == 1 ? one : more);
+}
+
 std::string Plural(int32_t count, const char *one, const char *more) {
-  return std::to_string(count) + " " + (count == 1 ? one : more);
+  return Counted(static_cast<uint64_t>(count), one, more);
 }
 
 } // namespace
@@ -149,13 +155,15 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
 
 std::string Text_Report(const Scan_Report &report) {
   const Input_Health &health = report.Health;
-  std::string out =
-      std::string(report.Name) + ": " + Number(report.Packets) + " packets\n" +
-      "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
-      Packet_Layout_Words(health.Packet_Size) + "\n" + "  health: " + Number(health.Sync_Losses) +
-      " sync losses, " + Number(health.Skipped_Bytes) + " bytes skipped, " +
-      Number(health.Flagged_Packets) + " packets dropped for the transport error indicator, " +
-      Number(health.Continuity_Errors) + " continuity errors on PID 0x12\n";
+  std::string out = std::string(report.Name) + ": " + Number(report.Packets) + " packets\n" +
+                    "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
+                    Packet_Layout_Words(health.Packet_Size) + "\n" +
+                    "  health: " + Counted(health.Sync_Losses, "sync loss", "sync losses") + ", " +
+                    Counted(health.Skipped_Bytes, "byte", "bytes") + " skipped, " +
+                    Counted(health.Flagged_Packets, "packet", "packets") +
+                    " dropped for the transport error indicator, " +
+                    Counted(health.Continuity_Errors, "continuity error", "continuity errors") +
+                    " on PID 0x12\n";
   if (report.Stopped)
     out += "  stopped before the end of the input\n";
   for (int portal = 0; portal < Portal_Total; ++portal) {

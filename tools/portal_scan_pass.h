@@ -17,7 +17,9 @@
 // gatherer): the payload, its packet's payload_unit_start_indicator,
 // transport_error_indicator and continuity_counter, and where the packet
 // starts in the input. Flagged packets come here only; the decoders never
-// see them, as a receiver's filter drops them.
+// see them, as a receiver's filter drops them. Called on the decoding thread
+// (see portal_scan_pass.cpp): the context is the consumer's alone until
+// Scan_Capture returns.
 using Payload_Consumer = void (*)(const uint8_t *payload, int32_t size, bool unit_start,
                                   bool flagged, int32_t continuity, uint64_t packet_offset,
                                   void *context);
