@@ -85,8 +85,8 @@ void Map_Next_Window(Ts_Reader &reader) {
   const uint64_t from = first - first % page;
   const std::size_t length =
       static_cast<std::size_t>(std::min<uint64_t>(Ts_Map_Window, size - from));
-  void *window = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, reader.Descriptor,
-                      static_cast<off_t>(from));
+  void *window =
+      mmap(nullptr, length, PROT_READ, MAP_PRIVATE, reader.Descriptor, static_cast<off_t>(from));
   if (window == MAP_FAILED) {
     reader.Failed = reader.At_End = true;
     return;
@@ -374,11 +374,12 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     // in locals.
     const uint8_t *data = reader.Data + prefix;
     std::size_t at = reader.Start;
-    const std::size_t limit_end =
-        reader.Packet_Limit - reader.Packets < (reader.End - at) / unit
-            ? at + static_cast<std::size_t>(reader.Packet_Limit - reader.Packets) * unit
-            : reader.End;
-    const std::size_t last = limit_end - unit;
+    std::size_t last = reader.End - unit;
+    // (The division only under a limit: this runs once per payload handed
+    // out.)
+    if (reader.Packet_Limit != UINT64_MAX &&
+        reader.Packet_Limit - reader.Packets <= (reader.End - at) / unit)
+      last = at + static_cast<std::size_t>(reader.Packet_Limit - reader.Packets - 1) * unit;
     uint64_t offset = reader.Offset;
     uint64_t packets = reader.Packets;
     uint64_t errors = reader.Error_Packets;
