@@ -39,7 +39,7 @@ constexpr std::size_t Confirm_Span = Size_Max * (Ts_Sync_Confirm_Packets - 1) + 
 // kernel copies to fastest.
 constexpr std::size_t Keep_Room = 1024;
 constexpr std::size_t Read_Alignment = 64;
-static_assert(Confirm_Span < Keep_Room, "kept bytes fit in front of a read");
+static_assert(Confirm_Span + Prefix_Max < Keep_Room, "kept bytes fit in front of a read");
 
 void Reset_Reader(Ts_Reader &reader) {
   reader = Ts_Reader{};
@@ -185,14 +185,16 @@ void Consume(Ts_Reader &reader, std::size_t n) {
 
 // Whether a packet of `layout` starts at `at`: a whole packet in the data,
 // 0x47 where its sync byte belongs, and 0x47 at every step after it that the
-// data reaches, up to the last confirming packet's.
-bool Sync_Confirmed(const uint8_t *at, std::size_t available, const Packet_Layout &layout) {
+// data reaches, up to the last confirming packet's; with `every_step`, all
+// of those steps must lie in the data.
+bool Sync_Confirmed(const uint8_t *at, std::size_t available, const Packet_Layout &layout,
+                    bool every_step) {
   if (available < layout.Size || at[layout.Prefix] != Sync_Byte)
     return false;
   for (std::size_t k = 1; k < Ts_Sync_Confirm_Packets; ++k) {
     const std::size_t next = k * layout.Size + layout.Prefix;
     if (next >= available)
-      break;
+      return !every_step;
     if (at[next] != Sync_Byte)
       return false;
   }
@@ -222,7 +224,12 @@ void Note_Other_Spacing(Ts_Reader &reader, const uint8_t *at, std::size_t availa
 // the data. Once a stream has synced, only its own packet size is tried.
 bool Find_Sync(Ts_Reader &reader) {
   for (;;) {
-    Fill_Buffer(reader, Confirm_Span);
+    // A stream's first sync must have every confirming packet in the data,
+    // unless the data begins with it (a capture of fewer than five packets):
+    // so the last bytes of garbage never pass for a packet. The bytes filled
+    // then leave room to move on by more than a prefix.
+    const bool first = !reader.Ever_Synced;
+    Fill_Buffer(reader, first ? Confirm_Span + Prefix_Max + Read_Alignment : Confirm_Span);
     const std::size_t available = reader.End - reader.Start;
     if (available < Packet)
       return false;
@@ -241,7 +248,8 @@ bool Find_Sync(Ts_Reader &reader) {
         if (sync < layout.Prefix)
           continue;
         const std::size_t start = sync - layout.Prefix;
-        if (!Sync_Confirmed(at + start, available - start, layout))
+        const bool every_step = first && !(reader.Offset == 0 && start == 0);
+        if (!Sync_Confirmed(at + start, available - start, layout, every_step))
           continue;
         Consume(reader, start);
         reader.Skipped_Bytes += start;
@@ -251,16 +259,18 @@ bool Find_Sync(Ts_Reader &reader) {
         reader.Ever_Synced = true;
         return true;
       }
-      if (!reader.Ever_Synced && reader.Other_Spacing == 0 &&
-          reader.Offset + sync < Ts_Other_Spacing_Reach)
+      if (first && reader.Other_Spacing == 0 && reader.Offset + sync < Ts_Other_Spacing_Reach)
         Note_Other_Spacing(reader, at + sync, available - sync);
     }
-    // None: on, keeping the bytes a later candidate's prefix may need. (Less
-    // than the span to fill is there only at the end.)
-    if (last <= Prefix_Max)
+    // None: on past the candidates tried for good (before the end of the
+    // data, a first sync's are those with every step in view), keeping the
+    // bytes a later candidate's prefix may need.
+    const std::size_t tried =
+        first && !reader.At_End ? available - Confirm_Span + 1 : last; // (Fill_Buffer's minimum)
+    if (tried <= Prefix_Max)
       return false;
-    Consume(reader, last - Prefix_Max);
-    reader.Skipped_Bytes += last - Prefix_Max;
+    Consume(reader, tried - Prefix_Max);
+    reader.Skipped_Bytes += tried - Prefix_Max;
   }
 }
 
