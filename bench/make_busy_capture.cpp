@@ -11,6 +11,7 @@
 #include "core/portal_table.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_writer.h"
+#include "tools/tool_version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -64,7 +65,8 @@ void Print_Usage() {
               "0x12 between\nvideo-like noise, the four portals' source sections at the very "
               "end.\n"
               "  --size MIB   size of the capture in MiB, 1 to %ld (default %ld)\n"
-              "  -h, --help   print this help and exit\n",
+              "  -h, --help   print this help and exit\n"
+              "  --version    print the version and exit\n",
               Tool, Capture_Services, Size_Max_Mib, Size_Default_Mib);
 }
 
@@ -267,6 +269,9 @@ int main(int argc, char **argv) {
       Print_Usage();
       return 0;
     }
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--version") == 0)
+      return Print_Version(Tool) ? 0 : 2;
   long size_mib = Size_Default_Mib;
   const char *path = nullptr;
   for (int i = 1; i < argc; ++i) {

@@ -3,8 +3,9 @@
 # file. Writes the capture with make-busy-capture into the build folder (or
 # reuses one of the right size), warms the page cache, then runs
 # `cat FILE` and `portal-scan --json FILE` in turn, N times each, and prints
-# the median times and their ratio; also `portal-scan --explain --json FILE`
-# when portal-scan offers --explain. Builds nothing itself.
+# the median wall clock and CPU (user and system) times and their ratios to
+# cat's; also `portal-scan --explain --json FILE` when portal-scan offers
+# --explain. Builds nothing itself.
 set -euo pipefail
 
 readonly Name=portal-scan-speed
@@ -18,7 +19,8 @@ readonly Mib=1048576
 Print_Usage() {
   printf '%s\n' \
     "usage: bench/$Name.sh [--size MIB] [--runs N] [--keep] [--build DIR]" \
-    "Times portal-scan --json on a busy capture against cat of the same file (page cache warm)." \
+    "Times portal-scan --json on a busy capture against cat of the same file (page cache warm):" \
+    "the median wall clock and CPU time of each, and their ratios to cat's." \
     "The environment variables PORTAL_SCAN and MAKE_BUSY_CAPTURE name other binaries to use." \
     "  --size MIB          size of the capture in MiB, 1 to $Size_Max (default $Size_Default)" \
     "  --runs N            timed runs of each command, 1 to $Runs_Max (default $Runs_Default)" \
@@ -89,26 +91,21 @@ else
   mv "$capture.part" "$capture"
 fi
 
-# Microseconds since the epoch (EPOCHREALTIME's decimal point may be a comma).
-Now_Us() {
-  if [[ -n ${EPOCHREALTIME:-} ]]; then
-    local now=${EPOCHREALTIME//[!0-9]/}
-    echo $((10#$now))
-  else
-    local now
-    now=$(date +%s%N)
-    echo $((now / 1000))
-  fi
+# Runs a command with stdout to /dev/null and stderr kept; prints its wall
+# clock and CPU (user and system) time in microseconds. Fails the whole run
+# if the command fails.
+Time_Us() {
+  local timing wall cpu_user cpu_system
+  timing=$({ TIMEFORMAT='%3R %3U %3S' && time "$@" >/dev/null 2>"$errors"; } 2>&1) ||
+    Fail "'$*' failed: $(head -n 3 "$errors")"
+  read -r wall cpu_user cpu_system <<<"${timing//,/.}"
+  echo "$(Us "$wall") $(($(Us "$cpu_user") + $(Us "$cpu_system")))"
 }
 
-# Runs a command with stdout to /dev/null and stderr kept; prints its time in
-# microseconds. Fails the whole run if the command fails.
-Time_Us() {
-  local start end
-  start=$(Now_Us)
-  "$@" >/dev/null 2>"$errors" || Fail "'$*' failed: $(head -n 3 "$errors")"
-  end=$(Now_Us)
-  echo $((end - start))
+# Seconds with three decimals ("1.234") as microseconds.
+Us() {
+  local whole=${1%.*} fraction=${1#*.}
+  echo $((10#$whole * 1000000 + 10#$fraction * 1000))
 }
 
 # The median of whole numbers, as a whole number (the mean of the middle two
@@ -136,28 +133,33 @@ decoded=$(grep -o '"decoded": *true' "$errors.json" | wc -l)
 ((decoded == 4)) ||
   echo "$Name: warning: portal-scan decoded $decoded of the 4 portals in the capture" >&2
 
-cat_times=() scan_times=() explain_times=()
+commands=("cat" "portal-scan --json" "portal-scan --explain --json")
+((explain)) || commands=("${commands[@]:0:2}")
+declare -A walls cpus
 for ((run = 1; run <= runs; ++run)); do
   echo "$Name: run $run of $runs" >&2
-  cat_times+=("$(Time_Us cat "$capture")")
-  scan_times+=("$(Time_Us "$scan" --json "$capture")")
-  if ((explain)); then
-    explain_times+=("$(Time_Us "$scan" --explain --json "$capture")")
-  fi
+  for command in "${commands[@]}"; do
+    case $command in
+    cat) timing=$(Time_Us cat "$capture") ;;
+    "portal-scan --json") timing=$(Time_Us "$scan" --json "$capture") ;;
+    *) timing=$(Time_Us "$scan" --explain --json "$capture") ;;
+    esac
+    walls[$command]+="${timing% *} "
+    cpus[$command]+="${timing#* } "
+  done
 done
 
-cat_median=$(Median "${cat_times[@]}")
-scan_median=$(Median "${scan_times[@]}")
-rows=("cat FILE" "$cat_median" "portal-scan --json FILE" "$scan_median")
-if ((explain)); then
-  rows+=("portal-scan --explain --json FILE" "$(Median "${explain_times[@]}")")
-fi
-
 echo "$capture: $expected_bytes bytes, page cache warm, median of $runs runs each"
-printf '%s\n' "${rows[@]}" | awk -v bytes="$expected_bytes" -v base="$cat_median" '
-  NR % 2 == 1 { what = $0; next }
-  {
-    if (NR == 2) printf "  %-34s %10s %10s %9s\n", "command", "seconds", "MB/s", "x cat"
-    us = $0 < 1 ? 1 : $0
-    printf "  %-34s %10.3f %10.0f %9.1f\n", what, us / 1e6, bytes / us, us / (base < 1 ? 1 : base)
-  }'
+printf '  %-34s %9s %9s %9s %7s %7s\n' command "wall s" "CPU s" "MB/s" "x cat" "CPU x"
+cat_wall=1 cat_cpu=1
+for command in "${commands[@]}"; do
+  # shellcheck disable=SC2086 # the lists are whole numbers split at spaces
+  wall=$(Median ${walls[$command]}) cpu=$(Median ${cpus[$command]})
+  ((wall > 0)) || wall=1
+  ((cpu > 0)) || cpu=1
+  if [[ $command == cat ]]; then cat_wall=$wall cat_cpu=$cpu; fi
+  awk -v what="$command FILE" -v wall="$wall" -v cpu="$cpu" -v bytes="$expected_bytes" \
+    -v base="$cat_wall" -v cpu_base="$cat_cpu" 'BEGIN {
+      printf "  %-34s %9.3f %9.3f %9.0f %7.2f %7.2f\n", what, wall / 1e6, cpu / 1e6,
+        bytes / wall, wall / base, cpu / cpu_base }'
+done

@@ -18,17 +18,29 @@
 
 namespace {
 
-constexpr std::size_t Packet = 188;
+constexpr std::size_t Packet = 188; // a transport stream packet, 0x47 to its last byte
 constexpr uint8_t Sync_Byte = 0x47;
-// The bytes a sync check needs: up to the first byte of the last confirming
-// packet.
-constexpr std::size_t Confirm_Span = Packet * (Ts_Sync_Confirm_Packets - 1) + 1;
+
+// The packet sizes a stream may have, tried in this order: the 188-byte
+// packet alone, behind a 4-byte time stamp, or before 16 bytes of parity.
+struct Packet_Layout {
+  std::size_t Size;
+  std::size_t Prefix; // bytes in front of the 0x47
+};
+constexpr Packet_Layout Layouts[] = {{188, 0}, {192, 4}, {204, 0}};
+constexpr std::size_t Prefix_Max = 4;
+constexpr std::size_t Size_Max = 204;
+// The bytes a sync check needs: from the packet's first byte up to the 0x47
+// of the last confirming packet. (Other spacings, to name a stream that never
+// syncs, are looked at in whatever bytes are there.)
+constexpr std::size_t Confirm_Span = Size_Max * (Ts_Sync_Confirm_Packets - 1) + Prefix_Max + 1;
 // Buffer keeps the unread bytes of the last read (fewer than Confirm_Span)
 // in front of where the next read lands, and reads land on an address the
 // kernel copies to fastest.
 constexpr std::size_t Keep_Room = 1024;
 constexpr std::size_t Read_Alignment = 64;
-static_assert(Confirm_Span < Keep_Room, "kept bytes fit in front of a read");
+constexpr std::size_t Prefetch_Packets = 16; // how far ahead the packet loop asks for memory
+static_assert(Confirm_Span + Prefix_Max < Keep_Room, "kept bytes fit in front of a read");
 
 void Reset_Reader(Ts_Reader &reader) {
   reader = Ts_Reader{};
@@ -65,7 +77,9 @@ void Map_Next_Window(Ts_Reader &reader) {
   }
   const uint64_t size = static_cast<uint64_t>(status.st_size);
   if (size <= known_end) {
-    reader.At_End = true;
+    if (reader.At_End_Wait == nullptr ||
+        !reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
+      reader.At_End = true;
     return;
   }
   static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -139,8 +153,9 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   if (reader.End - reader.Start >= want || reader.At_End)
     return;
 #if !defined(_WIN32)
-  if (reader.Mapped) {
-    Map_Next_Window(reader);
+  if (reader.Mapped) { // a growing file, followed, may take more than one look
+    while (reader.End - reader.Start < want && !reader.At_End)
+      Map_Next_Window(reader);
     return;
   }
 #endif
@@ -153,6 +168,9 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   while (reader.End - reader.Start < want) {
     const std::size_t room = reader.Read_At + Ts_Reader_Buffer_Size - reader.End;
     const std::size_t n = Read_Source(reader, buffer + reader.End, std::min(limit, room));
+    if (n == 0 && !reader.Failed && !reader.Stopped && reader.At_End_Wait != nullptr &&
+        reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
+      continue;
     if (n == 0) {
       reader.At_End = true;
       return;
@@ -166,39 +184,121 @@ void Consume(Ts_Reader &reader, std::size_t n) {
   reader.Offset += n;
 }
 
-// Whether a packet starts at `at` (which holds 0x47): a whole packet in the
-// data, and 0x47 at every 188-byte step after it that the data reaches, up
-// to the first byte of the last confirming packet.
-bool Sync_Confirmed(const uint8_t *at, std::size_t available) {
-  if (available < Packet)
+// Whether a packet of `layout` starts at `at`: a whole packet in the data,
+// 0x47 where its sync byte belongs, and 0x47 at every step after it that the
+// data reaches, up to the last confirming packet's; with `every_step`, all
+// of those steps must lie in the data.
+bool Sync_Confirmed(const uint8_t *at, std::size_t available, const Packet_Layout &layout,
+                    bool every_step) {
+  if (available < layout.Size || at[layout.Prefix] != Sync_Byte)
     return false;
-  for (std::size_t k = Packet; k < Confirm_Span && k < available; k += Packet)
-    if (at[k] != Sync_Byte)
+  for (std::size_t k = 1; k < Ts_Sync_Confirm_Packets; ++k) {
+    const std::size_t next = k * layout.Size + layout.Prefix;
+    if (next >= available)
+      return !every_step;
+    if (at[next] != Sync_Byte)
       return false;
+  }
   return true;
 }
 
-// Passes over bytes until a confirmed sync; false at the end of the data.
+// For a stream that has not synced: notes a spacing at which 0x47 repeats
+// from the 0x47 at `at` for as many steps as a sync needs, all of them in the
+// data, so the refusal can say what the data is.
+void Note_Other_Spacing(Ts_Reader &reader, const uint8_t *at, std::size_t available) {
+  for (std::size_t spacing = Ts_Other_Spacing_Min;
+       spacing <= static_cast<std::size_t>(Ts_Other_Spacing_Max); ++spacing) {
+    if (spacing * (Ts_Sync_Confirm_Packets - 1) >= available)
+      return;
+    std::size_t k = 1;
+    while (k < Ts_Sync_Confirm_Packets && at[k * spacing] == Sync_Byte)
+      ++k;
+    if (k == Ts_Sync_Confirm_Packets) {
+      reader.Other_Spacing = static_cast<int32_t>(spacing);
+      return;
+    }
+  }
+}
+
+// Passes over bytes until a confirmed sync, leaving Start on the first byte
+// of the packet (its time stamp in 192-byte packets); false at the end of
+// the data. Once a stream has synced, only its own packet size is tried.
 bool Find_Sync(Ts_Reader &reader) {
   for (;;) {
-    Fill_Buffer(reader, Confirm_Span);
+    // A stream's first sync must have every confirming packet in the data,
+    // unless the data begins with it (a capture of fewer than five packets):
+    // so the last bytes of garbage never pass for a packet. The bytes filled
+    // then leave room to move on by more than a prefix.
+    const bool first = !reader.Ever_Synced;
+    Fill_Buffer(reader, first ? Confirm_Span + Prefix_Max + Read_Alignment : Confirm_Span);
     const std::size_t available = reader.End - reader.Start;
     if (available < Packet)
       return false;
     const uint8_t *at = reader.Data + reader.Start;
-    if (at[0] == Sync_Byte && Sync_Confirmed(at, available)) {
-      reader.Synced = true;
-      reader.Ever_Synced = true;
-      return true;
-    }
-    // On to the next 0x47, but not past where less than a packet is left.
+    // Each 0x47 with a whole packet behind it is a candidate for every
+    // layout whose prefix fits in front of it.
     const std::size_t last = available - Packet + 1;
-    const void *next = std::memchr(at + 1, Sync_Byte, last - 1);
-    const std::size_t skip =
-        next == nullptr ? last : static_cast<std::size_t>(static_cast<const uint8_t *>(next) - at);
-    Consume(reader, skip);
-    reader.Skipped_Bytes += skip;
+    for (std::size_t sync = 0; sync < last; ++sync) {
+      const void *next = std::memchr(at + sync, Sync_Byte, last - sync);
+      if (next == nullptr)
+        break;
+      sync = static_cast<std::size_t>(static_cast<const uint8_t *>(next) - at);
+      for (const Packet_Layout &layout : Layouts) {
+        if (reader.Packet_Size != 0 && layout.Size != static_cast<std::size_t>(reader.Packet_Size))
+          continue;
+        if (sync < layout.Prefix)
+          continue;
+        const std::size_t start = sync - layout.Prefix;
+        const bool every_step = first && !(reader.Offset == 0 && start == 0);
+        if (!Sync_Confirmed(at + start, available - start, layout, every_step))
+          continue;
+        Consume(reader, start);
+        reader.Skipped_Bytes += start;
+        reader.Packet_Size = static_cast<int32_t>(layout.Size);
+        reader.Packet_Prefix = static_cast<int32_t>(layout.Prefix);
+        reader.Synced = true;
+        reader.Ever_Synced = true;
+        return true;
+      }
+      if (first && reader.Other_Spacing == 0 && reader.Offset + sync < Ts_Other_Spacing_Reach)
+        Note_Other_Spacing(reader, at + sync, available - sync);
+    }
+    // None: on past the candidates tried for good (before the end of the
+    // data, a first sync's are those with every step in view), keeping the
+    // bytes a later candidate's prefix may need.
+    const std::size_t tried =
+        first && !reader.At_End ? available - Confirm_Span + 1 : last; // (Fill_Buffer's minimum)
+    if (tried <= Prefix_Max)
+      return false;
+    Consume(reader, tried - Prefix_Max);
+    reader.Skipped_Bytes += tried - Prefix_Max;
   }
+}
+
+// Continuity on Continuity_Pid: a packet with payload carries the counter
+// after the last one's, or repeats it once; a packet without payload keeps
+// it.
+void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
+  const int control = (packet[3] >> 4) & 3;
+  if ((packet[1] & 0x80) != 0) { // flagged: its counter is no evidence either way
+    reader.Last_Counter = -1;
+    return;
+  }
+  if ((control & 1) == 0)
+    return;
+  const int32_t counter = packet[3] & 0x0F;
+  const bool discontinuity = control == 3 && packet[4] > 0 && (packet[5] & 0x80) != 0;
+  const int32_t last = reader.Last_Counter;
+  if (last >= 0 && !discontinuity) {
+    if (counter == last && !reader.Last_Repeated) {
+      reader.Last_Repeated = true;
+      return;
+    }
+    if (counter != ((last + 1) & 0x0F))
+      ++reader.Continuity_Errors;
+  }
+  reader.Last_Counter = counter;
+  reader.Last_Repeated = false;
 }
 
 } // namespace
@@ -259,29 +359,47 @@ void Close_Ts_Reader(Ts_Reader &reader) {
 
 Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **payload,
                                int32_t *size) {
-  // A packet is ours when byte 1, less the unit start and priority bits, and
-  // byte 2 match: that also rejects packets flagged with the transport
-  // error indicator.
+  // A packet is ours when byte 1, less the unit start and priority bits (and
+  // the transport error indicator, if flagged packets are wanted), and byte
+  // 2 match: so flagged packets are passed over unless wanted.
+  const uint8_t pid_mask = reader.Hand_Flagged ? 0x1F : 0x9F;
   const uint8_t pid_high = static_cast<uint8_t>(pid >> 8);
   const uint8_t pid_low = static_cast<uint8_t>(pid & 0xFF);
+  const uint8_t watched_high = static_cast<uint8_t>(reader.Continuity_Pid >> 8);
+  const uint8_t watched_low = static_cast<uint8_t>(reader.Continuity_Pid & 0xFF);
   for (;;) {
+    if (reader.Packets >= reader.Packet_Limit) {
+      reader.Stopped = true;
+      break;
+    }
     if (!reader.Synced && !Find_Sync(reader))
       break;
-    Fill_Buffer(reader, Packet);
-    if (reader.End - reader.Start < Packet) {
+    const std::size_t unit = static_cast<std::size_t>(reader.Packet_Size);
+    const std::size_t prefix = static_cast<std::size_t>(reader.Packet_Prefix);
+    Fill_Buffer(reader, unit);
+    if (reader.End - reader.Start < unit) {
       reader.Tail_Bytes = reader.End - reader.Start;
       break; // a partial packet at the end
     }
-    // Every whole packet in view, with the counters in locals.
-    const uint8_t *data = reader.Data;
+    // Every whole packet in view (up to the packet limit), with the counters
+    // in locals.
+    const uint8_t *data = reader.Data + prefix;
     std::size_t at = reader.Start;
-    const std::size_t last = reader.End - Packet;
+    std::size_t last = reader.End - unit;
+    // (The division only under a limit: this runs once per payload handed
+    // out.)
+    if (reader.Packet_Limit != UINT64_MAX &&
+        reader.Packet_Limit - reader.Packets <= (reader.End - at) / unit)
+      last = at + static_cast<std::size_t>(reader.Packet_Limit - reader.Packets - 1) * unit;
     uint64_t offset = reader.Offset;
     uint64_t packets = reader.Packets;
     uint64_t errors = reader.Error_Packets;
     const uint8_t *found = nullptr;
-    for (; at <= last; at += Packet, offset += Packet) {
+    for (; at <= last; at += unit, offset += unit) {
       const uint8_t *packet = data + at;
+      // The loop waits on memory, not on work: ask for the packet 16 ahead
+      // (harmless past the end of the data).
+      __builtin_prefetch(packet + Prefetch_Packets * unit);
       if (packet[0] != Sync_Byte) {
         reader.Synced = false;
         ++reader.Sync_Losses;
@@ -296,7 +414,9 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       }
       ++packets;
       errors += packet[1] >> 7;
-      if ((packet[1] & 0x9F) != pid_high || packet[2] != pid_low)
+      if ((packet[1] & 0x1F) == watched_high && packet[2] == watched_low)
+        Check_Continuity(reader, packet);
+      if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
         continue;
       const int control = (packet[3] >> 4) & 3;
       if ((control & 1) == 0) // reserved, or adaptation field only
@@ -310,8 +430,8 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       break;
     }
     if (found != nullptr) {
-      at += Packet;
-      offset += Packet;
+      at += unit;
+      offset += unit;
     }
     reader.Start = at;
     reader.Offset = offset;
@@ -319,8 +439,9 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     reader.Error_Packets = errors;
     if (found != nullptr) {
       reader.Unit_Start = (found[1] & 0x40) != 0;
+      reader.Flagged = (found[1] & 0x80) != 0;
       reader.Continuity = found[3] & 0x0F;
-      reader.Packet_Offset = offset - Packet;
+      reader.Packet_Offset = offset - unit;
       return Ts_Read_Result::Payload;
     }
   }

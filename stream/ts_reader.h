@@ -12,24 +12,31 @@
 // shrinks under the reader raises SIGBUS when the reader touches the lost
 // bytes; a program that maps must catch it (see portal-scan).
 //
-// Sync is found as a 0x47 byte with 0x47 again at each 188-byte step after
-// it for the following packets, kept while every packet starts with 0x47,
-// and searched for again after garbage. The rule is the same at every
-// position: near the end of the data only the steps that lie inside it are
-// looked at, so a capture that ends inside a packet syncs like any other and
-// is read up to its last whole packet. Packets flagged with the transport
-// error indicator, packets without payload and packets with an impossible
-// adaptation field length are skipped.
+// Packet sizes: 188 bytes, 192 (a 4-byte time stamp in front of each
+// packet, as recorders write .m2ts) or 204 (16 bytes of parity behind it).
+// Sync is found as a 0x47 byte with 0x47 again at each step of one of those
+// sizes after it for the following packets (188 tried first), kept while
+// every packet starts with 0x47, and searched for again after garbage; the
+// size found first is the stream's from then on. The rule is the same at
+// every position: near the end of the data only the steps that lie inside it
+// are looked at, so a capture that ends inside a packet syncs like any other
+// and is read up to its last whole packet. Data that never syncs is looked at
+// for 0x47 bytes at another even spacing, to name it. Packets flagged with
+// the transport error indicator (unless asked for), packets without payload
+// and packets with an impossible adaptation field length are skipped.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-constexpr int Ts_Sync_Confirm_Packets = 5;       // packet starts that confirm a sync
-constexpr int Ts_Reader_Buffer_Size = 64 * 1024; // bytes one read of a descriptor may fill
-constexpr uint16_t Ts_No_Pid = 0xFFFF;           // matches no packet: Next_Ts_Payload only counts
-constexpr std::size_t Ts_Map_Window = 4u << 20;  // bytes of a regular file mapped at a time
+constexpr int Ts_Sync_Confirm_Packets = 5;            // packet starts that confirm a sync
+constexpr int Ts_Reader_Buffer_Size = 64 * 1024;      // bytes one read of a descriptor may fill
+constexpr int32_t Ts_Other_Spacing_Min = 64;          // spacings looked at to name a stream
+constexpr int32_t Ts_Other_Spacing_Max = 1024;        // that never syncs
+constexpr uint64_t Ts_Other_Spacing_Reach = 1u << 20; // input bytes looked at for them
+constexpr uint16_t Ts_No_Pid = 0xFFFF;          // matches no packet: Next_Ts_Payload only counts
+constexpr std::size_t Ts_Map_Window = 4u << 20; // bytes of a regular file mapped at a time
 
 enum class Ts_Read_Result {
   Payload,              // *payload and *size hold the next payload
@@ -42,10 +49,13 @@ struct Ts_Reader;
 // Called when Offset reaches Progress_At (checked at every packet), e.g. to
 // show progress; it moves Progress_At on.
 using Ts_Progress_Callback = void (*)(Ts_Reader &reader, void *context);
-// Called before each read of a descriptor; false ends the input there
-// (Stopped is then set), e.g. when the user asked to stop while the reader
-// waited for a live stream.
+// Called before each read of a descriptor and before mapping each window of
+// a file; false ends the input there (Stopped is then set), e.g. when the
+// user asked to stop while the reader waited for a live stream.
 using Ts_Before_Read_Callback = bool (*)(int descriptor, void *context);
+// Called when a descriptor or a file has no more bytes for now; true to look
+// again (after waiting for it to grow), false to end the input there.
+using Ts_At_End_Callback = bool (*)(int descriptor, void *context);
 
 struct Ts_Reader {
   // The source.
@@ -62,7 +72,11 @@ struct Ts_Reader {
   void *Progress_Context = nullptr;
   uint64_t Progress_At = UINT64_MAX; // no call before Offset reaches it
   Ts_Before_Read_Callback Before_Read = nullptr;
-  void *Before_Read_Context = nullptr;
+  void *Before_Read_Context = nullptr; // also At_End's
+  Ts_At_End_Callback At_End_Wait = nullptr;
+  uint64_t Packet_Limit = UINT64_MAX; // packets read, then the input ends (Stopped set)
+  bool Hand_Flagged = false;          // hand out flagged packets on the PID too
+  uint16_t Continuity_Pid = 0xFFFF;   // the PID whose continuity is counted; none
 
   // The unread bytes are Data[Start, End); Data is Buffer, or the mapped
   // window of a regular file. Reads land at Read_At in Buffer, the unread
@@ -80,11 +94,15 @@ struct Ts_Reader {
   bool Stopped = false; // Before_Read ended the input
   bool Synced = false;
   bool Ever_Synced = false;
+  int32_t Packet_Size = 0;   // 188, 192 or 204 once synced; 0 before
+  int32_t Packet_Prefix = 0; // bytes in front of the 0x47 (4 in 192-byte packets)
+  int32_t Other_Spacing = 0; // never synced: 0x47 bytes found this far apart, if any
 
   // The last payload handed out.
   bool Unit_Start = false;    // its payload_unit_start_indicator
+  bool Flagged = false;       // its transport_error_indicator (Hand_Flagged only)
   int32_t Continuity = -1;    // its packet's continuity_counter
-  uint64_t Packet_Offset = 0; // where its packet starts in the input
+  uint64_t Packet_Offset = 0; // where its packet (time stamp included) starts in the input
 
   uint64_t Offset = 0;        // bytes consumed from the source
   uint64_t Packets = 0;       // packets read while in sync, all PIDs
@@ -92,6 +110,12 @@ struct Ts_Reader {
   uint64_t Sync_Losses = 0;   // times a packet did not start with 0x47
   uint64_t Skipped_Bytes = 0; // bytes passed over looking for sync
   uint64_t Tail_Bytes = 0;    // at the end, in sync: bytes after the last whole packet
+  // On Continuity_Pid: packets whose continuity_counter does not follow the
+  // last one's (a repeat of it is allowed once; a discontinuity_indicator or
+  // a flagged packet starts the count afresh).
+  uint64_t Continuity_Errors = 0;
+  int32_t Last_Counter = -1; // on Continuity_Pid; -1 none yet
+  bool Last_Repeated = false;
 };
 
 // Opens `path` for reading. False (with errno set) if it cannot be opened.

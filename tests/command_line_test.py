@@ -3,17 +3,22 @@
 prints usage on stdout and exits 0 doing nothing else; --version prints the
 version set in project() in CMakeLists.txt; a bad option or value is named
 in one line on stderr with exit status 2, nothing on stdout and nothing
-written; good ones do what they say.
+written; a failed write to stdout is one line and exit 2; good ones do what
+they say, portal-scan also on live inputs (a growing file, an open pipe,
+Ctrl+C, its limits).
   command_line_test.py SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD]
 With BUILD (a build folder with the Windows build and its Wine prefix), also
 runs demo/run-demo.sh under Wine: a failing demo keeps the previous
 screenshot, a good one replaces it."""
+import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 Packet_Size = 188
 Wine_Seconds = 300
@@ -48,6 +53,7 @@ def run(command, cwd, bare=False, timeout=60):
 
 
 def project_version(source):
+    """The version project() in CMakeLists.txt sets."""
     with open(os.path.join(source, "CMakeLists.txt")) as lists:
         return re.search(r"^project\(\w+ VERSION ([0-9.]+)", lists.read(), re.M).group(1)
 
@@ -113,7 +119,6 @@ def check_tools_and_scripts(source, make_sample, work):
         ("make-sample-stream", [make_sample], "error", False),
         ("make-sample-stream", [make_sample, "--bogus"], "error", False),
         ("make-sample-stream", [make_sample, "-x.ts"], "error", False),
-        ("make-sample-stream", [make_sample, "-"], "error", False),
         ("make-sample-stream", [make_sample, "a.ts", "b.ts"], "error", False),
         ("make-sample-stream", [make_sample, "a-folder"], "error", False),
         ("run", [run_script, "--help"], "help", True),
@@ -176,13 +181,150 @@ def check_tools_and_scripts(source, make_sample, work):
     # A relative capture is the caller's: found from work, not from a-folder.
     check_case("run", [run_script, "capture.ts"], folder, "error", True)
 
-    # make-sample-stream writes the sample, the same to a name after "--".
+    # make-sample-stream writes the sample, the same to a name after "--" and
+    # to standard output.
     written = []
     for arguments, name in ((["sample.ts"], "sample.ts"), (["--", "-dash.ts"], "-dash.ts")):
         check_case("make-sample-stream", [make_sample] + arguments, work, 0)
         written.append(read_bytes(os.path.join(work, name)) or b"")
+    result = subprocess.run([make_sample, "-"], cwd=work, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    written.append(result.stdout)
+    check(result.returncode == 0 and result.stderr.count(b"\n") == 1,
+          "make-sample-stream -: exit %d, stderr %r" % (result.returncode, result.stderr))
     check(len(written[0]) > 0 and len(written[0]) % Packet_Size == 0 and
-          written[0] == written[1], "make-sample-stream: the two samples differ or are no capture")
+          written[0] == written[1] == written[2],
+          "make-sample-stream: the three samples differ or are no capture")
+
+
+def check_versions_and_write_errors(source, tools, work):
+    """Every tool says the project's version; a failed write to stdout is
+    one line on stderr and exit 2."""
+    version = project_version(source)
+    for tool in tools:
+        status, out, err = run([tool, "--version"], work)
+        name = os.path.basename(tool)
+        check(status == 0 and out == "%s (Pictolandrum) %s\n" % (name, version) and err == "",
+              "%s --version: exit %d, %r %r" % (name, status, out, err))
+    make_sample, portal_scan = tools[0], tools[1]
+    sample = os.path.join(work, "sample.ts")
+    for command in ([make_sample, "-"], [portal_scan, sample], [portal_scan, "--json", sample],
+                    [portal_scan, "--explain", sample], [portal_scan, "--version"],
+                    [portal_scan, "--help"]):
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run(command, cwd=work, stdout=full, stderr=subprocess.PIPE)
+        err = result.stderr.decode("utf-8", "replace")
+        check(result.returncode == 2 and err.count("\n") == 1 and "standard output" in err,
+              "%s > /dev/full: exit %d, stderr %r" % (" ".join(command[1:]), result.returncode,
+                                                       err))
+
+
+def json_lines(text):
+    """The JSON objects of portal-scan's follow output, one per line."""
+    return [json.loads(line) for line in text.splitlines() if line.strip()]
+
+
+def last_report(text):
+    """portal-scan's report: the whole output, or its last line after --follow's."""
+    try:
+        return json.loads(text)
+    except ValueError:
+        return json_lines(text)[-1]
+
+
+def decoded_portals(report):
+    return sum(1 for portal in report["portals"] if portal["decoded"])
+
+
+def check_portal_scan_live(portal_scan, work):
+    """portal-scan on inputs that are still being written: a file that grows
+    and then goes (removed, or another put in its place), an open pipe and
+    a FIFO of random bytes that Ctrl+C ends, and its limits."""
+    sample = read_bytes(os.path.join(work, "sample.ts"))
+    half = len(sample) // Packet_Size // 2 * Packet_Size
+
+    # A growing file, followed until it is removed or replaced: each change
+    # as it comes, the report at the end, exit 0.
+    for ending in ("removed", "replaced"):
+        growing = os.path.join(work, "growing.ts")
+        with open(growing, "wb") as capture:
+            capture.write(sample[:half])
+        scan = subprocess.Popen([portal_scan, "--follow", "--json", growing], cwd=work,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(0.5)
+        with open(growing, "ab") as capture:
+            for at in range(half, len(sample), 1000):
+                capture.write(sample[at:at + 1000])
+                capture.flush()
+                time.sleep(0.01)
+        time.sleep(0.5)
+        if ending == "removed":
+            os.unlink(growing)
+        else:
+            with open(growing + ".new", "wb") as other:
+                other.write(sample)
+            os.rename(growing + ".new", growing)
+        try:
+            out, err = scan.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            scan.kill()
+            out, err = scan.communicate()
+        lines = json_lines(out.decode("utf-8"))
+        check(scan.returncode == 0 and err == b"" and len(lines) == 5 and
+              decoded_portals(lines[-1]) == 4 and lines[-1]["packets"] == len(sample) // Packet_Size,
+              "--follow on a growing file, %s: exit %r, stderr %r, %d lines" %
+              (ending, scan.returncode, err[:300], len(lines)))
+
+    # Ctrl+C on an open pipe, in every mode: the lists as they stand, exit 0.
+    # A FIFO of random bytes: "not a transport stream", exit 2.
+    fifo = os.path.join(work, "random.fifo")
+    os.mkfifo(fifo)
+    cases = [(["--json", "-"], sample, 0), (["--follow", "--json", "-"], sample, 0),
+             (["--explain", "--json", "-"], sample, 0), (["--follow", fifo], os.urandom(50000), 2),
+             (["--json", fifo], os.urandom(50000), 2)]
+    for arguments, data, expected in cases:
+        scan = subprocess.Popen([portal_scan] + arguments, cwd=work,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        feed = open(fifo, "wb") if fifo in arguments else scan.stdin
+        feed.write(data)
+        feed.flush()
+        time.sleep(1)
+        scan.send_signal(signal.SIGINT)
+        try:  # the input stays open until portal-scan has ended
+            scan.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            scan.kill()
+        out, err = scan.communicate()
+        if feed is not scan.stdin:
+            feed.close()
+        where = "Ctrl+C on portal-scan %s" % " ".join(arguments)
+        check(scan.returncode == expected, "%s: exit %r (%r)" % (where, scan.returncode, err))
+        if expected == 0:
+            report = last_report(out.decode("utf-8"))
+            check(decoded_portals(report) == 4 and report["stopped"] and err == b"",
+                  "%s: %r %r" % (where, out[-300:], err))
+        else:
+            check(out == b"" and err.count(b"\n") == 1, "%s: %r %r" % (where, out, err))
+
+    # The limits: --until-decoded stops behind the last decode (exit 0) or
+    # says with exit 1 that a portal was not decoded; --max-packets and
+    # --max-seconds stop where they say.
+    one_packet = os.path.join(work, "capture.ts")
+    limits = [(["--until-decoded", "sample.ts"], 0, lambda r: r["packets"] < len(sample) // 188),
+              (["--until-decoded", one_packet], 1, lambda r: r["packets"] == 1),
+              (["--max-packets", "10", "sample.ts"], 0, lambda r: r["packets"] == 10),
+              (["--until-decoded", "--max-packets", "10", "sample.ts"], 1,
+               lambda r: r["packets"] == 10),
+              (["--follow", "--max-seconds", "1", "sample.ts"], 0,
+               lambda r: decoded_portals(r) == 4)]
+    for arguments, expected, holds in limits:
+        started = time.monotonic()
+        status, out, err = run([portal_scan, "--json"] + arguments, work, timeout=20)
+        report = last_report(out) if status in (0, 1) and out else {}
+        check(status == expected and report and holds(report) and
+              time.monotonic() - started < 5,
+              "portal-scan %s: exit %d, %r %r" % (" ".join(arguments), status, out[-300:], err))
 
 
 def check_demo_screenshot(source, build, work):
@@ -234,8 +376,14 @@ def main():
                          "(see --help)\n")
         sys.exit(2)
     source, make_sample = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    tools = [make_sample, os.path.join(os.path.dirname(make_sample), "portal-scan"),
+             os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench",
+                          "make-busy-capture")]
     with tempfile.TemporaryDirectory() as work:
         check_tools_and_scripts(source, make_sample, work)
+        check_versions_and_write_errors(source, [tool for tool in tools if os.path.exists(tool)],
+                                        work)
+        check_portal_scan_live(tools[1], work)
     if len(sys.argv) == 4:
         with tempfile.TemporaryDirectory() as work:
             check_demo_screenshot(source, os.path.abspath(sys.argv[3]), work)

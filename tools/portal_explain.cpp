@@ -1,11 +1,10 @@
 // portal-scan --explain: collects each portal's source section from the
 // reassembled sections, walks its events and descriptor loops, and compares
-// the result with the decoder's table row.
+// the result with the decoder's table row. All verdicts are given here, in
+// Portal_Explain and the helpers above it.
 #include "tools/portal_explain.h"
 
-#include "tools/portal_scan_output.h"
-
-#include <cstring>
+#include "tools/text_json.h"
 
 namespace {
 
@@ -89,10 +88,6 @@ std::string Quoted_Name(const std::string &latin1) {
   return "\"" + Printable_Latin1(latin1) + "\"";
 }
 
-std::string Plugin_Name(const Portal_Entry &entry) {
-  return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
-}
-
 std::string Ids(int32_t transport_stream_id, int32_t service_id) {
   return "TS id " + std::to_string(transport_stream_id) + ", service id " +
          std::to_string(service_id);
@@ -101,17 +96,17 @@ std::string Ids(int32_t transport_stream_id, int32_t service_id) {
 // How the decoder's row differs from the last sound copy; empty if it does
 // not. The decoder replaces the whole row only for two entries or more; a
 // single entry overwrites entry 0, none changes nothing.
-std::string Entry_Difference(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+std::string Entry_Difference(const Portal_Evidence &evidence, const Portal_Result &result) {
   const int32_t count = evidence.Entry_Count;
-  if (count >= 2 && outcome.Count != count)
-    return "count differs: the plug-in has " + std::to_string(outcome.Count) +
+  if (count >= 2 && result.Listing.Count != count)
+    return "count differs: the plug-in has " + std::to_string(result.Listing.Count) +
            ", the section lists " + std::to_string(count);
   for (int32_t k = 0; k < count; ++k) {
-    const Portal_Entry &shown = outcome.Entries[static_cast<std::size_t>(k)];
+    const Portal_Entry &shown = result.Listing.Entries[static_cast<std::size_t>(k)];
     const Explain_Entry &listed = evidence.Entries[static_cast<std::size_t>(k)];
     const std::string entry = "entry " + std::to_string(k);
-    if (Plugin_Name(shown) != listed.Name)
-      return entry + "'s name differs: the plug-in has " + Quoted_Name(Plugin_Name(shown)) +
+    if (Entry_Name_Bytes(shown) != listed.Name)
+      return entry + "'s name differs: the plug-in has " + Quoted_Name(Entry_Name_Bytes(shown)) +
              ", the section lists " + Quoted_Name(listed.Name);
     if (shown.Transport_Stream_Id != listed.Transport_Stream_Id ||
         shown.Service_Id != listed.Service_Id)
@@ -151,12 +146,8 @@ Portal_Verdict Disagree(const std::string &how) {
   return Verdict(Verdict_Kind::Disagree, "the plug-in and the section disagree: " + how);
 }
 
-std::string Plural(int32_t count, const char *one, const char *more) {
-  return std::to_string(count) + " " + (count == 1 ? one : more);
-}
-
-Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
-  const std::string difference = Entry_Difference(evidence, outcome);
+Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+  const std::string difference = Entry_Difference(evidence, result);
   if (!difference.empty())
     return Disagree(difference + (evidence.Version_Count > 1
                                       ? " (the section changed version during the capture; the "
@@ -166,20 +157,25 @@ Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Decoder_Ou
     return Verdict(Verdict_Kind::Shown, "the section lists no entries; the plug-in keeps its own");
   const std::string shows =
       "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries";
-  if (outcome.Way == Decode_Way::Stray_Pointer_Taken_Out)
+  if (result.Way == Decode_Way::Stray_Pointer_Taken_Out)
     return Verdict(Verdict_Kind::Shown_Mended,
                    shows + ", once it has taken out the pointer field of the next section, "
                            "which starts in this one's last packet");
   return Verdict(Verdict_Kind::Shown, shows);
 }
 
+std::string Copies(int32_t count) {
+  return std::to_string(count) + (count == 1 ? " copy" : " copies");
+}
+
 // The plug-in met the same failing copy twice running and decoded it as it
 // arrives, unchecked: that is how the stream carries it.
-Portal_Verdict Carried_Verdict(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
+Portal_Verdict Carried_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+  const int32_t count = result.Listing.Count;
   std::string says = "every copy the plug-in found fails its CRC the same way, so it shows the "
                      "section as it arrives: " +
-                     Plural(outcome.Count, "entry", "entries");
-  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, outcome) : "";
+                     std::to_string(count) + (count == 1 ? " entry" : " entries");
+  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
   if (!difference.empty())
     says += "; against the last sound copy, " + difference;
   return Verdict(Verdict_Kind::Shown_As_Carried, says);
@@ -218,26 +214,43 @@ void Explain_Take_Section(const Reassembled_Section &section, void *context) {
   Read_Entries(s, section.Size, evidence);
 }
 
+void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
+                          Capture_Evidence &evidence) {
+  if (!unit_start || size < 1 || payload[0] >= size - 1)
+    return;
+  const int32_t at = 1 + payload[0];
+  const int32_t portal = Source_Portal(payload + at, size - at);
+  if (portal >= 0)
+    ++evidence.Portals[static_cast<std::size_t>(portal)].Flagged;
+}
+
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence) {
   reassembler.Deliver = Explain_Take_Section;
   reassembler.Want = Explain_Wants_Section;
   reassembler.Context = &evidence;
 }
 
-Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome) {
-  if (outcome.Decoded && outcome.Way == Decode_Way::As_Carried)
-    return Carried_Verdict(evidence, outcome);
-  if (evidence.Repetitions == 0)
-    return outcome.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
-                                      "it is in the capture")
-                           : Verdict(Verdict_Kind::Not_On_Air, "not on air in this capture");
-  if (!evidence.Sound_Seen)
+Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
+  if (result.Decoded && result.Way == Decode_Way::As_Carried)
+    return Carried_Verdict(evidence, result);
+  if (evidence.Repetitions == 0 && evidence.Flagged > 0)
     return Verdict(Verdict_Kind::Damaged,
-                   "on air but damaged in every repetition (" +
-                       std::to_string(evidence.Repetitions) + " on air)" +
-                       (outcome.Decoded ? "; the plug-in decoded a damaged copy" : ""));
-  if (outcome.Decoded)
-    return Decoded_Verdict(evidence, outcome);
+                   "on air only in packets flagged with the transport error indicator (" +
+                       Copies(evidence.Flagged) + "), which a receiver drops" +
+                       (result.Decoded ? "; yet the plug-in decoded a source section" : ""));
+  if (evidence.Repetitions == 0)
+    return result.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
+                                     "it is in the capture")
+                          : Verdict(Verdict_Kind::Not_On_Air, "not on air in this capture");
+  if (!evidence.Sound_Seen)
+    return Verdict(
+        Verdict_Kind::Damaged,
+        "on air but damaged in every repetition (" + std::to_string(evidence.Repetitions) +
+            " on air" +
+            (evidence.Flagged > 0 ? ", " + Copies(evidence.Flagged) + " more flagged" : "") + ")" +
+            (result.Decoded ? "; the plug-in decoded a damaged copy" : ""));
+  if (result.Decoded)
+    return Decoded_Verdict(evidence, result);
   const std::string header = Header_Difference(evidence);
   if (!header.empty())
     return Disagree("the plug-in requires " + header);
@@ -265,44 +278,4 @@ const char *Verdict_Word(Verdict_Kind kind) {
     break;
   }
   return "disagree";
-}
-
-std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
-  const std::string indent = "    ";
-  std::string out = indent + "explain: on air " + Plural(evidence.Repetitions, "time", "times") +
-                    (evidence.Version_Count == 1 ? ", version" : ", versions");
-  for (int32_t i = 0; i < evidence.Version_Count; ++i)
-    out += " " + std::to_string(evidence.Versions[static_cast<std::size_t>(i)]);
-  out += evidence.Version_Count == 0 ? " none" : "";
-  out += ", " + Plural(evidence.Crc_Failures, "CRC failure", "CRC failures") + ", " +
-         std::to_string(evidence.At_Payload_Start) + " at a payload start, " +
-         std::to_string(evidence.Packed) + " packed\n";
-  if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown &&
-      verdict.Kind != Verdict_Kind::Shown_Mended) {
-    out +=
-        indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
-    for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-      const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
-      out += indent + Entry_Row(k, entry.Name, entry.Transport_Stream_Id, entry.Service_Id);
-    }
-  }
-  return out + indent + "verdict: " + verdict.Says + "\n";
-}
-
-std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
-  std::string out =
-      "{\"repetitions\": " + std::to_string(evidence.Repetitions) + ", \"versions\": [";
-  for (int32_t i = 0; i < evidence.Version_Count; ++i)
-    out += (i ? ", " : "") + std::to_string(evidence.Versions[static_cast<std::size_t>(i)]);
-  out += "], \"crc_failures\": " + std::to_string(evidence.Crc_Failures) +
-         ", \"at_payload_start\": " + std::to_string(evidence.At_Payload_Start) +
-         ", \"packed\": " + std::to_string(evidence.Packed) + ", \"entries\": [";
-  for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-    const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
-    out += std::string(k ? ", " : "") + "{\"name\": " + Json_String(entry.Name, Json_Text::Latin1) +
-           ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
-           ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
-  }
-  return out + "], \"verdict\": \"" + Verdict_Word(verdict.Kind) +
-         "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }

@@ -1,15 +1,16 @@
 // portal-scan --explain: what a capture really carries for each portal, read
-// from the sections the standard way, and a one-line verdict on how that
-// compares with what the plug-in's own decoder made of the same capture.
+// from the sections the standard way (the evidence), and a one-line verdict
+// on how that compares with what the plug-in's own decoder made of the same
+// capture. Rendering is portal_scan_output's.
 //
 // Wiring: Explain_Attach points a Section_Reassembler at a Capture_Evidence;
 // the reassembler is fed every PID 0x12 payload; then, per portal,
-// Portal_Explain gives the verdict and Explain_Text / Explain_Json render it.
+// Portal_Explain gives the verdict.
 #pragma once
 
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/section_reassembler.h"
+#include "tools/portal_listing.h"
 
 #include <array>
 #include <cstdint>
@@ -28,6 +29,7 @@ struct Explain_Entry {
 struct Portal_Evidence {
   int32_t Repetitions = 0; // complete copies on air, sound or not
   int32_t Crc_Failures = 0;
+  int32_t Flagged = 0; // further copies in packets flagged with the transport error indicator
   int32_t At_Payload_Start = 0; // began right behind a pointer_field of 0
   int32_t Packed = 0;           // began behind another section or a nonzero pointer
   int32_t Version_Count = 0;    // distinct versions of sound copies, first seen first
@@ -47,21 +49,13 @@ struct Capture_Evidence {
   std::array<Portal_Evidence, Portal_Total> Portals{};
 };
 
-// What the plug-in's decoder left for a portal after its pass.
-struct Decoder_Outcome {
-  bool Decoded = false;
-  Decode_Way Way = Decode_Way::None; // how its last decode came about
-  int32_t Count = 0;                 // Portal_Count
-  Portal_Row Entries{};
-};
-
 enum class Verdict_Kind {
   Shown,            // decoded, and it agrees with the last sound copy
   Shown_Mended,     // the same, once the next section's pointer field was taken out
   Shown_As_Carried, // every copy the plug-in found failed the same way: shown as it arrives
   Not_On_Air,       // no copy in the capture
   Only_Packed,      // every copy sits behind another section
-  Damaged,          // every copy fails its CRC
+  Damaged,          // every copy fails its CRC or is flagged with the transport error indicator
   Disagree,         // anything else: the text says how
 };
 
@@ -76,15 +70,17 @@ struct Portal_Verdict {
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *context);
 void Explain_Take_Section(const Reassembled_Section &section, void *context);
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence);
+// A PID 0x12 payload flagged with the transport error indicator, which the
+// reassembler never gets (a receiver drops it): a portal's source section
+// starting in it (its header recognisable behind the pointer field) counts
+// as a flagged copy.
+void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
+                          Capture_Evidence &evidence);
 
-Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Decoder_Outcome &outcome);
+// The verdict on a portal: the capture's evidence against what the plug-in's
+// decoder left for it.
+Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result);
 
 // "shown", "shown_mended", "shown_as_carried", "not_on_air", "only_packed",
 // "damaged" or "disagree".
 const char *Verdict_Word(Verdict_Kind kind);
-
-// Lines to print under the portal's own output, each indented and ending in
-// a newline.
-std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
-// The JSON object for the portal's "explain" member, on one line.
-std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict);

@@ -1,42 +1,59 @@
 // portal-scan's output: the report after a scan and, in follow mode, a
-// record per change, each as text or JSON. Entry names are the entry's bytes
-// up to the NUL read as ISO-8859-1 and written as UTF-8 (in text, control
-// characters as '?').
+// record per change, each as text or JSON; with --explain the evidence and
+// verdict of each portal too. Entry names are the entry's bytes up to the NUL
+// read as ISO-8859-1 and written as UTF-8 (in text, control characters as
+// '?'). Everything goes to stdout; nothing here decides anything.
 #pragma once
 
-#include "tools/portal_scan_pass.h"
+#include "tools/portal_explain.h"
+#include "tools/portal_listing.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
-struct Capture_Evidence; // tools/portal_explain.h
+// The JSON layout's version, its "format_version" member: raised whenever a
+// member changes meaning or goes.
+constexpr int Json_Format_Version = 2;
 
-enum class Json_Text {
-  Latin1, // ISO-8859-1 bytes: every byte is a character
-  Utf8,   // UTF-8 expected (a file name): each byte outside valid UTF-8 becomes U+FFFD
+// What the input was like: the packet size found and the damage seen.
+struct Input_Health {
+  int32_t Packet_Size = 0;        // 188, 192 or 204
+  uint64_t Sync_Losses = 0;       // times sync was lost and searched for again
+  uint64_t Skipped_Bytes = 0;     // bytes passed over looking for sync
+  uint64_t Flagged_Packets = 0;   // packets dropped for the transport error indicator
+  uint64_t Continuity_Errors = 0; // on PID 0x12
 };
 
-// A JSON string literal of `bytes`.
-std::string Json_String(const std::string &bytes, Json_Text text);
+// What the report shows. `Name` is the input as the user named it ("-" for
+// standard input). With --explain, `Evidence` and `Verdicts` point at each
+// portal's; otherwise both are nullptr.
+struct Scan_Report {
+  const char *Name = "";
+  uint64_t Packets = 0;
+  Input_Health Health;
+  bool Stopped = false; // read only up to Ctrl+C or a limit
+  std::array<Portal_Result, Portal_Total> Portals{};
+  const Capture_Evidence *Evidence = nullptr;
+  const std::array<Portal_Verdict, Portal_Total> *Verdicts = nullptr;
+};
 
-// ISO-8859-1 text as UTF-8 for a terminal, control characters as '?'.
-std::string Printable_Latin1(const std::string &bytes);
-// A line of the text entry table: index, name (ISO-8859-1), TS id, service id.
-std::string Entry_Row(int32_t index, const std::string &name, int32_t transport_stream_id,
-                      int32_t service_id);
+// The report: the input's name, packets, packet size and health, then per
+// portal whether it was decoded, its count and its entries; with --explain,
+// each portal's explanation and verdict too: in JSON its "explain" member,
+// in text its lines under the portal's entries. JSON on one line when
+// `one_line` (among follow mode's lines).
+std::string Json_Report(const Scan_Report &report, bool one_line);
+std::string Text_Report(const Scan_Report &report);
 
-// The report: "file", "packets" and per portal whether it was decoded, its
-// count and all 17 entries. `name` is the input as the user named it ("-"
-// for standard input). With `evidence` (--explain), each portal's
-// explanation and verdict too: in JSON its "explain" member, in text its
-// lines under the portal's entries.
-void Print_Json(const char *name, uint64_t packets, const Scan_Outcome &outcome,
-                const Capture_Evidence *evidence);
-void Print_Text(const char *name, uint64_t packets, const Scan_Outcome &outcome,
-                const Capture_Evidence *evidence);
+// Lines to print under the portal's own output, each indented and ending in
+// a newline.
+std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
+// The JSON object for the portal's "explain" member, on one line.
+std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
 
 // Follow mode: a portal's listing after a decode at input offset `offset`.
 // JSON: one object on one line. Text: a block, with a blank line in front of
 // all but the first.
-void Print_Change_Json(int portal, uint64_t offset, const Portal_Listing &listing);
-void Print_Change_Text(int portal, uint64_t offset, const Portal_Listing &listing, bool first);
+std::string Json_Change(int portal, uint64_t offset, const Portal_Listing &listing);
+std::string Text_Change(int portal, uint64_t offset, const Portal_Listing &listing, bool first);

@@ -1,13 +1,15 @@
 // The one pass: four decoders behind one reader.
 //
-// Without follow mode the decoders run on a thread of their own, so that
-// reading and decoding overlap: the reading thread copies each PID 0x12
-// payload into a batch and hands full batches over; the decoding thread feeds
-// every payload of a batch, in input order, to the decoders still scanning
-// and says when none is left, after which the reading thread only counts
-// packets. Each decoder sees exactly the calls it would see fed inline. In
+// Without follow mode the decoders (and the payload consumer, e.g. the
+// explanation's reassembler) run on a thread of their own, so that reading
+// and decoding overlap: the reading thread copies each PID 0x12 payload into
+// a batch and hands full batches over; the decoding thread hands every
+// payload of a batch, in input order, to the consumer and the decoders still
+// scanning and says when nothing there wants more, after which the reading
+// thread only counts packets. Each decoder sees exactly the calls it would see fed inline. In
 // follow mode, where a decode is reported while the input is still live, the
-// decoders are fed inline.
+// decoders are fed inline, and so they are when the pass is to stop once
+// every portal is decoded.
 #include "tools/portal_scan_pass.h"
 
 #include "core/decoder_setup.h"
@@ -15,7 +17,6 @@
 #include "core/section_decoder.h"
 #include "stream/ts_writer.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -39,16 +40,11 @@ Portal_Listing Read_Listing(int portal) {
   return listing;
 }
 
-bool Same_Entry(const Portal_Entry &a, const Portal_Entry &b) {
-  return std::equal(std::begin(a.Name), std::end(a.Name), std::begin(b.Name)) &&
-         a.Descriptor_Length == b.Descriptor_Length &&
-         a.Transport_Stream_Id == b.Transport_Stream_Id && a.Service_Id == b.Service_Id;
-}
-
 // The decoders' side of a pass.
 struct Decoding {
   const Scan_Setup *Setup = nullptr;
   bool Decoded[Portal_Total] = {};
+  int Decoded_Total = 0;       // portals decoded at least once
   int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
 };
 
@@ -64,6 +60,7 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
     Feed_Section_Decoder(decoder, size, payload);
     if (!decoder.Scan_Idle)
       continue;
+    decoding.Decoded_Total += !decoding.Decoded[portal];
     decoding.Decoded[portal] = true;
     if (!setup.Follow) {
       --decoding.Scanning;
@@ -75,11 +72,42 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
   }
 }
 
+// A payload and what the reader said of its packet.
 struct Payload_Record {
   uint64_t Packet_Offset;
   int32_t Size;
+  int32_t Continuity;
+  bool Unit_Start;
+  bool Flagged;
   uint8_t Bytes[Ts_Payload_Max];
 };
+
+// One payload to the consumer, if any, and unless flagged to the decoders
+// still scanning.
+void Take_Payload(Decoding &decoding, const Payload_Record &record, const uint8_t *payload) {
+  const Scan_Setup &setup = *decoding.Setup;
+  if (setup.Consumer != nullptr)
+    setup.Consumer(payload, record.Size, record.Unit_Start, record.Flagged, record.Continuity,
+                   record.Packet_Offset, setup.Consumer_Context);
+  if (!record.Flagged && decoding.Scanning > 0)
+    Feed_Decoders(decoding, payload, record.Size, record.Packet_Offset);
+}
+
+// What the reader says of the payload it handed out last (Bytes left out).
+Payload_Record Record_Of(const Ts_Reader &reader, int32_t size) {
+  Payload_Record record;
+  record.Packet_Offset = reader.Packet_Offset;
+  record.Size = size;
+  record.Continuity = reader.Continuity;
+  record.Unit_Start = reader.Unit_Start;
+  record.Flagged = reader.Flagged;
+  return record;
+}
+
+// Whether the decoding side still wants payloads.
+bool Wants_Payloads(const Decoding &decoding) {
+  return decoding.Scanning > 0 || decoding.Setup->Consumer != nullptr;
+}
 
 struct Payload_Batch {
   int Count = 0;
@@ -106,11 +134,9 @@ void Run_Decoders(Batch_Ring &ring, Decoding &decoding) {
         return;
     }
     const Payload_Batch &batch = ring.Batches[next];
-    for (int i = 0; i < batch.Count && decoding.Scanning > 0; ++i) {
-      const Payload_Record &record = batch.Records[i];
-      Feed_Decoders(decoding, record.Bytes, record.Size, record.Packet_Offset);
-    }
-    if (decoding.Scanning == 0)
+    for (int i = 0; i < batch.Count && Wants_Payloads(decoding); ++i)
+      Take_Payload(decoding, batch.Records[i], batch.Records[i].Bytes);
+    if (!Wants_Payloads(decoding))
       ring.Decoders_Done.store(true, std::memory_order_relaxed);
     {
       std::lock_guard<std::mutex> lock(ring.Lock);
@@ -138,11 +164,10 @@ struct Batch_Writer {
     Ring.Batches[Current].Count = 0;
   }
 
-  void Add(const uint8_t *payload, int32_t size, uint64_t packet_offset) {
+  void Add(const Ts_Reader &reader, const uint8_t *payload, int32_t size) {
     Payload_Batch &batch = Ring.Batches[Current];
     Payload_Record &record = batch.Records[batch.Count];
-    record.Packet_Offset = packet_offset;
-    record.Size = size;
+    record = Record_Of(reader, size);
     std::memcpy(record.Bytes, payload, static_cast<std::size_t>(size));
     if (++batch.Count == Batch_Records)
       Hand_Over();
@@ -160,27 +185,27 @@ struct Batch_Writer {
   }
 };
 
-// Reads to the end with the decoders fed on this thread.
+// Reads to the end with the decoders fed on this thread; with
+// Stop_When_Decoded, until every portal is decoded.
 Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
   const Scan_Setup &setup = *decoding.Setup;
   const uint8_t *payload = nullptr;
   int32_t size = 0;
   for (;;) {
-    const uint16_t pid = decoding.Scanning > 0 || setup.Consumer != nullptr ? Eit_Pid : Ts_No_Pid;
+    const uint16_t pid = Wants_Payloads(decoding) ? Eit_Pid : Ts_No_Pid;
     const Ts_Read_Result status = Next_Ts_Payload(reader, pid, &payload, &size);
     if (status != Ts_Read_Result::Payload)
       return status;
-    if (setup.Consumer != nullptr)
-      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
-                     setup.Consumer_Context);
-    if (decoding.Scanning > 0)
-      Feed_Decoders(decoding, payload, size, reader.Packet_Offset);
+    Take_Payload(decoding, Record_Of(reader, size), payload);
+    if (setup.Stop_When_Decoded && decoding.Decoded_Total == Portal_Total) {
+      reader.Stopped = true;
+      return Ts_Read_Result::End;
+    }
   }
 }
 
 // Reads to the end with the decoders fed on a thread of their own.
 Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
-  const Scan_Setup &setup = *decoding.Setup;
   static Batch_Ring ring; // some 800 KB: kept off the stack
   ring.Filled = 0;
   ring.Finished = false;
@@ -198,16 +223,10 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
   int32_t size = 0;
   Ts_Read_Result status;
   for (;;) {
-    const uint16_t pid = !decoders_done || setup.Consumer != nullptr ? Eit_Pid : Ts_No_Pid;
-    status = Next_Ts_Payload(reader, pid, &payload, &size);
+    status = Next_Ts_Payload(reader, decoders_done ? Ts_No_Pid : Eit_Pid, &payload, &size);
     if (status != Ts_Read_Result::Payload)
       break;
-    if (setup.Consumer != nullptr)
-      setup.Consumer(payload, size, reader.Unit_Start, reader.Continuity, reader.Packet_Offset,
-                     setup.Consumer_Context);
-    if (decoders_done)
-      continue;
-    writer.Add(payload, size, reader.Packet_Offset);
+    writer.Add(reader, payload, size);
     decoders_done = ring.Decoders_Done.load(std::memory_order_relaxed);
   }
   const int saved_errno = errno;
@@ -219,11 +238,6 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
 
 } // namespace
 
-bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
-  return a.Count == b.Count &&
-         std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
-}
-
 Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   Scan_Outcome outcome;
   Reset_Core_State();
@@ -231,8 +245,12 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
     Set_Up_Portal_Decoder(Decoders[portal], portal);
   Decoding decoding;
   decoding.Setup = &setup;
-  outcome.Status =
-      setup.Follow ? Read_Inline(reader, decoding) : Read_Beside_Decoders(reader, decoding);
+  reader.Continuity_Pid = Eit_Pid;
+  reader.Hand_Flagged = setup.Consumer != nullptr;
+  // Where a decode must be seen at once (to report it, or to stop behind
+  // it), the decoders are fed inline.
+  outcome.Status = setup.Follow || setup.Stop_When_Decoded ? Read_Inline(reader, decoding)
+                                                           : Read_Beside_Decoders(reader, decoding);
   const int saved_errno = errno;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];

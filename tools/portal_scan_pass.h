@@ -3,29 +3,26 @@
 // its window shows that portal and the host's filter runs. Each takes the
 // payload of every PID 0x12 packet (pointer field included, one call per
 // packet, as the host's filter hands them) until its first decode; the pass
-// reads on to the end of the input to count its packets.
+// reads on to the end of the input to count its packets (unless told to stop
+// once every portal is decoded).
 #pragma once
 
-#include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
+#include "tools/portal_listing.h"
 
 #include <array>
 #include <cstdint>
 
-// What a portal's buttons hold: its Portal_Count and its row of the table.
-struct Portal_Listing {
-  int32_t Count = 0;
-  Portal_Row Entries{};
-};
-
-bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
-
-// Takes every PID 0x12 payload the pass reads (e.g. a section reassembler):
-// the payload, its packet's payload_unit_start_indicator and
-// continuity_counter, and where the packet starts in the input.
+// Takes every PID 0x12 payload the pass reads (e.g. the explanation's
+// gatherer): the payload, its packet's payload_unit_start_indicator,
+// transport_error_indicator and continuity_counter, and where the packet
+// starts in the input. Flagged packets come here only; the decoders never
+// see them, as a receiver's filter drops them. Called on the decoding thread
+// (see portal_scan_pass.cpp): the context is the consumer's alone until
+// Scan_Capture returns.
 using Payload_Consumer = void (*)(const uint8_t *payload, int32_t size, bool unit_start,
-                                  int32_t continuity, uint64_t packet_offset, void *context);
+                                  bool flagged, int32_t continuity, uint64_t packet_offset,
+                                  void *context);
 // Follow mode: after each decode, the portal, where the packet whose payload
 // completed the section starts in the input, and the portal's listing then.
 using Decode_Callback = void (*)(int portal, uint64_t packet_offset, const Portal_Listing &listing,
@@ -36,16 +33,13 @@ struct Scan_Setup {
   // (Scan_Idle back to 0; the decoder has emptied its buffer), so every
   // later copy of the portal's section is decoded too.
   bool Follow = false;
+  // End the input once every portal has been decoded (Stopped is then set),
+  // right behind the packet that completed the last one.
+  bool Stop_When_Decoded = false;
   Decode_Callback On_Decode = nullptr;
   void *Decode_Context = nullptr;
   Payload_Consumer Consumer = nullptr;
   void *Consumer_Context = nullptr;
-};
-
-struct Portal_Result {
-  bool Decoded = false;
-  Decode_Way Way = Decode_Way::None; // how the last decode came about
-  Portal_Listing Listing;            // after the pass
 };
 
 struct Scan_Outcome {
@@ -54,6 +48,7 @@ struct Scan_Outcome {
 };
 
 // Resets the core state, reads `reader` to its end and reports per portal.
-// The reader's counters (Packets, Tail_Bytes, Stopped) tell the rest. On
-// Read_Error errno tells why.
+// The reader's counters (Packets, Tail_Bytes, Stopped, the health counters
+// with continuity counted on PID 0x12) tell the rest. On Read_Error errno
+// tells why.
 Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup);

@@ -8,6 +8,7 @@
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
 #include "tools/portal_explain.h"
+#include "tools/portal_scan_output.h"
 
 #include <gtest/gtest.h>
 
@@ -171,13 +172,13 @@ Byte_Vector Capture_Of(int portal, const std::vector<Airing> &airings) {
   return writer.Bytes;
 }
 
-Decoder_Outcome Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound) {
-  Decoder_Outcome outcome;
+Portal_Result Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound) {
+  Portal_Result outcome;
   outcome.Decoded = decoded;
   outcome.Way = decoded ? way : Decode_Way::None;
-  outcome.Count = static_cast<int32_t>(shown.size());
+  outcome.Listing.Count = static_cast<int32_t>(shown.size());
   for (std::size_t k = 0; k < shown.size(); ++k) {
-    Portal_Entry &entry = outcome.Entries[k];
+    Portal_Entry &entry = outcome.Listing.Entries[k];
     std::memcpy(entry.Name, shown[k].Name.data(), shown[k].Name.size());
     entry.Transport_Stream_Id = shown[k].Transport_Stream_Id;
     entry.Service_Id = shown[k].Service_Id;
@@ -189,7 +190,7 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
   struct Case {
     int Portal;
     std::vector<Airing> Airings;
-    Decoder_Outcome Plugin;
+    Portal_Result Plugin;
     Verdict_Kind Kind;
     const char *Says;
     const char *Json; // counts and anything else the case is about

@@ -57,30 +57,43 @@ Scan_Output Run_Scan(const std::string &arguments) {
 }
 
 // portal-scan's JSON, checked and flattened by python3's json module into
-// lines: "F packets", then per portal "P decoded count name", with --explain
-// "X verdict says", and 17 lines "E name length transport_stream_id
-// service_id"; text as UTF-8 in hex.
+// lines: "F packets", "H packet_size sync_losses skipped_bytes
+// transport_error_packets continuity_errors", then per portal "P decoded
+// count name", with --explain "X verdict flagged says", and 17 lines "E name
+// length transport_stream_id service_id" from its "table"; text as UTF-8 in
+// hex. "entries" must be the first of those, count of them or one.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1], encoding="utf-8"))
+assert d["format_version"] == 2
 print("F", d["packets"], d["file"].encode().hex() or "-")
+h = d["health"]
+print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
+      h["continuity_errors"])
 for p in d["portals"]:
     print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+    assert p["entries"] == p["table"][:max(p["count"], 1)]
     if "explain" in p:
-        print("X", p["explain"]["verdict"], p["explain"]["says"].encode().hex())
-    for e in p["entries"]:
+        x = p["explain"]
+        print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
+    for e in p["table"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
 ' )";
 
-// Follow mode's JSON lines, one object each, flattened the same way: per line
-// "C offset portal count name", then its 17 "E" lines.
+// Follow mode's JSON lines, one object each, flattened the same way: per
+// change "C offset portal count name", then its 17 "E" lines; the report on
+// the last line, "R" and its packets.
 constexpr const char *Flatten_Follow_Json = R"(python3 -c '
 import json, sys
 for line in open(sys.argv[1], encoding="utf-8"):
     c = json.loads(line)
+    if "offset" not in c:
+        print("R", c["packets"])
+        continue
     print("C", c["offset"], c["portal"], c["count"], c["name"].encode().hex() or "-")
-    for e in c["entries"]:
+    assert c["entries"] == c["table"][:max(c["count"], 1)]
+    for e in c["table"]:
         print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
               e["transport_stream_id"], e["service_id"])
 ' )";
@@ -96,10 +109,17 @@ struct Portal_Lines {
   std::vector<Entry_Line> Entries;
   long long Offset = -1;     // follow mode
   std::string Verdict, Says; // --explain
+  long long Flagged = -1;    // --explain
+};
+// The input's health as the report gives it.
+struct Health_Line {
+  long long Packet_Size = -1, Sync_Losses = -1, Skipped_Bytes = -1, Flagged_Packets = -1,
+            Continuity_Errors = -1;
 };
 struct Scan_Lines {
-  long long Packets = -1;
+  long long Packets = -1; // in follow mode: the report's
   std::string File;
+  Health_Line Health;
   std::vector<Portal_Lines> Portals; // in follow mode: one per change, Decoded holding the portal
 };
 
@@ -116,20 +136,28 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
   Scan_Lines scan;
   char tag[2], text[1000], more[1000];
   long long a, b, c;
+  Health_Line &h = scan.Health;
   while (std::fscanf(pipe, "%1s", tag) == 1) {
     if (tag[0] == 'F' && std::fscanf(pipe, "%lld %999s", &a, text) == 2) {
       scan.Packets = a;
       scan.File = From_Hex(text);
+    } else if (tag[0] == 'H') {
+      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
+                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors),
+                5);
+    } else if (tag[0] == 'R' && std::fscanf(pipe, "%lld", &a) == 1) {
+      scan.Packets = a;
     } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %999s", &a, &b, text) == 3) {
-      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}, -1, "", ""});
+      scan.Portals.push_back({static_cast<int>(a), b, From_Hex(text), {}, -1, "", "", -1});
     } else if (tag[0] == 'C' && std::fscanf(pipe, "%lld %lld %lld %999s", &a, &b, &c, text) == 4) {
-      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a, "", ""});
+      scan.Portals.push_back({static_cast<int>(b), c, From_Hex(text), {}, a, "", "", -1});
     } else if (tag[0] == 'E' && !scan.Portals.empty() &&
                std::fscanf(pipe, "%999s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
     } else if (tag[0] == 'X' && !scan.Portals.empty() &&
-               std::fscanf(pipe, "%999s %999s", text, more) == 2) {
+               std::fscanf(pipe, "%999s %lld %999s", text, &a, more) == 3) {
       scan.Portals.back().Verdict = text;
+      scan.Portals.back().Flagged = a;
       scan.Portals.back().Says = From_Hex(more);
     }
   }
@@ -372,6 +400,91 @@ TEST(Whole_Stream, PipesFifosAndStandardInputReadLikeTheFile) {
   }
 }
 
+// 188-byte packets rewritten as `size`-byte ones: 192 puts a 4-byte time
+// stamp in front of each, 204 16 bytes of parity behind it.
+Byte_Vector With_Packet_Size(const Byte_Vector &packets, std::size_t size) {
+  Byte_Vector out;
+  for (std::size_t at = 0; at + Ts_Packet_Size <= packets.size(); at += Ts_Packet_Size) {
+    const uint32_t stamp = static_cast<uint32_t>(at * 7);
+    if (size == 192)
+      out.insert(out.end(), {static_cast<uint8_t>(stamp >> 24), static_cast<uint8_t>(stamp >> 16),
+                             static_cast<uint8_t>(stamp >> 8), static_cast<uint8_t>(stamp)});
+    out.insert(out.end(), packets.begin() + static_cast<long>(at),
+               packets.begin() + static_cast<long>(at + Ts_Packet_Size));
+    if (size == 204)
+      out.insert(out.end(), 16, static_cast<uint8_t>(at));
+  }
+  return out;
+}
+
+// The sample in each packet size, sound and with each kind of damage: the
+// packet size and the damage show in the report's health, and every portal
+// still gets its entries, with the sample's flagged copy of its section
+// counted. Sizes no reader takes are refused, naming what was found.
+TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
+  const Byte_Vector sample = Make_Sample_Stream();
+  const long long sample_packets = static_cast<long long>(sample.size() / Ts_Packet_Size);
+  long long flagged = 0;
+  std::vector<std::size_t> eit_packets; // where the packets on PID 0x12 start
+  for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
+    flagged += sample[at + 1] >> 7;
+    if ((sample[at + 1] & 0x1F) == 0 && sample[at + 2] == Eit_Pid)
+      eit_packets.push_back(at);
+  }
+  Byte_Vector lost = sample; // the third packet on PID 0x12 missing
+  lost.erase(lost.begin() + static_cast<long>(eit_packets.at(2)),
+             lost.begin() + static_cast<long>(eit_packets.at(2) + Ts_Packet_Size));
+  Byte_Vector garbage(100000);
+  uint32_t seed = 0x2545F491u;
+  for (uint8_t &byte : garbage)
+    byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  enum class Damage { None, Garbage, Lost_Packet };
+  const struct {
+    const char *Name;
+    Damage Kind;
+    long long Packets, Sync_Losses, Skipped_Bytes, Continuity_Errors;
+  } damages[] = {
+      {"sound", Damage::None, sample_packets, 0, 0, 0},
+      {"100 KB of garbage inside", Damage::Garbage, sample_packets, 1, 100000, 0},
+      {"a PID 0x12 packet lost", Damage::Lost_Packet, sample_packets - 1, 0, 0, 1},
+  };
+  for (const std::size_t size : {188u, 192u, 204u}) {
+    for (const auto &damage : damages) {
+      SCOPED_TRACE(std::to_string(size) + "-byte packets, " + damage.Name);
+      Byte_Vector bytes =
+          With_Packet_Size(damage.Kind == Damage::Lost_Packet ? lost : sample, size);
+      if (damage.Kind == Damage::Garbage)
+        bytes.insert(bytes.begin() + static_cast<long>(100 * size), garbage.begin(), garbage.end());
+      const std::string path = Temp_File("sized.ts", bytes);
+      const Scan_Output output = Run_Scan("--explain --json " + path);
+      EXPECT_EQ(output.Status, 0);
+      EXPECT_EQ(output.Err, "");
+      const Scan_Lines scan = Flatten(Flatten_Json, output.Out);
+      EXPECT_EQ(scan.Packets, damage.Packets);
+      EXPECT_EQ(scan.Health.Packet_Size, static_cast<long long>(size));
+      EXPECT_EQ(scan.Health.Sync_Losses, damage.Sync_Losses);
+      EXPECT_EQ(scan.Health.Skipped_Bytes, damage.Skipped_Bytes);
+      EXPECT_EQ(scan.Health.Flagged_Packets, flagged);
+      EXPECT_EQ(scan.Health.Continuity_Errors, damage.Continuity_Errors);
+      for (int portal = 0; portal < Portal_Total; ++portal) {
+        Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
+        ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
+        EXPECT_EQ(scan.Portals[static_cast<std::size_t>(portal)].Flagged, 1) << portal;
+      }
+    }
+  }
+  Byte_Vector wide; // 208-byte packets: 20 bytes behind each
+  for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
+    wide.insert(wide.end(), sample.begin() + static_cast<long>(at),
+                sample.begin() + static_cast<long>(at + Ts_Packet_Size));
+    wide.insert(wide.end(), 20, 0);
+  }
+  const Scan_Output refused = Run_Scan("--json " + Temp_File("wide.ts", wide));
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_EQ(refused.Out, "");
+  EXPECT_NE(refused.Err.find(" 208 "), std::string::npos) << refused.Err;
+}
+
 // A capture that ends inside a packet is read up to its last whole packet,
 // whatever its size, and says so on stderr.
 TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
@@ -436,9 +549,9 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
 
   Ts_Writer shown;
   Write_Portal(shown, 3, Sample_Portal_Entries(3));
-  // Off air: section 1 of a portal service, which is no source section, and
-  // a source section in packets flagged with transport errors, which are
-  // dropped.
+  // Off air: section 1 of a portal service, which is no source section; and
+  // a source section only in packets flagged with transport errors, which
+  // are dropped: damaged.
   Ts_Writer off_air;
   Eit_Section section_one = Portal_Source_Section(0, Sample_Portal_Entries(0));
   section_one.Section_Number = 1;
@@ -475,8 +588,8 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
        "shows these 5"},
       {"off air",
        carousel_ends(off_air),
-       {"not_on_air", "not_on_air", "not_on_air", "not_on_air"},
-       "not on air"},
+       {"not_on_air", "not_on_air", "not_on_air", "damaged"},
+       "only in packets flagged"},
       {"packed",
        carousel_ends(behind),
        {"not_on_air", "not_on_air", "only_packed", "not_on_air"},
@@ -568,7 +681,7 @@ TEST(Whole_Stream, FollowPrintsEachChangeWithItsOffset) {
     Expect_Entries(change.Entries, expected[i].Entries);
   }
 
-  const Scan_Output text = Run_Scan("--follow " + path);
+  const Scan_Output text = Run_Shell("cat " + path + " | \"$SCAN\" --follow -");
   EXPECT_EQ(text.Status, 0);
   EXPECT_EQ(text.Err, "");
   for (const auto &change : changes.Portals) {
@@ -622,9 +735,13 @@ TEST(Whole_Stream, FollowEndsOnInterruptWithWholeRecords) {
     out.append(chunk, static_cast<std::size_t>(n));
   }
   int status = 0;
-  if (waitpid(child, &status, WNOHANG) == 0) {
-    kill(child, SIGKILL); // hung: fail rather than wait for ever
-    waitpid(child, &status, 0);
+  for (int tries = 0; waitpid(child, &status, WNOHANG) == 0; ++tries) {
+    if (tries == 100) { // hung (10 s): fail rather than wait for ever
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    poll(nullptr, 0, 100);
   }
   close(input[1]);
   close(output[0]);
