@@ -15,6 +15,8 @@
 // LibMain is stdcall with 12 bytes of arguments, as the loader requires.
 #pragma once
 
+#include "core/dvb_layout.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -35,8 +37,7 @@ constexpr uint32_t HOST_SWITCH_SERVICE = 0x01022004; // argument: &Switch_Reques
 constexpr char Plugin_Name[] = "Pictolandrum";
 constexpr std::size_t Plugin_Name_Size = sizeof Plugin_Name; // 13, with the NUL
 
-// PID of the DVB Event Information Table, the only PID we ask the host for.
-constexpr uint16_t Eit_Pid = 0x0012;
+// The only PID we ask the host for is Eit_Pid, the Event Information Table's.
 
 // The data callback: an ignored word, a byte count and the bytes.
 using Section_Data_Callback = void(HOST_CALL *)(uint32_t, int32_t, const uint8_t *);

@@ -73,49 +73,10 @@ namespace {
 // Offsets in the source section, counted from the zero byte in front of it.
 constexpr int32_t Descriptor_Start = 14; // where the descriptor scan begins
 constexpr int32_t Section_Tail_Zeros = 12;
-constexpr int32_t Table_Id_Offset = 1;        // the section proper starts behind the zero byte
-constexpr int32_t Section_Head_Bytes = 3;     // table_id and the length word, before the L bytes
-constexpr int32_t Length_Word_Marks = 0xF000; // the length word's top four bits, all set
-// A transport stream packet's payload without adaptation field: what the
-// host's filter hands over per call.
-constexpr int32_t Packet_Payload_Size = 184;
+constexpr int32_t Table_Id_Offset = 1; // the section proper starts behind the zero byte
 // A pointer field stands first in a packet's payload, of at most 184 bytes.
-constexpr int32_t Stray_Pointer_Reach = Packet_Payload_Size;
-constexpr uint8_t Linkage_Descriptor_Tag = 0x4A;
-constexpr int32_t Descriptor_Length_Min = 5;
-constexpr int32_t Descriptor_Length_Max = 30;
-constexpr int32_t Descriptor_Fixed_Bytes = 7; // ts id, network id, service id, type
+constexpr int32_t Stray_Pointer_Reach = Ts_Payload_Size;
 static_assert(Descriptor_Start == Section_Header_Size, "descriptors follow the header");
-
-int32_t Big_Endian_16(const uint8_t *at) {
-  return (at[0] << 8) | at[1];
-}
-
-// Bytes 4-5 and 7-13 of the source section header.
-bool Matches_Source_Fields(const uint8_t *at, const Portal_Constants &portal) {
-  return Big_Endian_16(at + 4) == portal.Source_Service_Id && at[7] == 0x00 && // section_number
-         at[8] == 0x01 && // last_section_number
-         Big_Endian_16(at + 9) == portal.Source_Transport_Stream_Id &&
-         Big_Endian_16(at + 11) == Portal_Original_Network_Id &&
-         at[13] == 0x01; // segment_last_section_number
-}
-
-bool Matches_Portal_Descriptor(const uint8_t *at) {
-  return at[0] == Linkage_Descriptor_Tag && at[1] >= Descriptor_Length_Min &&
-         at[1] <= Descriptor_Length_Max && Big_Endian_16(at + 4) == Portal_Original_Network_Id &&
-         (at[6] != 0 || at[7] != 0) && at[8] == Portal_Linkage_Type;
-}
-
-Portal_Entry Entry_From_Descriptor(const uint8_t *at) {
-  Portal_Entry entry{};
-  entry.Descriptor_Length = at[1];
-  entry.Transport_Stream_Id = Big_Endian_16(at + 2);
-  entry.Service_Id = Big_Endian_16(at + 6);
-  const int32_t name_length = entry.Descriptor_Length - Descriptor_Fixed_Bytes;
-  if (name_length > 0) // at most 23 bytes: the name stays NUL-terminated
-    std::memcpy(entry.Name, at + 9, static_cast<std::size_t>(name_length));
-  return entry;
-}
 
 // Moves bytes [from, Fill) to the front of the buffer.
 void Keep_Tail(Section_Decoder &decoder, int32_t from) {
@@ -244,10 +205,10 @@ int32_t Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
     if (hit == nullptr)
       return -1;
     p = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer) - Network_Low_Offset;
-    if (buffer[p] == 0x00 && Matches_Source_Fields(buffer + p, constants)) {
+    if (buffer[p] == 0x00 && Matches_Source_Fields(buffer + p + Table_Id_Offset, constants)) {
       const int32_t length_word = Big_Endian_16(buffer + p + 2);
-      *length = length_word & Section_Length_Max;
-      if ((length_word & Length_Word_Marks) == Length_Word_Marks && *length >= Section_Length_Min)
+      *length = length_word & Section_Length_Mask;
+      if ((length_word & Section_Flag_Bits) == Section_Flag_Bits && *length >= Section_Length_Min)
         return p;
     }
     ++p;
@@ -284,7 +245,7 @@ void Scan_Buffer(Section_Decoder &decoder) {
   const Portal_Constants &constants = Portal_Constants_Table[portal];
   int32_t length = 0;
   for (int32_t p = 0; (p = Find_Source_Header(buffer, p, fill, constants, &length)) >= 0; ++p) {
-    if (fill - p <= length + Section_Complete_Extra) {
+    if (fill - p <= length + Section_Complete_Extra + Table_Id_Offset) {
       Keep_Tail(decoder, p); // the section is not complete yet
       return;
     }
@@ -327,8 +288,8 @@ void Scan_Buffer(Section_Decoder &decoder) {
   if (n == 0)
     return;
   uint8_t *end = decoder.Section_Buffer.data() + decoder.Fill;
-  if (n == Packet_Payload_Size) // the usual call: a copy of known size, done inline
-    std::memcpy(end, bytes, Packet_Payload_Size);
+  if (n == Ts_Payload_Size) // the usual call: a copy of known size, done inline
+    std::memcpy(end, bytes, Ts_Payload_Size);
   else
     std::memcpy(end, bytes, static_cast<std::size_t>(n));
   decoder.Fill += n;

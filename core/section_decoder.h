@@ -11,6 +11,7 @@
 
 #include "core/host_contract.h"
 #include "core/plugin_state.h"
+#include "core/portal_section_rule.h"
 
 #include <array>
 #include <atomic>
@@ -22,22 +23,12 @@ constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
 // A section header is judged on its first 14 bytes, counted from the zero
 // byte in front of table_id (bytes 0 to 13).
 constexpr int32_t Section_Header_Size = 14;
-// The shortest section length that can hold a portal section's header
-// fields and a descriptor: lengths of 15 or less are no candidate.
-constexpr int32_t Section_Length_Min = 16;
-// A candidate of section length L counts as complete once more than L + 5
-// bytes stand in the buffer from its zero byte on. The section itself takes
-// L + 4 of them (zero byte, table_id, two length bytes, L bytes), so two
-// bytes behind it must have arrived too: the margin the plug-in has always
-// waited for, kept so that every section decodes with the same chunk as ever.
-constexpr int32_t Section_Complete_Extra = 5;
 
 // Room behind the buffered bytes that a decode may write or read: the 12
 // zero bytes behind the section and the name copy of a descriptor near its
 // end stay within L + 22 for the largest section length L = 4095, far inside
 // the buffer.
-constexpr int32_t Section_Length_Max = 0x0FFF;
-static_assert(Section_Length_Max + 22 < Section_Buffer_Size, "decode stays in the buffer");
+static_assert(Section_Length_Mask + 22 < Section_Buffer_Size, "decode stays in the buffer");
 
 // The portal a decoder scans for: the plug-in's follows the window.
 constexpr int32_t Follow_Shown_Portal = -1;

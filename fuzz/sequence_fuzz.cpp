@@ -679,7 +679,7 @@ int32_t Word_At(const uint8_t *at) {
 // insists on them), and its section length.
 bool Heads_Candidate(const uint8_t *at, int portal, int32_t *length) {
   const Portal_Constants &c = Portal_Constants_Table[static_cast<size_t>(portal)];
-  *length = Word_At(at + 2) & Section_Length_Max;
+  *length = Word_At(at + 2) & Section_Length_Mask;
   return at[0] == 0x00 && Word_At(at + 4) == c.Source_Service_Id && at[7] == 0x00 &&
          at[8] == 0x01 && Word_At(at + 9) == c.Source_Transport_Stream_Id &&
          Word_At(at + 11) == Portal_Original_Network_Id && at[13] == 0x01 &&
@@ -717,7 +717,7 @@ void Note_Failures(size_t n, int portal) {
     p = static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes);
     int32_t length = 0;
     if (!Heads_Candidate(bytes + p, portal, &length) ||
-        size - p <= static_cast<size_t>(length + Section_Complete_Extra))
+        size - p <= static_cast<size_t>(length + Section_Complete_Extra + 1))
       continue;
     const uint32_t crc = Mpeg_Crc32(bytes + p + 1, static_cast<size_t>(length + 3));
     if (crc == 0)

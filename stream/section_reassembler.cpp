@@ -132,7 +132,7 @@ bool Accept_Continuity(Section_Reassembler &r, const uint8_t *payload, int32_t s
       Drop_Section(r);
   }
   r.Last_Continuity = continuity;
-  r.Last_Size = std::min(size, Packet_Payload_Max);
+  r.Last_Size = std::min(size, Ts_Payload_Size);
   std::memcpy(r.Last_Payload.data(), payload, static_cast<std::size_t>(r.Last_Size));
   return true;
 }

@@ -11,12 +11,13 @@
 // CRC.
 #pragma once
 
+#include "core/dvb_layout.h"
+
 #include <array>
 #include <cstdint>
 
-constexpr int32_t Section_Size_Max = 4096;  // a whole section, table_id to CRC
-constexpr int32_t Section_Head_Size = 8;    // table_id to last_section_number
-constexpr int32_t Packet_Payload_Max = 184; // a 188-byte packet less its header
+constexpr int32_t Section_Size_Max = 4096; // a whole section, table_id to CRC
+constexpr int32_t Section_Head_Size = 8;   // table_id to last_section_number
 
 struct Reassembled_Section {
   const uint8_t *Bytes = nullptr; // table_id to CRC; valid during the callback only
@@ -58,7 +59,7 @@ struct Section_Reassembler {
   // The last packet, to recognise a duplicate.
   int32_t Last_Continuity = -1;
   int32_t Last_Size = 0;
-  std::array<uint8_t, Packet_Payload_Max> Last_Payload{};
+  std::array<uint8_t, Ts_Payload_Size> Last_Payload{};
 };
 
 // Feeds one packet's payload (behind the adaptation field; pointer field

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 int Ts_Payload_Room(const Ts_Packet_Options &options) {
-  return Ts_Payload_Max - (options.Adaptation_Length < 0 ? 0 : 1 + options.Adaptation_Length);
+  return Ts_Payload_Size - (options.Adaptation_Length < 0 ? 0 : 1 + options.Adaptation_Length);
 }
 
 void Write_Ts_Packet(Ts_Writer &writer, uint16_t pid, bool unit_start, const Byte_Vector &payload,

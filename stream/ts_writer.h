@@ -4,17 +4,14 @@
 // test captures, fuzz seeds and the sample capture.
 #pragma once
 
+#include "core/dvb_layout.h"
 #include "stream/eit_writer.h"
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-constexpr int Ts_Packet_Size = 188;
-constexpr int Ts_Header_Size = 4;
-constexpr int Ts_Payload_Max = Ts_Packet_Size - Ts_Header_Size; // 184
-constexpr uint8_t Ts_Sync_Byte = 0x47;
-constexpr int Ts_Pid_Count = 0x2000;
+constexpr int Ts_Pid_Count = Ts_Pid_Max + 1;
 constexpr uint16_t Ts_Null_Pid = 0x1FFF;
 
 struct Ts_Writer {

@@ -79,7 +79,7 @@ struct Payload_Record {
   int32_t Continuity;
   bool Unit_Start;
   bool Flagged;
-  uint8_t Bytes[Ts_Payload_Max];
+  uint8_t Bytes[Ts_Payload_Size];
 };
 
 // One payload to the consumer, if any, and unless flagged to the decoders

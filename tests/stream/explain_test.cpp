@@ -41,7 +41,7 @@ Byte_Vector Packets(const std::vector<Byte_Vector> &sections, Ts_Packet_Options 
 }
 
 int Packet_Count(const Byte_Vector &section) { // written alone, pointer field first
-  return static_cast<int>((section.size() + Ts_Payload_Max) / Ts_Payload_Max);
+  return static_cast<int>((section.size() + Ts_Payload_Size) / Ts_Payload_Size);
 }
 
 Byte_Vector Filler_Section(uint16_t service_id, int events) {

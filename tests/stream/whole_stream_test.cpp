@@ -559,8 +559,8 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   Write_Section(off_air, Eit_Pid, Sample_Source_Section(3, Sample_Portal_Entries(3)), flagged);
   Ts_Writer behind, hurt, same_hurt, header, followed; // each sent twice
   const Byte_Vector portal_1 = Sample_Source_Section(1, Many_Entries(12));
-  ASSERT_GT(portal_1.size() + 1, std::size_t{Ts_Payload_Max}) << "more than one packet";
-  ASSERT_LT((portal_1.size() + 1) % Ts_Payload_Max, std::size_t{Ts_Payload_Max - 1})
+  ASSERT_GT(portal_1.size() + 1, std::size_t{Ts_Payload_Size}) << "more than one packet";
+  ASSERT_LT((portal_1.size() + 1) % Ts_Payload_Size, std::size_t{Ts_Payload_Size - 1})
       << "room for the next section in the portal section's last packet";
   for (int round = 0; round < 2; ++round) {
     Write_Sections(behind, Eit_Pid,

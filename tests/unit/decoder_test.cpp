@@ -252,8 +252,8 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
   for (std::size_t packets = 2; packets <= 23; ++packets) {
     // `tail` section bytes in the last packet, behind its pointer field and
     // in front of at least the next section's first byte.
-    for (std::size_t tail = 1; tail <= Ts_Payload_Max - 2; ++tail) {
-      const std::size_t size = (Ts_Payload_Max - 1) + (packets - 2) * Ts_Payload_Max + tail;
+    for (std::size_t tail = 1; tail <= Ts_Payload_Size - 2; ++tail) {
+      const std::size_t size = (Ts_Payload_Size - 1) + (packets - 2) * Ts_Payload_Size + tail;
       if (size > Section_Size_Max)
         break;
       Ts_Writer writer;
@@ -262,9 +262,9 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
                       next_section, next_section},
                      packed);
       const Byte_Vector payloads = Filter_Payloads(writer.Bytes);
-      ASSERT_EQ(payloads[(packets - 1) * Ts_Payload_Max], tail) << "the stray pointer field";
+      ASSERT_EQ(payloads[(packets - 1) * Ts_Payload_Size], tail) << "the stray pointer field";
       const std::size_t odd = 101 + (tail * 37 + packets * 11) % 900;
-      for (std::size_t chunk : {static_cast<std::size_t>(Ts_Payload_Max), odd}) {
+      for (std::size_t chunk : {static_cast<std::size_t>(Ts_Payload_Size), odd}) {
         SCOPED_TRACE(std::to_string(packets) + " packets, " + std::to_string(tail) +
                      " bytes in the last, chunks of " + std::to_string(chunk));
         Arm_Decoder(0);
@@ -281,7 +281,7 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
       }
     }
   }
-  EXPECT_EQ(cases, 2 * (21 * (Ts_Payload_Max - 2) + 49));
+  EXPECT_EQ(cases, 2 * (21 * (Ts_Payload_Size - 2) + 49));
 }
 
 TEST(Decoder, FirstMatchingHeaderDecides) {
