@@ -1,0 +1,215 @@
+// portal-scan's input: the capture opened, the progress line, the signals,
+// the limits and the waiting.
+#include "tools/portal_scan_input.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr long Growth_Poll_Ms = 100;          // --follow on a file: how often to look for growth
+constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
+constexpr int Progress_Line_Width = 60;       // characters a progress line may take
+
+// Ts_Reader's progress callback: a line every 16 MiB.
+void Report_Progress(Ts_Reader &reader, void *context) {
+  const Scan_Progress &progress = *static_cast<const Scan_Progress *>(context);
+  const uint64_t offset = reader.Offset;
+  reader.Progress_At = offset + Progress_Step;
+  if (progress.Size_Known)
+    std::fprintf(stderr, "\r%s: portal 0: %llu of %llu MiB ", Scan_Tool,
+                 static_cast<unsigned long long>(offset >> 20),
+                 static_cast<unsigned long long>(progress.Size >> 20));
+  else
+    std::fprintf(stderr, "\r%s: %llu MiB read ", Scan_Tool,
+                 static_cast<unsigned long long>(offset >> 20));
+  std::fflush(stderr);
+}
+
+// The reader maps a regular file rather than copying it; should the file
+// shrink while it is read, touching the lost bytes raises SIGBUS. That ends
+// the scan with one line, as a read error would.
+void On_Lost_Bytes(int) {
+  static const char message[] = "portal-scan: the capture shrank while it was read\n";
+  const ssize_t written = write(2, message, sizeof message - 1);
+  (void)written;
+  _exit(Input_Status);
+}
+
+void Catch_Lost_Bytes() {
+  struct sigaction action {};
+  action.sa_handler = On_Lost_Bytes;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, nullptr);
+}
+
+// SIGINT and SIGTERM stay blocked except while the reader waits for input
+// or for a followed file to grow, so a record is never cut short; arriving
+// there they end the input, and the report shows what was read.
+volatile std::sig_atomic_t Stop_Requested = 0;
+sigset_t Waiting_Mask; // the signal mask while waiting
+
+void On_Stop_Signal(int) {
+  Stop_Requested = 1;
+}
+
+// The limits on reading, and the followed file.
+struct Reading_Limits {
+  bool Has_Deadline = false;
+  bool Deadline_Passed = false;
+  timespec Deadline{};                 // CLOCK_MONOTONIC
+  const char *Followed_Path = nullptr; // a regular file followed by name
+  struct stat Followed {};             // what it was when opened
+};
+Reading_Limits Limits;
+
+// Time left before the deadline, at most `most` milliseconds (negative:
+// none); false once the deadline has passed.
+bool Time_Left(long most, timespec *left) {
+  left->tv_sec = most / 1000;
+  left->tv_nsec = most % 1000 * 1000000;
+  if (!Limits.Has_Deadline)
+    return true;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long to_go = (Limits.Deadline.tv_sec - now.tv_sec) * 1000000000LL +
+                          (Limits.Deadline.tv_nsec - now.tv_nsec);
+  if (to_go <= 0) {
+    Limits.Deadline_Passed = true;
+    return false;
+  }
+  if (most < 0 || to_go < most * 1000000LL) {
+    left->tv_sec = static_cast<time_t>(to_go / 1000000000LL);
+    left->tv_nsec = static_cast<long>(to_go % 1000000000LL);
+  }
+  return true;
+}
+
+// Ts_Reader's Before_Read callback: waits until the descriptor has data, an
+// end or an error for read() to report; false once a stop was asked for or
+// the deadline has passed.
+bool Wait_For_Input(int descriptor, void *) {
+  pollfd wait{descriptor, POLLIN, 0};
+  timespec left{};
+  while (!Stop_Requested && Time_Left(-1, &left)) {
+    const int ready = ppoll(&wait, 1, Limits.Has_Deadline ? &left : nullptr, &Waiting_Mask);
+    // A signal that came with the data or the end stays pending (ppoll
+    // delivers it only when it returns for it); it comes first.
+    sigset_t pending;
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
+      Stop_Requested = 1;
+    if (Stop_Requested)
+      break;
+    if (ready > 0 || (ready < 0 && errno != EINTR))
+      return true;
+  }
+  return false;
+}
+
+// Ts_Reader's At_End_Wait callback for a followed regular file: waits a
+// moment for it to grow; false once a stop was asked for, the deadline has
+// passed, or the file was removed or another put in its place.
+bool Wait_For_Growth(int descriptor, void *) {
+  struct stat now {};
+  if (fstat(descriptor, &now) != 0 || now.st_nlink == 0)
+    return false;
+  if (Limits.Followed_Path != nullptr &&
+      (stat(Limits.Followed_Path, &now) != 0 || now.st_dev != Limits.Followed.st_dev ||
+       now.st_ino != Limits.Followed.st_ino))
+    return false;
+  timespec left{};
+  if (Stop_Requested || !Time_Left(Growth_Poll_Ms, &left))
+    return false;
+  ppoll(nullptr, 0, &left, &Waiting_Mask);
+  return !Stop_Requested;
+}
+
+void Catch_Stop_Signals(Ts_Reader &reader) {
+  sigset_t stop;
+  sigemptyset(&stop);
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    struct sigaction previous {};
+    sigaction(signal_number, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN)
+      continue; // ignored by whoever started us (a background job): keep it so
+    struct sigaction action {};
+    action.sa_handler = On_Stop_Signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+    sigaddset(&stop, signal_number);
+  }
+  sigprocmask(SIG_BLOCK, &stop, &Waiting_Mask);
+  sigdelset(&Waiting_Mask, SIGINT);
+  sigdelset(&Waiting_Mask, SIGTERM);
+  reader.Before_Read = Wait_For_Input;
+}
+
+} // namespace
+
+bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
+                     int *status) {
+  Catch_Lost_Bytes();
+  const bool from_standard_input =
+      options.Path == nullptr || std::strcmp(options.Path, Standard_Input_Name) == 0;
+  if (options.Path == nullptr && isatty(0)) {
+    *status = Usage_Error("no capture named, and standard input is a terminal");
+    return false;
+  }
+  input.Name = from_standard_input ? Standard_Input_Name : options.Path;
+  if (from_standard_input) {
+    Open_Ts_Descriptor(reader, 0);
+  } else if (!Open_Ts_File(reader, options.Path)) {
+    *status = Fail(input.Name, std::strerror(errno));
+    return false;
+  }
+
+  Scan_Progress &progress = input.Progress;
+  progress.Shown = isatty(2) != 0 && !options.Follow;
+  struct stat status_now {};
+  const bool regular = fstat(reader.Descriptor, &status_now) == 0 && S_ISREG(status_now.st_mode);
+  if (regular) {
+    progress.Size_Known = true;
+    progress.Size = static_cast<uint64_t>(status_now.st_size);
+  }
+  if (progress.Shown) {
+    reader.Progress = Report_Progress;
+    reader.Progress_Context = &progress;
+    reader.Progress_At = 0;
+  }
+  Catch_Stop_Signals(reader);
+  if (options.Follow && regular) {
+    reader.At_End_Wait = Wait_For_Growth;
+    Limits.Followed = status_now;
+    Limits.Followed_Path = from_standard_input ? nullptr : options.Path;
+  }
+  if (options.Max_Seconds > 0) {
+    clock_gettime(CLOCK_MONOTONIC, &Limits.Deadline);
+    Limits.Deadline.tv_sec += options.Max_Seconds;
+    Limits.Has_Deadline = true;
+  }
+  if (options.Max_Packets > 0)
+    reader.Packet_Limit = options.Max_Packets;
+  return true;
+}
+
+void Clear_Progress(const Scan_Input &input) {
+  if (input.Progress.Shown)
+    std::fprintf(stderr, "\r%*s\r", Progress_Line_Width, "");
+}
+
+void Request_Stop() {
+  Stop_Requested = 1;
+}
+
+bool Input_Cut_Short() {
+  return Stop_Requested != 0 || Limits.Deadline_Passed;
+}

@@ -1,0 +1,42 @@
+// portal-scan's report: what goes to stdout and when. Follow mode's printer
+// of changes, the explanation's gatherer beside the pass, and the report
+// after the pass with the exit status it ends in.
+#pragma once
+
+#include "stream/section_reassembler.h"
+#include "tools/portal_explain.h"
+#include "tools/portal_scan_input.h"
+#include "tools/portal_scan_options.h"
+#include "tools/portal_scan_pass.h"
+
+#include <string>
+
+// Writes `text` to stdout and flushes it; a failure is kept for the end and
+// ends the input as a stop would.
+void Write_Out(const std::string &text);
+
+// Follow mode: prints a portal's listing whenever it differs from the one
+// printed last for it.
+struct Follow_Printer {
+  bool Json = false;
+  bool Printed_Any = false;
+  bool Printed[Portal_Total] = {};
+  Portal_Listing Last[Portal_Total];
+};
+
+// --explain: the reassembler that feeds the evidence, beside the pass.
+struct Evidence_Gathering {
+  Section_Reassembler Reassembler;
+  Capture_Evidence Evidence;
+};
+
+// Points the pass's setup at what the options ask for: the follow printer,
+// the evidence gathering.
+void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printer &printer,
+                   Evidence_Gathering &gathering);
+
+// After the pass: closes the reader, says on stderr what went wrong or was
+// left out, prints the report and returns the exit status.
+int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
+                  const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
+                  const Evidence_Gathering &gathering);
