@@ -39,6 +39,8 @@ enum class Decode_Way : int32_t {
   Sound = 1,               // the section's CRC held
   Stray_Pointer_Taken_Out, // it held once the next section's pointer field was taken out
   As_Carried,              // it failed the same way twice running: decoded as it arrives
+  Unchecked,               // the portal had no list and a second copy failed too: decoded
+                           // as it arrives, until a sound copy replaces it
 };
 
 // All zero bytes at load (see Starts_At), so that the plug-in's decoder
@@ -60,7 +62,12 @@ struct Section_Decoder {
   // section length (0: none) and the CRC value computed over it.
   int32_t Failed_Length = 0;
   uint32_t Failed_Crc = 0;
+  // How the last decode came about, whether its section stood behind
+  // another section or elsewhere inside a packet (no zero byte in front),
+  // and whether the chunks it came in were whole transport stream packets.
   Decode_Way Last_Decode = Decode_Way::None;
+  bool Last_Inside_Packet = false;
+  bool Last_From_Packets = false;
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
 };

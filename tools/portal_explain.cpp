@@ -1,42 +1,50 @@
 // portal-scan --explain: collects each portal's source section from the
 // reassembled sections, walks its events and descriptor loops, and compares
-// the result with the decoder's table row. All verdicts are given here, in
-// Portal_Explain and the helpers above it.
+// the result with the decoder's table row. What the decoder insists on is
+// judged by its own rule (core/portal_section_rule.h), never restated here.
+// All verdicts are given here, in Portal_Explain and the helpers above it.
 #include "tools/portal_explain.h"
 
+#include "core/portal_section_rule.h"
+#include "core/section_decoder.h"
+#include "stream/eit_writer.h"
 #include "tools/text_json.h"
 
 namespace {
 
-constexpr uint8_t Eit_Table_First = 0x4E; // EIT present/following actual
-constexpr uint8_t Eit_Table_Last = 0x6F;  // EIT schedule other, last table
-constexpr int32_t Service_Id_End = 5;     // table_id, section_length, service_id
-constexpr int32_t Eit_Header_Size = 14;   // table_id to last_table_id
-constexpr int32_t Event_Header_Size = 12; // event_id to descriptors_loop_length
-constexpr int32_t Crc_Size = 4;
-constexpr int32_t Loop_Length_Mask = 0x0FFF;
-constexpr uint8_t Linkage_Tag = 0x4A;
-constexpr int32_t Linkage_Fixed_Size = 7; // ts id, network id, service id, type
+constexpr int32_t Version_Shift = 1; // version_number: bits 5-1 of its byte
+constexpr uint8_t Version_Mask = Version_Total - 1;
 
-// What the decoder insists on in a source section header.
-constexpr uint8_t Wanted_Length_Flags = 0xF;
-constexpr int32_t Wanted_Section_Length_Over = 15;
-constexpr uint8_t Wanted_Last_Section_Number = 1;
-constexpr uint8_t Wanted_Segment_Last_Section_Number = 1;
-
-int32_t Word(const uint8_t *at) {
-  return (at[0] << 8) | at[1];
+const Portal_Constants &Constants_Of(int32_t portal) {
+  return Portal_Constants_Table[static_cast<std::size_t>(portal)];
 }
 
-// The portal whose source section this is, or -1.
+// A source section header of `portal` that the decoder's rule accepts, from
+// table_id on: the stream writer's.
+std::array<uint8_t, Eit_Header_Size> Accepted_Header(int32_t portal) {
+  const Byte_Vector bytes = Portal_Header_Bytes(portal, Section_Length_Min);
+  std::array<uint8_t, Eit_Header_Size> header{};
+  std::copy(bytes.end() - Eit_Header_Size, bytes.end(), header.begin());
+  return header;
+}
+
+bool Is_Eit(uint8_t table_id) {
+  return table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last;
+}
+
+// The portal whose source section this is, or -1: an EIT section of the
+// portal's source service and transport stream on the portal network, with
+// the section number the decoder looks for. Its other header fields are
+// judged later, to say what keeps the decoder from it.
 int32_t Source_Portal(const uint8_t *s, int32_t size) {
-  if (size < Eit_Header_Size || s[0] < Eit_Table_First || s[0] > Eit_Table_Last || s[6] != 0 ||
-      Word(s + 10) != Portal_Original_Network_Id)
+  if (size < Eit_Header_Size || !Is_Eit(s[Section_Table_Id_Offset]) ||
+      Big_Endian_16(s + Eit_Original_Network_Id_Offset) != Portal_Original_Network_Id)
     return -1;
   for (int32_t portal = 0; portal < Portal_Total; ++portal) {
-    const Portal_Constants &constants = Portal_Constants_Table[static_cast<std::size_t>(portal)];
-    if (Word(s + 3) == constants.Source_Service_Id &&
-        Word(s + 8) == constants.Source_Transport_Stream_Id)
+    const Portal_Constants &constants = Constants_Of(portal);
+    if (Big_Endian_16(s + Eit_Service_Id_Offset) == constants.Source_Service_Id &&
+        Big_Endian_16(s + Eit_Transport_Stream_Id_Offset) == constants.Source_Transport_Stream_Id &&
+        s[Eit_Section_Number_Offset] == Accepted_Header(portal)[Eit_Section_Number_Offset])
       return portal;
   }
   return -1;
@@ -49,37 +57,56 @@ void Note_Version(Portal_Evidence &evidence, uint8_t version) {
   evidence.Versions[static_cast<std::size_t>(evidence.Version_Count++)] = version;
 }
 
-// Takes the portal linkage descriptors of one event's loop [at, end).
+Explain_Entry Entry_At(const uint8_t *at) {
+  Explain_Entry entry;
+  entry.Descriptor_Length = at[1];
+  entry.Transport_Stream_Id =
+      static_cast<uint16_t>(Big_Endian_16(at + Linkage_Transport_Stream_Id_Offset));
+  entry.Service_Id = static_cast<uint16_t>(Big_Endian_16(at + Linkage_Service_Id_Offset));
+  entry.Name.assign(reinterpret_cast<const char *>(at + Linkage_Private_Data_Offset),
+                    static_cast<std::size_t>(at[1] - Linkage_Fixed_Bytes));
+  return entry;
+}
+
+// Takes the portal linkage descriptors of one event's loop [at, end): the
+// linkage descriptors of linkage type Portal_Linkage_Type from the portal
+// network, as the section lists them, sorted into those the decoder's rule
+// takes and those it passes over.
 void Read_Descriptor_Loop(const uint8_t *s, int32_t at, int32_t end, Portal_Evidence &evidence) {
-  while (at + 2 <= end) {
-    const int32_t length = s[at + 1];
-    const int32_t next = at + 2 + length;
+  while (at + Descriptor_Head_Size <= end) {
+    const uint8_t *descriptor = s + at;
+    const int32_t length = descriptor[1];
+    const int32_t next = at + Descriptor_Head_Size + length;
     if (next > end)
       return;
-    if (s[at] == Linkage_Tag && length >= Linkage_Fixed_Size &&
-        Word(s + at + 4) == Portal_Original_Network_Id && s[at + 8] == Portal_Linkage_Type &&
-        evidence.Entry_Count < Portal_Entry_Total) {
-      Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(evidence.Entry_Count++)];
-      entry.Transport_Stream_Id = static_cast<uint16_t>(Word(s + at + 2));
-      entry.Service_Id = static_cast<uint16_t>(Word(s + at + 6));
-      entry.Name.assign(reinterpret_cast<const char *>(s + at + 2 + Linkage_Fixed_Size),
-                        static_cast<std::size_t>(length - Linkage_Fixed_Size));
-    }
     at = next;
+    if (descriptor[0] != Linkage_Descriptor_Tag || length < Linkage_Fixed_Bytes ||
+        Big_Endian_16(descriptor + Linkage_Original_Network_Id_Offset) !=
+            Portal_Original_Network_Id ||
+        descriptor[Linkage_Type_Offset] != Portal_Linkage_Type)
+      continue;
+    if (!Matches_Portal_Descriptor(descriptor)) {
+      if (evidence.Refused++ == 0)
+        evidence.First_Refused = Entry_At(descriptor);
+    } else if (evidence.Entry_Count < Portal_Entry_Total) {
+      evidence.Entries[static_cast<std::size_t>(evidence.Entry_Count++)] = Entry_At(descriptor);
+    }
   }
 }
 
 // Walks the event loop; stops at the first event that overruns the section.
 void Read_Entries(const uint8_t *s, int32_t size, Portal_Evidence &evidence) {
   evidence.Entry_Count = 0;
-  const int32_t end = size - Crc_Size;
+  evidence.Refused = 0;
+  const int32_t end = size - Section_Crc_Size;
   int32_t at = Eit_Header_Size;
-  while (at + Event_Header_Size <= end) {
+  while (at + Eit_Event_Header_Size <= end) {
     const int32_t loop_end =
-        at + Event_Header_Size + (Word(s + at + Event_Header_Size - 2) & Loop_Length_Mask);
+        at + Eit_Event_Header_Size +
+        (Big_Endian_16(s + at + Eit_Event_Header_Size - 2) & Eit_Loop_Length_Mask);
     if (loop_end > end)
       return;
-    Read_Descriptor_Loop(s, at + Event_Header_Size, loop_end, evidence);
+    Read_Descriptor_Loop(s, at + Eit_Event_Header_Size, loop_end, evidence);
     at = loop_end;
   }
 }
@@ -123,18 +150,64 @@ void Add_Requirement(std::string &out, const std::string &field, const std::stri
          std::to_string(has) + ")";
 }
 
-// The header fields of the last sound copy that keep the decoder from
-// matching it; empty if none.
+// The values of the byte at `offset` that the decoder's rule takes in an
+// otherwise accepted header of `portal`, in words: "1", "1 to 3", "one of
+// 1, 5".
+std::string Accepted_Values(int32_t portal, int32_t offset) {
+  std::array<uint8_t, Eit_Header_Size> header = Accepted_Header(portal);
+  std::vector<int32_t> taken;
+  for (int32_t value = 0; value <= UINT8_MAX; ++value) {
+    header[static_cast<std::size_t>(offset)] = static_cast<uint8_t>(value);
+    if (Matches_Source_Fields(header.data(), Constants_Of(portal)))
+      taken.push_back(value);
+  }
+  if (taken.empty())
+    return "none";
+  if (taken.size() == 1)
+    return std::to_string(taken[0]);
+  if (taken.back() - taken.front() + 1 == static_cast<int32_t>(taken.size()))
+    return std::to_string(taken.front()) + " to " + std::to_string(taken.back());
+  std::string out = "one of";
+  for (std::size_t i = 0; i < taken.size(); ++i)
+    out += (i ? ", " : " ") + std::to_string(taken[i]);
+  return out;
+}
+
+void Put_Length_Word(std::array<uint8_t, Eit_Header_Size> &header, int32_t word) {
+  header[Section_Length_Offset] = static_cast<uint8_t>(word >> 8);
+  header[Section_Length_Offset + 1] = static_cast<uint8_t>(word);
+}
+
+// The header fields of the last sound copy that keep the decoder's rule from
+// taking it; empty if none. Each field is judged alone, in a header the rule
+// otherwise accepts.
 std::string Header_Difference(const Portal_Evidence &evidence) {
+  const uint8_t *has = evidence.Header.data();
+  const int32_t portal = evidence.Portal;
+  const std::array<uint8_t, Eit_Header_Size> accepted = Accepted_Header(portal);
+  const int32_t word = Big_Endian_16(has + Section_Length_Offset);
+  const int32_t accepted_word = Big_Endian_16(accepted.data() + Section_Length_Offset);
   std::string out;
-  if (evidence.Length_Flags != Wanted_Length_Flags)
-    Add_Requirement(out, "the top bits of section_length's word", "all set", evidence.Length_Flags);
-  if (evidence.Section_Length <= Wanted_Section_Length_Over)
-    Add_Requirement(out, "section_length", "over 15", evidence.Section_Length);
-  if (evidence.Last_Section_Number != Wanted_Last_Section_Number)
-    Add_Requirement(out, "last_section_number", "1", evidence.Last_Section_Number);
-  if (evidence.Segment_Last_Section_Number != Wanted_Segment_Last_Section_Number)
-    Add_Requirement(out, "segment_last_section_number", "1", evidence.Segment_Last_Section_Number);
+  std::array<uint8_t, Eit_Header_Size> header = accepted;
+  Put_Length_Word(header, (word & Section_Flag_Bits) | (accepted_word & Section_Length_Mask));
+  if (Accepted_Section_Length(header.data()) == 0)
+    Add_Requirement(out, "the top bits of section_length's word", "all set",
+                    (word & Section_Flag_Bits) / (Section_Length_Mask + 1));
+  Put_Length_Word(header, (accepted_word & Section_Flag_Bits) | (word & Section_Length_Mask));
+  if (Accepted_Section_Length(header.data()) == 0)
+    Add_Requirement(out, "section_length", "at least " + std::to_string(Section_Length_Min),
+                    word & Section_Length_Mask);
+  const struct {
+    const char *Name;
+    int32_t Offset;
+  } fields[] = {{"last_section_number", Eit_Last_Section_Number_Offset},
+                {"segment_last_section_number", Eit_Segment_Last_Section_Number_Offset}};
+  for (const auto &field : fields) {
+    header = accepted;
+    header[static_cast<std::size_t>(field.Offset)] = has[field.Offset];
+    if (!Matches_Source_Fields(header.data(), Constants_Of(portal)))
+      Add_Requirement(out, field.Name, Accepted_Values(portal, field.Offset), has[field.Offset]);
+  }
   return out;
 }
 
@@ -146,6 +219,42 @@ Portal_Verdict Disagree(const std::string &how) {
   return Verdict(Verdict_Kind::Disagree, "the plug-in and the section disagree: " + how);
 }
 
+// How the decoder came to the section it shows, for the verdict: the kind
+// of the first that applies and each in words.
+Portal_Verdict Shown_Verdict(const Portal_Result &result, const std::string &shows) {
+  Verdict_Kind kind = Verdict_Kind::Shown;
+  std::string how;
+  const auto add = [&](Verdict_Kind applies, const char *words) {
+    kind = kind == Verdict_Kind::Shown ? applies : kind;
+    how += std::string(how.empty() ? ", " : "; ") + words;
+  };
+  if (result.Way == Decode_Way::Stray_Pointer_Taken_Out)
+    add(Verdict_Kind::Shown_Mended, "once it has taken out the pointer field of the next "
+                                    "section, which starts in this one's last packet");
+  if (result.Inside_Packet)
+    add(Verdict_Kind::Shown_Packed,
+        "found inside a packet, packed behind another section (no pointer field in front)");
+  if (result.From_Packets)
+    add(Verdict_Kind::Shown_From_Packets, "taken from the whole 188-byte packets it was handed");
+  return Verdict(kind, shows + how);
+}
+
+// The portal descriptors of the section that the decoder's rule passes over,
+// in words; empty if none.
+std::string Refused_Entries(const Portal_Evidence &evidence) {
+  if (evidence.Refused == 0)
+    return "";
+  const Explain_Entry &entry = evidence.First_Refused;
+  const std::string why = entry.Service_Id == 0
+                              ? "service id 0"
+                              : "descriptor_length " + std::to_string(entry.Descriptor_Length) +
+                                    ", not " + std::to_string(Portal_Descriptor_Length_Min) +
+                                    " to " + std::to_string(Portal_Descriptor_Length_Max);
+  return "the plug-in passes over " + std::to_string(evidence.Refused) +
+         (evidence.Refused == 1 ? " portal descriptor" : " portal descriptors") +
+         " of the section, the first " + Quoted_Name(entry.Name) + " (" + why + ")";
+}
+
 Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
   const std::string difference = Entry_Difference(evidence, result);
   if (!difference.empty())
@@ -153,15 +262,13 @@ Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence, const Portal_Res
                                       ? " (the section changed version during the capture; the "
                                         "plug-in keeps the first copy it decodes)"
                                       : ""));
+  const std::string refused = Refused_Entries(evidence);
+  if (!refused.empty())
+    return Disagree(refused);
   if (evidence.Entry_Count == 0)
     return Verdict(Verdict_Kind::Shown, "the section lists no entries; the plug-in keeps its own");
-  const std::string shows =
-      "the plug-in shows these " + std::to_string(evidence.Entry_Count) + " entries";
-  if (result.Way == Decode_Way::Stray_Pointer_Taken_Out)
-    return Verdict(Verdict_Kind::Shown_Mended,
-                   shows + ", once it has taken out the pointer field of the next section, "
-                           "which starts in this one's last packet");
-  return Verdict(Verdict_Kind::Shown, shows);
+  return Shown_Verdict(result, "the plug-in shows these " + std::to_string(evidence.Entry_Count) +
+                                   " entries");
 }
 
 std::string Copies(int32_t count) {
@@ -181,13 +288,27 @@ Portal_Verdict Carried_Verdict(const Portal_Evidence &evidence, const Portal_Res
   return Verdict(Verdict_Kind::Shown_As_Carried, says);
 }
 
+// Every copy the plug-in found failed its CRC, each differently: it shows
+// the last one as the plain decoder would, unchecked, until a sound copy
+// replaces it.
+Portal_Verdict Unchecked_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+  const int32_t count = result.Listing.Count;
+  std::string says = "every copy the plug-in found fails its CRC, so it shows one unchecked, as "
+                     "it arrives, until a sound copy replaces it: " +
+                     std::to_string(count) + (count == 1 ? " entry" : " entries");
+  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
+  if (!difference.empty())
+    says += "; against the last sound copy, " + difference;
+  return Verdict(Verdict_Kind::Shown_Unchecked, says);
+}
+
 } // namespace
 
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
-  if (size < Service_Id_End || head[0] < Eit_Table_First || head[0] > Eit_Table_Last)
+  if (size < Eit_Service_Id_Offset + 2 || !Is_Eit(head[Section_Table_Id_Offset]))
     return false;
   for (const Portal_Constants &constants : Portal_Constants_Table)
-    if (Word(head + 3) == constants.Source_Service_Id)
+    if (Big_Endian_16(head + Eit_Service_Id_Offset) == constants.Source_Service_Id)
       return true;
   return false;
 }
@@ -205,20 +326,19 @@ void Explain_Take_Section(const Reassembled_Section &section, void *context) {
     ++evidence.Crc_Failures;
     return;
   }
-  Note_Version(evidence, static_cast<uint8_t>((s[5] >> 1) & 0x1F));
+  Note_Version(evidence,
+               static_cast<uint8_t>((s[Eit_Version_Offset] >> Version_Shift) & Version_Mask));
   evidence.Sound_Seen = true;
-  evidence.Length_Flags = static_cast<uint8_t>(s[1] >> 4);
-  evidence.Section_Length = Word(s + 1) & 0x0FFF;
-  evidence.Last_Section_Number = s[7];
-  evidence.Segment_Last_Section_Number = s[12];
+  evidence.Portal = portal;
+  std::copy(s, s + Eit_Header_Size, evidence.Header.begin());
   Read_Entries(s, section.Size, evidence);
 }
 
 void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
                           Capture_Evidence &evidence) {
-  if (!unit_start || size < 1 || payload[0] >= size - 1)
+  if (!unit_start || size < Pointer_Field_Size || payload[0] >= size - Pointer_Field_Size)
     return;
-  const int32_t at = 1 + payload[0];
+  const int32_t at = Pointer_Field_Size + payload[0];
   const int32_t portal = Source_Portal(payload + at, size - at);
   if (portal >= 0)
     ++evidence.Portals[static_cast<std::size_t>(portal)].Flagged;
@@ -233,6 +353,8 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
   if (result.Decoded && result.Way == Decode_Way::As_Carried)
     return Carried_Verdict(evidence, result);
+  if (result.Decoded && result.Way == Decode_Way::Unchecked)
+    return Unchecked_Verdict(evidence, result);
   if (evidence.Repetitions == 0 && evidence.Flagged > 0)
     return Verdict(Verdict_Kind::Damaged,
                    "on air only in packets flagged with the transport error indicator (" +
@@ -242,6 +364,11 @@ Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Resu
     return result.Decoded ? Disagree("the plug-in decoded a source section, but no whole copy of "
                                      "it is in the capture")
                           : Verdict(Verdict_Kind::Not_On_Air, "not on air in this capture");
+  if (!result.Decoded && result.Bytes_Fed < static_cast<uint64_t>(Scan_Threshold))
+    return Verdict(Verdict_Kind::Too_Short,
+                   "the capture ends before the plug-in has gathered the " +
+                       std::to_string(Scan_Threshold) + " bytes it looks at (it was handed " +
+                       std::to_string(result.Bytes_Fed) + ")");
   if (!evidence.Sound_Seen)
     return Verdict(
         Verdict_Kind::Damaged,
@@ -254,10 +381,11 @@ Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Resu
   const std::string header = Header_Difference(evidence);
   if (!header.empty())
     return Disagree("the plug-in requires " + header);
-  if (evidence.At_Payload_Start == 0)
-    return Verdict(Verdict_Kind::Only_Packed,
-                   "on air but only packed behind other sections, which the plug-in cannot find");
-  return Disagree("the plug-in found nothing although the section starts at a payload start");
+  return Disagree(evidence.At_Payload_Start == 0
+                      ? "the plug-in found nothing although a sound copy is on air, packed "
+                        "behind another section"
+                      : "the plug-in found nothing although the section starts at a payload "
+                        "start");
 }
 
 const char *Verdict_Word(Verdict_Kind kind) {
@@ -266,12 +394,18 @@ const char *Verdict_Word(Verdict_Kind kind) {
     return "shown";
   case Verdict_Kind::Shown_Mended:
     return "shown_mended";
+  case Verdict_Kind::Shown_Packed:
+    return "shown_packed";
+  case Verdict_Kind::Shown_From_Packets:
+    return "shown_from_packets";
   case Verdict_Kind::Shown_As_Carried:
     return "shown_as_carried";
+  case Verdict_Kind::Shown_Unchecked:
+    return "shown_unchecked";
   case Verdict_Kind::Not_On_Air:
     return "not_on_air";
-  case Verdict_Kind::Only_Packed:
-    return "only_packed";
+  case Verdict_Kind::Too_Short:
+    return "too_short";
   case Verdict_Kind::Damaged:
     return "damaged";
   case Verdict_Kind::Disagree:

@@ -8,6 +8,7 @@
 // Portal_Explain gives the verdict.
 #pragma once
 
+#include "core/dvb_layout.h"
 #include "core/portal_table.h"
 #include "stream/section_reassembler.h"
 #include "tools/portal_listing.h"
@@ -23,6 +24,7 @@ struct Explain_Entry {
   std::string Name; // the private bytes, ISO-8859-1
   uint16_t Transport_Stream_Id = 0;
   uint16_t Service_Id = 0;
+  uint8_t Descriptor_Length = 0;
 };
 
 // What the capture carried of one portal's source section.
@@ -35,14 +37,16 @@ struct Portal_Evidence {
   int32_t Version_Count = 0;    // distinct versions of sound copies, first seen first
   std::array<uint8_t, Version_Total> Versions{};
 
-  // The last sound copy: header fields the plug-in insists on, and entries.
+  // The last sound copy: its header, which the decoder's rule judges, and
+  // its portal descriptors: those the rule takes (at most Portal_Entry_Total,
+  // like the plug-in) and the first of those it passes over.
   bool Sound_Seen = false;
-  uint8_t Length_Flags = 0; // top four bits of the section_length word
-  int32_t Section_Length = 0;
-  uint8_t Last_Section_Number = 0;
-  uint8_t Segment_Last_Section_Number = 0;
-  int32_t Entry_Count = 0; // at most Portal_Entry_Total, like the plug-in
+  int32_t Portal = 0;
+  std::array<uint8_t, Eit_Header_Size> Header{};
+  int32_t Entry_Count = 0;
   std::array<Explain_Entry, Portal_Entry_Total> Entries{};
+  int32_t Refused = 0; // linkage descriptors of a portal entry the rule passes over
+  Explain_Entry First_Refused;
 };
 
 struct Capture_Evidence {
@@ -50,13 +54,16 @@ struct Capture_Evidence {
 };
 
 enum class Verdict_Kind {
-  Shown,            // decoded, and it agrees with the last sound copy
-  Shown_Mended,     // the same, once the next section's pointer field was taken out
-  Shown_As_Carried, // every copy the plug-in found failed the same way: shown as it arrives
-  Not_On_Air,       // no copy in the capture
-  Only_Packed,      // every copy sits behind another section
-  Damaged,          // every copy fails its CRC or is flagged with the transport error indicator
-  Disagree,         // anything else: the text says how
+  Shown,              // decoded, and it agrees with the last sound copy
+  Shown_Mended,       // the same, once the next section's pointer field was taken out
+  Shown_Packed,       // the same, found inside a packet, packed behind another section
+  Shown_From_Packets, // the same, taken from whole 188-byte packets
+  Shown_As_Carried,   // every copy the plug-in found failed the same way: shown as it arrives
+  Shown_Unchecked,    // every copy failed differently: the last shown unchecked, as it arrives
+  Not_On_Air,         // no copy in the capture
+  Too_Short,          // the capture ends before the decoder has gathered enough to look
+  Damaged,            // every copy fails its CRC or is flagged with the transport error indicator
+  Disagree,           // anything else: the text says how
 };
 
 struct Portal_Verdict {
@@ -78,9 +85,11 @@ void Explain_Take_Flagged(const uint8_t *payload, int32_t size, bool unit_start,
                           Capture_Evidence &evidence);
 
 // The verdict on a portal: the capture's evidence against what the plug-in's
-// decoder left for it.
+// decoder left for it, judged by the decoder's own rule
+// (core/portal_section_rule.h).
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result);
 
-// "shown", "shown_mended", "shown_as_carried", "not_on_air", "only_packed",
-// "damaged" or "disagree".
+// "shown", "shown_mended", "shown_packed", "shown_from_packets",
+// "shown_as_carried", "shown_unchecked", "not_on_air", "too_short", "damaged"
+// or "disagree".
 const char *Verdict_Word(Verdict_Kind kind);

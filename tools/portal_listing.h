@@ -23,5 +23,8 @@ int32_t Held_Entry_Count(const Portal_Listing &listing);
 struct Portal_Result {
   bool Decoded = false;              // the portal's decoder took a source section
   Decode_Way Way = Decode_Way::None; // how its last decode came about
+  bool Inside_Packet = false;        // its section had no zero byte in front (packed)
+  bool From_Packets = false;         // it came in whole 188-byte packets
+  uint64_t Bytes_Fed = 0;            // bytes handed to the decoder, all calls
   Portal_Listing Listing;            // after the pass
 };

@@ -95,7 +95,8 @@ bool Parse_Options(int argc, char **argv, Scan_Options &options, int *status) {
     const char *argument = argv[i];
     const bool is_option = !options_ended && argument[0] == '-' && argument[1] != 0;
     const bool takes_value = is_option && (std::strcmp(argument, "--max-packets") == 0 ||
-                                           std::strcmp(argument, "--max-seconds") == 0);
+                                           std::strcmp(argument, "--max-seconds") == 0 ||
+                                           std::strcmp(argument, "--feed") == 0);
     if (takes_value && i + 1 >= argc) {
       *status = Usage_Error(std::string(argument) + " needs a value");
       return false;
@@ -110,6 +111,16 @@ bool Parse_Options(int argc, char **argv, Scan_Options &options, int *status) {
       options.Explain = true;
     } else if (is_option && std::strcmp(argument, "--until-decoded") == 0) {
       options.Until_Decoded = true;
+    } else if (is_option && std::strcmp(argument, "--feed") == 0) {
+      const char *unit = argv[++i];
+      if (std::strcmp(unit, "payloads") == 0) {
+        options.Feed = Feed_Unit::Payloads;
+      } else if (std::strcmp(unit, "packets") == 0) {
+        options.Feed = Feed_Unit::Packets;
+      } else {
+        *status = Usage_Error(std::string("--feed: not payloads or packets: '") + unit + "'");
+        return false;
+      }
     } else if (is_option && std::strcmp(argument, "--max-packets") == 0) {
       options.Max_Packets = Whole_Number(argv[++i], UINT64_MAX);
       if (options.Max_Packets == 0) {

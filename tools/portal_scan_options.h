@@ -2,6 +2,8 @@
 // text and the one-line complaints on stderr.
 #pragma once
 
+#include "tools/portal_scan_pass.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,9 +19,10 @@ struct Scan_Options {
   bool Follow = false;
   bool Explain = false;
   bool Until_Decoded = false;
-  uint64_t Max_Packets = 0;   // 0: no limit
-  int Max_Seconds = 0;        // 0: no limit
-  const char *Path = nullptr; // nullptr: none named
+  Feed_Unit Feed = Feed_Unit::Payloads; // --feed
+  uint64_t Max_Packets = 0;             // 0: no limit
+  int Max_Seconds = 0;                  // 0: no limit
+  const char *Path = nullptr;           // nullptr: none named
 };
 
 void Print_Usage();

@@ -91,8 +91,11 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
               ? ", and " + Plural(evidence.Flagged, "copy", "copies") + " in flagged packets"
               : "") +
          "\n";
-  if (evidence.Sound_Seen && verdict.Kind != Verdict_Kind::Shown &&
-      verdict.Kind != Verdict_Kind::Shown_Mended) {
+  const bool agrees = verdict.Kind == Verdict_Kind::Shown ||
+                      verdict.Kind == Verdict_Kind::Shown_Mended ||
+                      verdict.Kind == Verdict_Kind::Shown_Packed ||
+                      verdict.Kind == Verdict_Kind::Shown_From_Packets;
+  if (evidence.Sound_Seen && !agrees) {
     out +=
         indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
     for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
@@ -117,7 +120,8 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
            ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
-  return out + "], \"flagged\": " + std::to_string(evidence.Flagged) + ", \"verdict\": \"" +
+  return out + "], \"refused\": " + std::to_string(evidence.Refused) +
+         ", \"flagged\": " + std::to_string(evidence.Flagged) + ", \"verdict\": \"" +
          Verdict_Word(verdict.Kind) +
          "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }

@@ -13,9 +13,9 @@
 #include "tools/portal_scan_pass.h"
 
 #include "core/decoder_setup.h"
+#include "core/dvb_layout.h"
 #include "core/host_contract.h"
 #include "core/section_decoder.h"
-#include "stream/ts_writer.h"
 
 #include <atomic>
 #include <cerrno>
@@ -44,20 +44,21 @@ Portal_Listing Read_Listing(int portal) {
 struct Decoding {
   const Scan_Setup *Setup = nullptr;
   bool Decoded[Portal_Total] = {};
+  uint64_t Bytes_Fed[Portal_Total] = {};
   int Decoded_Total = 0;       // portals decoded at least once
   int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
 };
 
-// One payload to every decoder still scanning. In follow mode a decode is
+// One chunk to every decoder still scanning. In follow mode a decode is
 // reported and the decoder re-armed; otherwise the decoder is done.
-void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
-                   uint64_t packet_offset) {
+void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint64_t packet_offset) {
   const Scan_Setup &setup = *decoding.Setup;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Section_Decoder &decoder = Decoders[portal];
     if (decoding.Decoded[portal] && !setup.Follow)
       continue;
-    Feed_Section_Decoder(decoder, size, payload);
+    Feed_Section_Decoder(decoder, size, chunk);
+    decoding.Bytes_Fed[portal] += static_cast<uint64_t>(size);
     if (!decoder.Scan_Idle)
       continue;
     decoding.Decoded_Total += !decoding.Decoded[portal];
@@ -72,24 +73,34 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *payload, int32_t size,
   }
 }
 
-// A payload and what the reader said of its packet.
+// A payload and what the reader said of its packet. The payload ends where
+// its 188-byte packet ends (in 204-byte packets, in front of the parity), so
+// the packet stands Ts_Packet_Size bytes before that end.
 struct Payload_Record {
   uint64_t Packet_Offset;
   int32_t Size;
   int32_t Continuity;
   bool Unit_Start;
   bool Flagged;
-  uint8_t Bytes[Ts_Payload_Size];
+  uint8_t Packet[Ts_Packet_Size]; // the payload is its last Size bytes
 };
 
+const uint8_t *Packet_Of(const uint8_t *payload, int32_t size) {
+  return payload + size - Ts_Packet_Size;
+}
+
 // One payload to the consumer, if any, and unless flagged to the decoders
-// still scanning.
+// still scanning, as the payload or its whole packet.
 void Take_Payload(Decoding &decoding, const Payload_Record &record, const uint8_t *payload) {
   const Scan_Setup &setup = *decoding.Setup;
   if (setup.Consumer != nullptr)
     setup.Consumer(payload, record.Size, record.Unit_Start, record.Flagged, record.Continuity,
                    record.Packet_Offset, setup.Consumer_Context);
-  if (!record.Flagged && decoding.Scanning > 0)
+  if (record.Flagged || decoding.Scanning == 0)
+    return;
+  if (setup.Feed == Feed_Unit::Packets)
+    Feed_Decoders(decoding, Packet_Of(payload, record.Size), Ts_Packet_Size, record.Packet_Offset);
+  else
     Feed_Decoders(decoding, payload, record.Size, record.Packet_Offset);
 }
 
@@ -134,8 +145,10 @@ void Run_Decoders(Batch_Ring &ring, Decoding &decoding) {
         return;
     }
     const Payload_Batch &batch = ring.Batches[next];
-    for (int i = 0; i < batch.Count && Wants_Payloads(decoding); ++i)
-      Take_Payload(decoding, batch.Records[i], batch.Records[i].Bytes);
+    for (int i = 0; i < batch.Count && Wants_Payloads(decoding); ++i) {
+      const Payload_Record &record = batch.Records[i];
+      Take_Payload(decoding, record, record.Packet + Ts_Packet_Size - record.Size);
+    }
     if (!Wants_Payloads(decoding))
       ring.Decoders_Done.store(true, std::memory_order_relaxed);
     {
@@ -168,7 +181,7 @@ struct Batch_Writer {
     Payload_Batch &batch = Ring.Batches[Current];
     Payload_Record &record = batch.Records[batch.Count];
     record = Record_Of(reader, size);
-    std::memcpy(record.Bytes, payload, static_cast<std::size_t>(size));
+    std::memcpy(record.Packet, Packet_Of(payload, size), Ts_Packet_Size);
     if (++batch.Count == Batch_Records)
       Hand_Over();
   }
@@ -256,6 +269,9 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
     Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
     result.Decoded = decoding.Decoded[portal];
     result.Way = Decoders[portal].Last_Decode;
+    result.Inside_Packet = Decoders[portal].Last_Inside_Packet;
+    result.From_Packets = Decoders[portal].Last_From_Packets;
+    result.Bytes_Fed = decoding.Bytes_Fed[portal];
     result.Listing = Read_Listing(portal);
   }
   errno = saved_errno;

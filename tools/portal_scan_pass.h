@@ -2,7 +2,8 @@
 // decoders side by side, one per portal, each set up as the plug-in's is when
 // its window shows that portal and the host's filter runs. Each takes the
 // payload of every PID 0x12 packet (pointer field included, one call per
-// packet, as the host's filter hands them) until its first decode; the pass
+// packet, as the host's filter hands them), or each whole 188-byte packet
+// (as some hosts hand them over), until its first decode; the pass
 // reads on to the end of the input to count its packets (unless told to stop
 // once every portal is decoded).
 #pragma once
@@ -28,7 +29,14 @@ using Payload_Consumer = void (*)(const uint8_t *payload, int32_t size, bool uni
 using Decode_Callback = void (*)(int portal, uint64_t packet_offset, const Portal_Listing &listing,
                                  void *context);
 
+// What each call hands a decoder.
+enum class Feed_Unit {
+  Payloads, // the packet's payload behind its header and adaptation field
+  Packets,  // the whole 188-byte packet (in 192- and 204-byte captures the one inside)
+};
+
 struct Scan_Setup {
+  Feed_Unit Feed = Feed_Unit::Payloads;
   // Re-arm a decoder after each decode, as the window's refresh tick does
   // (Scan_Idle back to 0; the decoder has emptied its buffer), so every
   // later copy of the portal's section is decoded too.

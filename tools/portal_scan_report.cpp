@@ -60,6 +60,7 @@ void Write_Out(const std::string &text) {
 void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printer &printer,
                    Evidence_Gathering &gathering) {
   printer.Json = options.Json;
+  setup.Feed = options.Feed;
   setup.Stop_When_Decoded = options.Until_Decoded;
   if (options.Follow) {
     setup.Follow = true;

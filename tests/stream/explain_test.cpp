@@ -145,6 +145,10 @@ const Entries Three = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 2"}, {4, 303, 
 const Entries Renamed = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 3"}, {4, 303, "Serienwelt"}};
 const Entries Accented = {{4, 311, "Sch\xF6ne \"Welt\""}, {4, 312, "Kino Zwei"}};
 const Entries Plain = {{4, 311, "Schoene \"Welt\""}, {4, 312, "Kino Zwei"}};
+const Entries Long_Name = {{4, 301, "Kino Eins"},
+                           {4, 302, "Sportfeld 2"},
+                           {4, 303, "Serienwelt"},
+                           {4, 304, "Ein sehr langer Kanalname"}};
 const Entries Hurt = {{4, 301, "Kino Eins"}, {4, 302, "Sportfeld 2"}, {4, 303, "Serienwelu"}};
 
 struct Airing {
@@ -172,10 +176,17 @@ Byte_Vector Capture_Of(int portal, const std::vector<Airing> &airings) {
   return writer.Bytes;
 }
 
-Portal_Result Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound) {
+// What the plug-in's decoder left: `fed` bytes handed to it, by default
+// enough for it to look.
+Portal_Result Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound,
+                      bool inside_packet = false, bool from_packets = false,
+                      uint64_t fed = Scan_Threshold) {
   Portal_Result outcome;
   outcome.Decoded = decoded;
   outcome.Way = decoded ? way : Decode_Way::None;
+  outcome.Inside_Packet = inside_packet;
+  outcome.From_Packets = from_packets;
+  outcome.Bytes_Fed = fed;
   outcome.Listing.Count = static_cast<int32_t>(shown.size());
   for (std::size_t k = 0; k < shown.size(); ++k) {
     Portal_Entry &entry = outcome.Listing.Entries[k];
@@ -207,9 +218,50 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
       {1,
        {{Three, 1, true}},
        Outcome(false, {}),
-       Verdict_Kind::Only_Packed,
-       "only packed",
+       Verdict_Kind::Disagree,
+       "found nothing although a sound copy is on air, packed behind another section",
        "\"at_payload_start\": 0, \"packed\": 1"},
+      {1,
+       {{Three, 1, true}},
+       Outcome(true, Three, Decode_Way::Sound, true),
+       Verdict_Kind::Shown_Packed,
+       "shows these 3 entries, found inside a packet, packed behind another section",
+       "\"verdict\": \"shown_packed\""},
+      {1,
+       {{Three, 1, true}},
+       Outcome(true, Three, Decode_Way::Stray_Pointer_Taken_Out, true, true),
+       Verdict_Kind::Shown_Mended,
+       "pointer field of the next section, which starts in this one's last packet; found inside "
+       "a packet, packed behind another section (no pointer field in front); taken from the "
+       "whole 188-byte packets",
+       "\"verdict\": \"shown_mended\""},
+      {0,
+       {{Three}},
+       Outcome(true, Three, Decode_Way::Sound, false, true),
+       Verdict_Kind::Shown_From_Packets,
+       "shows these 3 entries, taken from the whole 188-byte packets it was handed",
+       "\"verdict\": \"shown_from_packets\""},
+      {3,
+       {{Three, 1, false, true}, {Three, 1, true, true}},
+       Outcome(true, Hurt, Decode_Way::Unchecked),
+       Verdict_Kind::Shown_Unchecked,
+       "fails its CRC, so it shows one unchecked, as it arrives, until a sound copy replaces it: "
+       "3 entries",
+       "\"verdict\": \"shown_unchecked\""},
+      {2,
+       {{Three}},
+       Outcome(false, {}, Decode_Way::None, false, false, Scan_Threshold - 1),
+       Verdict_Kind::Too_Short,
+       "the capture ends before the plug-in has gathered the 920 bytes it looks at (it was "
+       "handed 919)",
+       "\"verdict\": \"too_short\""},
+      {0,
+       {{Long_Name}},
+       Outcome(true, Three),
+       Verdict_Kind::Disagree,
+       "the plug-in passes over 1 portal descriptor of the section, the first \"Ein sehr langer "
+       "Kanalname\" (descriptor_length 32, not 5 to 30)",
+       "\"refused\": 1"},
       {2,
        {{Three, 1, false, true}, {Three, 1, true, true}},
        Outcome(false, {}),

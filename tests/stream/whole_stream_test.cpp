@@ -547,8 +547,9 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   damaged[0][portal_0.size() - 5] ^= 0x01; // in the last entry's name
   damaged[1][portal_0.size() - 7] ^= 0x10; // in it too, another bit
 
-  Ts_Writer shown;
+  Ts_Writer shown, cut_short; // the latter ends right behind the section
   Write_Portal(shown, 3, Sample_Portal_Entries(3));
+  Write_Portal(cut_short, 3, Sample_Portal_Entries(3));
   // Off air: section 1 of a portal service, which is no source section; and
   // a source section only in packets flagged with transport errors, which
   // are dropped: damaged.
@@ -592,8 +593,12 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
        "only in packets flagged"},
       {"packed",
        carousel_ends(behind),
-       {"not_on_air", "not_on_air", "only_packed", "not_on_air"},
-       "only packed"},
+       {"not_on_air", "not_on_air", "disagree", "not_on_air"},
+       "packed behind another section"},
+      {"too short",
+       cut_short.Bytes,
+       {"not_on_air", "not_on_air", "not_on_air", "too_short"},
+       "ends before the plug-in has gathered the 920 bytes"},
       {"damaged",
        carousel_ends(hurt),
        {"damaged", "not_on_air", "not_on_air", "not_on_air"},
@@ -786,6 +791,10 @@ TEST(Whole_Stream, CommandLineCases) {
       {"\"$SCAN\" --json " + prose + " " + sample, Expect::Error, sample},
       {"\"$SCAN\" --json ''", Expect::Error, "empty"},
       {"\"$SCAN\" --explain --follow " + sample, Expect::Error, "--follow"},
+      {"\"$SCAN\" --feed packets --json " + sample, Expect::Json, ""},
+      {"\"$SCAN\" --json --feed payloads " + sample, Expect::Json, ""},
+      {"\"$SCAN\" --feed frames " + sample, Expect::Error, "--feed"},
+      {"\"$SCAN\" " + sample + " --feed", Expect::Error, "--feed"},
   };
   for (const auto &command : cases) {
     SCOPED_TRACE(command.Command_Line);
