@@ -1,6 +1,7 @@
 // portal-scan's text and JSON, built as strings for the caller to write.
 #include "tools/portal_scan_output.h"
 
+#include "core/section_decoder.h"
 #include "tools/text_json.h"
 
 #include <cstdio>
@@ -47,13 +48,19 @@ bool Entry_Is_Empty(const Portal_Entry &entry) {
   return entry.Name[0] == 0 && entry.Transport_Stream_Id == 0 && entry.Service_Id == 0;
 }
 
-// The column heads and a line per entry that is not empty.
-std::string Entry_Table(const Portal_Row &entries) {
+// The column heads and a line per entry that is not empty; with `defaults`
+// (a portal without a list) each marked as the portal's default.
+std::string Entry_Table(const Portal_Row &entries, bool defaults = false) {
   std::string out = Entry_Table_Head();
   for (int i = 0; i < Portal_Entry_Total; ++i) {
     const Portal_Entry &entry = entries[static_cast<std::size_t>(i)];
-    if (!Entry_Is_Empty(entry))
-      out += Entry_Row(i, Entry_Name_Bytes(entry), entry.Transport_Stream_Id, entry.Service_Id);
+    if (Entry_Is_Empty(entry))
+      continue;
+    std::string row =
+        Entry_Row(i, Entry_Name_Bytes(entry), entry.Transport_Stream_Id, entry.Service_Id);
+    if (defaults)
+      row.insert(row.size() - 1, "  (default)");
+    out += row;
   }
   return out;
 }
@@ -73,6 +80,72 @@ std::string Counted(uint64_t count, const char *one, const char *more) {
 
 std::string Plural(int32_t count, const char *one, const char *more) {
   return Counted(static_cast<uint64_t>(count), one, more);
+}
+
+constexpr std::size_t Text_Id_List_Most = 8; // transport stream ids listed in text
+
+std::string Hex_Id(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
+}
+
+// The EIT PID's lines of the text report.
+std::string Survey_Text(const Eit_Survey &survey, int decoded_portals) {
+  std::string out = "  EIT on PID 0x12: " + Counted(survey.Packets, "packet", "packets") + " (" +
+                    Counted(survey.Bytes, "byte", "bytes") + "), " +
+                    Counted(survey.Sections, "section", "sections") + " (" +
+                    Number(survey.Sections - survey.Crc_Failures) + " sound, " +
+                    Number(survey.Crc_Failures) + " failing the CRC)";
+  if (survey.Table_Ids.any())
+    out += ", table ids " + Table_Id_Ranges(survey);
+  out += "\n";
+  for (const auto &network : survey.Networks) {
+    out += "    network " + Hex_Id(network.first) + ": transport stream" +
+           (network.second.Transport_Stream_Ids.size() == 1 ? " " : "s ");
+    std::size_t listed = 0;
+    for (uint16_t id : network.second.Transport_Stream_Ids) {
+      if (listed == Text_Id_List_Most) {
+        out += " and " + Number(network.second.Transport_Stream_Ids.size() - listed) + " more";
+        break;
+      }
+      out += (listed++ ? ", " : "") + std::to_string(id);
+    }
+    out += "; " + Counted(network.second.Services.size(), "service", "services") + "\n";
+  }
+  if (survey.Bytes < static_cast<uint64_t>(Scan_Threshold))
+    out += "  PID 0x12 carried fewer bytes than the " + std::to_string(Scan_Threshold) +
+           " the plug-in gathers before it looks\n";
+  return out + "  summary: " + Survey_Summary(survey, decoded_portals) + "\n";
+}
+
+std::string Survey_Json(const Eit_Survey &survey, int decoded_portals) {
+  std::string ids;
+  for (int id = 0; id < 256; ++id)
+    if (survey.Table_Ids.test(static_cast<std::size_t>(id)))
+      ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+  std::string networks;
+  for (const auto &network : survey.Networks) {
+    std::string streams;
+    for (uint16_t id : network.second.Transport_Stream_Ids)
+      streams += (streams.empty() ? "" : ", ") + std::to_string(id);
+    networks += std::string(networks.empty() ? "" : ", ") +
+                "{\"original_network_id\": " + std::to_string(network.first) +
+                ", \"transport_stream_ids\": [" + streams +
+                "], \"services\": " + Number(network.second.Services.size()) + "}";
+  }
+  return "{\"packets\": " + Number(survey.Packets) + ", \"bytes\": " + Number(survey.Bytes) +
+         ", \"sections\": " + Number(survey.Sections) +
+         ", \"crc_failures\": " + Number(survey.Crc_Failures) + ", \"table_ids\": [" + ids +
+         "], \"networks\": [" + networks + "], \"summary\": " +
+         Json_String(Survey_Summary(survey, decoded_portals), Json_Text::Utf8) + "}";
+}
+
+int Decoded_Portals(const Scan_Report &report) {
+  int decoded = 0;
+  for (const Portal_Result &result : report.Portals)
+    decoded += result.Decoded;
+  return decoded;
 }
 
 } // namespace
@@ -139,8 +212,11 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
                     ", \"health\": {\"sync_losses\": " + Number(health.Sync_Losses) +
                     ", \"skipped_bytes\": " + Number(health.Skipped_Bytes) +
                     ", \"transport_error_packets\": " + Number(health.Flagged_Packets) +
-                    ", \"continuity_errors\": " + Number(health.Continuity_Errors) +
-                    "}, \"portals\": [";
+                    ", \"continuity_errors\": " + Number(health.Continuity_Errors) + "}" +
+                    (report.Survey != nullptr
+                         ? ", \"eit\": " + Survey_Json(*report.Survey, Decoded_Portals(report))
+                         : "") +
+                    ", \"portals\": [";
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
     const Portal_Result &result = report.Portals[p];
@@ -171,6 +247,8 @@ std::string Text_Report(const Scan_Report &report) {
                     " on PID 0x12\n";
   if (report.Stopped)
     out += "  stopped before the end of the input\n";
+  if (report.Survey != nullptr)
+    out += Survey_Text(*report.Survey, Decoded_Portals(report));
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
     const Portal_Result &result = report.Portals[p];
@@ -178,7 +256,7 @@ std::string Text_Report(const Scan_Report &report) {
            (result.Decoded
                 ? "source section decoded, count " + std::to_string(result.Listing.Count) + "\n"
                 : std::string("no source section found, default entry kept\n")) +
-           Entry_Table(result.Listing.Entries);
+           Entry_Table(result.Listing.Entries, !result.Decoded && result.Listing.Count == 0);
     if (report.Evidence != nullptr)
       out += Explain_Text(report.Evidence->Portals[p], (*report.Verdicts)[p]);
   }

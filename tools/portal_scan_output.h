@@ -5,6 +5,7 @@
 // '?'). Everything goes to stdout; nothing here decides anything.
 #pragma once
 
+#include "tools/eit_survey.h"
 #include "tools/portal_explain.h"
 #include "tools/portal_listing.h"
 
@@ -34,6 +35,7 @@ struct Scan_Report {
   Input_Health Health;
   bool Stopped = false; // read only up to Ctrl+C or a limit
   std::array<Portal_Result, Portal_Total> Portals{};
+  const Eit_Survey *Survey = nullptr; // what PID 0x12 carries, if surveyed
   const Capture_Evidence *Evidence = nullptr;
   const std::array<Portal_Verdict, Portal_Total> *Verdicts = nullptr;
 };

@@ -24,15 +24,27 @@ void Print_If_Changed(int portal, uint64_t offset, const Portal_Listing &listing
   printer.Last[portal] = listing;
 }
 
-// The pass's payload consumer: every sound PID 0x12 payload to the
-// reassembler, the flagged ones to the explanation's count.
+// The pass's payload consumer: every sound PID 0x12 payload to the survey
+// and the reassembler, the flagged ones to the explanation's count.
 void Gather_Evidence(const uint8_t *payload, int32_t size, bool unit_start, bool flagged,
                      int32_t continuity, uint64_t packet_offset, void *context) {
   Evidence_Gathering &gathering = *static_cast<Evidence_Gathering *>(context);
-  if (flagged)
-    Explain_Take_Flagged(payload, size, unit_start, gathering.Evidence);
-  else
-    Reassemble_Payload(gathering.Reassembler, payload, size, unit_start, continuity, packet_offset);
+  if (flagged) {
+    if (gathering.Explain)
+      Explain_Take_Flagged(payload, size, unit_start, gathering.Evidence);
+    return;
+  }
+  Survey_Payload(gathering.Survey, size);
+  Reassemble_Payload(gathering.Reassembler, payload, size, unit_start, continuity, packet_offset);
+}
+
+// The reassembler's sections: each to the survey and, with --explain, to the
+// evidence.
+void Take_Section(const Reassembled_Section &section, void *context) {
+  Evidence_Gathering &gathering = *static_cast<Evidence_Gathering *>(context);
+  Survey_Section(gathering.Survey, section);
+  if (gathering.Explain)
+    Explain_Take_Section(section, &gathering.Evidence);
 }
 
 // Why the input is no transport stream, for the one line on stderr.
@@ -67,11 +79,11 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
     setup.On_Decode = Print_If_Changed;
     setup.Decode_Context = &printer;
   }
-  if (options.Explain) {
-    Explain_Attach(gathering.Reassembler, gathering.Evidence);
-    setup.Consumer = Gather_Evidence;
-    setup.Consumer_Context = &gathering;
-  }
+  gathering.Explain = options.Explain;
+  gathering.Reassembler.Deliver = Take_Section;
+  gathering.Reassembler.Context = &gathering;
+  setup.Consumer = Gather_Evidence;
+  setup.Consumer_Context = &gathering;
 }
 
 int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
@@ -88,6 +100,7 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   report.Health.Flagged_Packets = reader.Error_Packets;
   report.Health.Continuity_Errors = reader.Continuity_Errors;
   report.Portals = outcome.Portals;
+  report.Survey = &gathering.Survey;
   const uint64_t tail_bytes = reader.Tail_Bytes;
   const uint64_t bytes_seen = reader.Offset + (reader.End - reader.Start);
   const int32_t other_spacing = reader.Other_Spacing;

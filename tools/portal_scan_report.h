@@ -4,6 +4,7 @@
 #pragma once
 
 #include "stream/section_reassembler.h"
+#include "tools/eit_survey.h"
 #include "tools/portal_explain.h"
 #include "tools/portal_scan_input.h"
 #include "tools/portal_scan_options.h"
@@ -24,14 +25,17 @@ struct Follow_Printer {
   Portal_Listing Last[Portal_Total];
 };
 
-// --explain: the reassembler that feeds the evidence, beside the pass.
+// The reassembler beside the pass, and what it feeds: the EIT PID's survey
+// and, with --explain, the evidence.
 struct Evidence_Gathering {
   Section_Reassembler Reassembler;
+  Eit_Survey Survey;
+  bool Explain = false;
   Capture_Evidence Evidence;
 };
 
 // Points the pass's setup at what the options ask for: the follow printer,
-// the evidence gathering.
+// the survey and the evidence.
 void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printer &printer,
                    Evidence_Gathering &gathering);
 

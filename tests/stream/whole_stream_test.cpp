@@ -70,6 +70,9 @@ print("F", d["packets"], d["file"].encode().hex() or "-")
 h = d["health"]
 print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
       h["continuity_errors"])
+t = d["eit"]
+print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
+      t["summary"].encode().hex())
 for p in d["portals"]:
     print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
     assert p["entries"] == p["table"][:max(p["count"], 1)]
@@ -116,10 +119,16 @@ struct Health_Line {
   long long Packet_Size = -1, Sync_Losses = -1, Skipped_Bytes = -1, Flagged_Packets = -1,
             Continuity_Errors = -1;
 };
+// What the report says of the EIT PID.
+struct Eit_Line {
+  long long Packets = -1, Sections = -1, Crc_Failures = -1, Networks = -1;
+  std::string Summary;
+};
 struct Scan_Lines {
   long long Packets = -1; // in follow mode: the report's
   std::string File;
   Health_Line Health;
+  Eit_Line Eit;
   std::vector<Portal_Lines> Portals; // in follow mode: one per change, Decoded holding the portal
 };
 
@@ -145,6 +154,12 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
       EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
                             &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors),
                 5);
+    } else if (tag[0] == 'T') {
+      Eit_Line &t = scan.Eit;
+      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %999s", &t.Packets, &t.Sections,
+                            &t.Crc_Failures, &t.Networks, text),
+                5);
+      t.Summary = From_Hex(text);
     } else if (tag[0] == 'R' && std::fscanf(pipe, "%lld", &a) == 1) {
       scan.Packets = a;
     } else if (tag[0] == 'P' && std::fscanf(pipe, "%lld %lld %999s", &a, &b, text) == 3) {
@@ -310,6 +325,65 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
   Expect_Portal(scan, 1, Sample_Portal_Entries(1));
   Expect_Undecoded(scan, 2);
   Expect_Portal(scan, 3, Sample_Portal_Entries(3));
+}
+
+// What is on the EIT PID, whatever it is: the report says so in one line,
+// in JSON and text, and marks the entries of a portal without a list as its
+// defaults.
+TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
+  Ts_Writer none, foreign, damaged;
+  for (int i = 0; i < 20; ++i)
+    Write_Noise_Packet(none, 0x0100);
+  for (int i = 0; i < 6; ++i) {
+    Eit_Section section;
+    section.Service_Id = static_cast<uint16_t>(0x0300 + i);
+    section.Transport_Stream_Id = 0x0401;
+    section.Original_Network_Id = 0x20FA;
+    Write_Section(foreign, Eit_Pid, Build_Eit_Section(section));
+  }
+  Byte_Vector hurt = Other_Service_Section(1);
+  hurt[hurt.size() - 6] ^= 0x01;
+  for (int i = 0; i < 6; ++i)
+    Write_Section(damaged, Eit_Pid, hurt);
+  const struct {
+    const char *Name;
+    Byte_Vector Capture;
+    long long Packets, Sections, Crc_Failures, Networks;
+    const char *Summary;
+  } cases[] = {
+      {"sample", Make_Sample_Stream(), 102, 99, 0, 1,
+       "4 of 4 portal lists decoded; EIT of network 0x0085 present"},
+      {"absent", Absent_Capture(), 13, 13, 0, 1,
+       "2 of 4 portal lists decoded; EIT of network 0x0085 present"},
+      {"no EIT", none.Bytes, 0, 0, 0, 0,
+       "0 of 4 portal lists decoded; no EIT on PID 0x12 in this capture"},
+      {"another network", foreign.Bytes, 6, 6, 0, 1,
+       "0 of 4 portal lists decoded; EIT of other networks only (0x20FA)"},
+      {"every section damaged", damaged.Bytes, 6, 6, 6, 0,
+       "0 of 4 portal lists decoded; no sound EIT section on PID 0x12 (6 packets, 6 sections)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = Temp_File("eit.ts", c.Capture);
+    const Scan_Lines scan = Scan_Json(path);
+    EXPECT_EQ(scan.Eit.Packets, c.Packets);
+    EXPECT_EQ(scan.Eit.Sections, c.Sections);
+    EXPECT_EQ(scan.Eit.Crc_Failures, c.Crc_Failures);
+    EXPECT_EQ(scan.Eit.Networks, c.Networks);
+    EXPECT_EQ(scan.Eit.Summary, c.Summary);
+    const std::string text = Run_Scan(path).Out;
+    EXPECT_NE(text.find("  summary: " + std::string(c.Summary) + "\n"), std::string::npos) << text;
+    for (int portal = 0; portal < Portal_Total; ++portal) {
+      const std::string name = Portal_Constants_Table[portal].Default_Name;
+      const bool listed = scan.Portals[static_cast<std::size_t>(portal)].Decoded == 1;
+      const std::size_t row = text.find("   0  " + name + " ");
+      const std::size_t marked = text.find("  (default)\n", row);
+      EXPECT_EQ(!listed, row != std::string::npos && marked != std::string::npos &&
+                             marked < text.find('\n', row) + 1)
+          << name << "\n"
+          << text;
+    }
+  }
 }
 
 TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
