@@ -2,6 +2,8 @@
 // tracking, packet header and adaptation field parsing.
 #include "stream/ts_reader.h"
 
+#include "core/dvb_layout.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -246,8 +248,21 @@ bool Find_Sync(Ts_Reader &reader) {
       for (const Packet_Layout &layout : Layouts) {
         if (reader.Packet_Size != 0 && layout.Size != static_cast<std::size_t>(reader.Packet_Size))
           continue;
-        if (sync < layout.Prefix)
-          continue;
+        if (sync < layout.Prefix) {
+          // A capture cut inside its first time stamp: the packet behind the
+          // cut is whole, and the next ones follow at the layout's spacing.
+          const Packet_Layout whole{layout.Size, 0};
+          if (!first || reader.Offset != 0 ||
+              !Sync_Confirmed(at + sync, available - sync, whole, false))
+            continue;
+          Consume(reader, sync);
+          reader.Short_First = true;
+          reader.Packet_Size = static_cast<int32_t>(layout.Size);
+          reader.Packet_Prefix = static_cast<int32_t>(layout.Prefix);
+          reader.Synced = true;
+          reader.Ever_Synced = true;
+          return true;
+        }
         const std::size_t start = sync - layout.Prefix;
         const bool every_step = first && !(reader.Offset == 0 && start == 0);
         if (!Sync_Confirmed(at + start, available - start, layout, every_step))
@@ -301,7 +316,72 @@ void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
   reader.Last_Repeated = false;
 }
 
+// The payload of a packet whose byte 1 and 2 match the PID wanted (see
+// Next_Ts_Payload), or nullptr if it has none (adaptation field only, or a
+// length past the packet).
+[[gnu::always_inline]] inline const uint8_t *Payload_Of(const uint8_t *packet, int32_t *size) {
+  const int control = (packet[3] >> 4) & 3;
+  if ((control & 1) == 0) // reserved, or adaptation field only
+    return nullptr;
+  const std::size_t start = control == 3 ? 5u + packet[4] : 4u;
+  if (start >= Packet) // no payload left, or a length past the packet
+    return nullptr;
+  *size = static_cast<int32_t>(Packet - start);
+  return packet + start;
+}
+
+// The first packet of a capture cut inside its time stamp (Short_First),
+// counted and, if on the PID wanted, its payload handed out; false if it is
+// not, or not whole.
+bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uint8_t pid_low,
+                      const uint8_t **payload, int32_t *size) {
+  reader.Short_First = false;
+  Fill_Buffer(reader, Packet);
+  if (reader.End - reader.Start < Packet)
+    return false;
+  const uint8_t *packet = reader.Data + reader.Start;
+  Consume(reader, Packet);
+  reader.Last_Packet_End = reader.Offset;
+  ++reader.Packets;
+  reader.Error_Packets += packet[1] >> 7;
+  if (Ts_Packet_Pid(packet) == reader.Continuity_Pid)
+    Check_Continuity(reader, packet);
+  if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
+    return false;
+  *payload = Payload_Of(packet, size);
+  if (*payload == nullptr)
+    return false;
+  reader.Unit_Start = (packet[1] & Ts_Unit_Start_Bit) != 0;
+  reader.Flagged = (packet[1] & Ts_Error_Bit) != 0;
+  reader.Continuity = packet[3] & Ts_Continuity_Mask;
+  reader.Packet_Offset = 0;
+  return true;
+}
+
 } // namespace
+
+bool Ts_Input_Left(Ts_Reader &reader) {
+  if (reader.End > reader.Start)
+    return true;
+  if (reader.At_End)
+    return false;
+  if (reader.Descriptor < 0)
+    return reader.Memory_At < reader.Memory_Size;
+#if defined(_WIN32)
+  return true;
+#else
+  if (reader.Mapped) {
+    struct stat status {};
+    return fstat(reader.Descriptor, &status) != 0 ||
+           static_cast<uint64_t>(status.st_size) > reader.Window_Offset + reader.End;
+  }
+  pollfd ready{reader.Descriptor, POLLIN, 0};
+  if (poll(&ready, 1, 0) <= 0)
+    return true; // nothing yet: more may come
+  uint8_t byte = 0;
+  return read(reader.Descriptor, &byte, 1) != 0; // the scan ends here: the byte is not needed
+#endif
+}
 
 bool Open_Ts_File(Ts_Reader &reader, const char *path) {
   Reset_Reader(reader);
@@ -369,11 +449,23 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
   const uint8_t watched_low = static_cast<uint8_t>(reader.Continuity_Pid & 0xFF);
   for (;;) {
     if (reader.Packets >= reader.Packet_Limit) {
-      reader.Stopped = true;
+      reader.Stopped = Ts_Input_Left(reader);
       break;
     }
-    if (!reader.Synced && !Find_Sync(reader))
+    if (!reader.Synced && !Find_Sync(reader)) {
+      if (reader.Ever_Synced) { // the bytes left hold no packet
+        const std::size_t rest = reader.End - reader.Start;
+        reader.Skipped_Bytes += rest;
+        Consume(reader, rest);
+        reader.Trailing_Junk = reader.Offset - reader.Last_Packet_End;
+      }
       break;
+    }
+    if (reader.Short_First) {
+      if (Take_Short_First(reader, pid_mask, pid_high, pid_low, payload, size))
+        return Ts_Read_Result::Payload;
+      continue;
+    }
     const std::size_t unit = static_cast<std::size_t>(reader.Packet_Size);
     const std::size_t prefix = static_cast<std::size_t>(reader.Packet_Prefix);
     Fill_Buffer(reader, unit);
@@ -418,15 +510,10 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
         Check_Continuity(reader, packet);
       if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
         continue;
-      const int control = (packet[3] >> 4) & 3;
-      if ((control & 1) == 0) // reserved, or adaptation field only
-        continue;
-      const std::size_t start = control == 3 ? 5u + packet[4] : 4u;
-      if (start >= Packet) // no payload left, or a length past the packet
+      *payload = Payload_Of(packet, size);
+      if (*payload == nullptr)
         continue;
       found = packet;
-      *payload = packet + start;
-      *size = static_cast<int32_t>(Packet - start);
       break;
     }
     if (found != nullptr) {
@@ -435,6 +522,7 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     }
     reader.Start = at;
     reader.Offset = offset;
+    reader.Last_Packet_End = offset;
     reader.Packets = packets;
     reader.Error_Packets = errors;
     if (found != nullptr) {

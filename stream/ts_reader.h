@@ -20,7 +20,9 @@
 // size found first is the stream's from then on. The rule is the same at
 // every position: near the end of the data only the steps that lie inside it
 // are looked at, so a capture that ends inside a packet syncs like any other
-// and is read up to its last whole packet. Data that never syncs is looked at
+// and is read up to its last whole packet. A capture of 192-byte packets cut
+// inside its first time stamp keeps its first packet. Bytes at the end that
+// hold no packet count as skipped (Trailing_Junk). Data that never syncs is looked at
 // for 0x47 bytes at another even spacing, to name it. Packets flagged with
 // the transport error indicator (unless asked for), packets without payload
 // and packets with an impossible adaptation field length are skipped.
@@ -104,12 +106,15 @@ struct Ts_Reader {
   int32_t Continuity = -1;    // its packet's continuity_counter
   uint64_t Packet_Offset = 0; // where its packet (time stamp included) starts in the input
 
-  uint64_t Offset = 0;        // bytes consumed from the source
-  uint64_t Packets = 0;       // packets read while in sync, all PIDs
-  uint64_t Error_Packets = 0; // of those, flagged with transport_error_indicator
-  uint64_t Sync_Losses = 0;   // times a packet did not start with 0x47
-  uint64_t Skipped_Bytes = 0; // bytes passed over looking for sync
-  uint64_t Tail_Bytes = 0;    // at the end, in sync: bytes after the last whole packet
+  uint64_t Offset = 0;          // bytes consumed from the source
+  uint64_t Packets = 0;         // packets read while in sync, all PIDs
+  uint64_t Error_Packets = 0;   // of those, flagged with transport_error_indicator
+  uint64_t Sync_Losses = 0;     // times a packet did not start with 0x47
+  uint64_t Skipped_Bytes = 0;   // bytes passed over looking for sync
+  uint64_t Tail_Bytes = 0;      // at the end, in sync: bytes after the last whole packet
+  uint64_t Trailing_Junk = 0;   // at the end, out of sync: bytes that hold no packet (skipped)
+  uint64_t Last_Packet_End = 0; // where the last packet read ends in the input
+  bool Short_First = false;     // the first record lacks part of its time stamp (see Find_Sync)
   // On Continuity_Pid: packets whose continuity_counter does not follow the
   // last one's (a repeat of it is allowed once; a discontinuity_indicator or
   // a flagged packet starts the count afresh).
@@ -126,6 +131,11 @@ void Open_Ts_Descriptor(Ts_Reader &reader, int descriptor);
 // Reads `size` bytes at `data`, which must stay valid while reading.
 void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size);
 void Close_Ts_Reader(Ts_Reader &reader);
+
+// Whether the input has bytes behind those read, as far as can be told
+// without waiting: a live input that has nothing ready yet may still bring
+// more, and counts as having it.
+bool Ts_Input_Left(Ts_Reader &reader);
 
 // The next payload of a packet on `pid`. The bytes stay valid until the next
 // call. At the end: End, or Not_Transport_Stream when no sync was found.

@@ -270,18 +270,24 @@ def check_portal_scan_live(portal_scan, work):
             scan.kill()
             out, err = scan.communicate()
         lines = json_lines(out.decode("utf-8"))
-        check(scan.returncode == 0 and err == b"" and len(lines) == 5 and
+        waiting = ("portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
+                   % growing).encode()
+        check(scan.returncode == 0 and err == waiting and len(lines) == 5 and
               decoded_portals(lines[-1]) == 4 and lines[-1]["packets"] == len(sample) // Packet_Size,
               "--follow on a growing file, %s: exit %r, stderr %r, %d lines" %
               (ending, scan.returncode, err[:300], len(lines)))
 
-    # Ctrl+C on an open pipe, in every mode: the lists as they stand, exit 0.
-    # A FIFO of random bytes: "not a transport stream", exit 2.
+    # Ctrl+C on an open pipe, in every mode, and on a followed file that has
+    # ended: the lists as they stand, exit 0, the scan stopped. A FIFO of
+    # random bytes: "not a transport stream", exit 2; an open pipe that
+    # brings nothing: nothing arrived, exit 2.
     fifo = os.path.join(work, "random.fifo")
     os.mkfifo(fifo)
+    sample_path = os.path.join(work, "sample.ts")
     cases = [(["--json", "-"], sample, 0), (["--follow", "--json", "-"], sample, 0),
              (["--explain", "--json", "-"], sample, 0), (["--follow", fifo], os.urandom(50000), 2),
-             (["--json", fifo], os.urandom(50000), 2)]
+             (["--json", fifo], os.urandom(50000), 2), (["--follow", "--json", sample_path], b"", 0),
+             (["--json", "-"], b"", 2)]
     for arguments, data, expected in cases:
         scan = subprocess.Popen([portal_scan] + arguments, cwd=work,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -302,18 +308,27 @@ def check_portal_scan_live(portal_scan, work):
         check(scan.returncode == expected, "%s: exit %r (%r)" % (where, scan.returncode, err))
         if expected == 0:
             report = last_report(out.decode("utf-8"))
-            check(decoded_portals(report) == 4 and report["stopped"] and err == b"",
+            note = b"" if sample_path not in arguments else (
+                "portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
+                % sample_path).encode()
+            check(decoded_portals(report) == 4 and report["stopped"] and err == note,
                   "%s: %r %r" % (where, out[-300:], err))
         else:
-            check(out == b"" and err.count(b"\n") == 1, "%s: %r %r" % (where, out, err))
+            check(out == b"" and err.count(b"\n") == 1 and
+                  (data or b"no data arrived before the scan was stopped" in err),
+                  "%s: %r %r" % (where, out, err))
 
     # The limits: --until-decoded stops behind the last decode (exit 0) or
     # says with exit 1 that a portal was not decoded; --max-packets and
     # --max-seconds stop where they say.
     one_packet = os.path.join(work, "capture.ts")
-    limits = [(["--until-decoded", "sample.ts"], 0, lambda r: r["packets"] < len(sample) // 188),
+    packets = len(sample) // Packet_Size
+    limits = [(["--until-decoded", "sample.ts"], 0, lambda r: r["packets"] < packets),
               (["--until-decoded", one_packet], 1, lambda r: r["packets"] == 1),
-              (["--max-packets", "10", "sample.ts"], 0, lambda r: r["packets"] == 10),
+              (["--max-packets", "10", "sample.ts"], 0,
+               lambda r: r["packets"] == 10 and r["stopped"]),
+              (["--max-packets", str(packets), "sample.ts"], 0,
+               lambda r: r["packets"] == packets and not r["stopped"]),
               (["--until-decoded", "--max-packets", "10", "sample.ts"], 1,
                lambda r: r["packets"] == 10),
               (["--follow", "--max-seconds", "1", "sample.ts"], 0,
@@ -325,6 +340,39 @@ def check_portal_scan_live(portal_scan, work):
         check(status == expected and report and holds(report) and
               time.monotonic() - started < 5,
               "portal-scan %s: exit %d, %r %r" % (" ".join(arguments), status, out[-300:], err))
+
+    # Nothing within the time limit: said so, exit 2.
+    waiting = subprocess.Popen(["sleep", "4"], stdout=subprocess.PIPE)
+    status, out, err = (lambda r: (r.returncode, r.stdout, r.stderr))(subprocess.run(
+        [portal_scan, "--max-seconds", "1", "-"], cwd=work, stdin=waiting.stdout,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20))
+    waiting.stdout.close()
+    waiting.kill()
+    waiting.wait()
+    check(status == 2 and out == b"" and err == b"portal-scan: -: no data arrived within 1 second\n",
+          "portal-scan --max-seconds 1 on a silent pipe: exit %d, %r %r" % (status, out, err))
+
+    # The text report counts in words, and the progress line on a terminal
+    # names no portal: one pass serves all four.
+    status, out, err = run([portal_scan, "--max-packets", "1", "sample.ts"], work)
+    check(status == 0 and out.startswith("sample.ts: 1 packet\n"),
+          "portal-scan --max-packets 1: exit %d, %r" % (status, out[:200]))
+    leader, follower = os.openpty()
+    result = subprocess.run([portal_scan, "sample.ts"], cwd=work, stdout=subprocess.PIPE,
+                            stderr=follower, timeout=20)
+    os.close(follower)
+    progress = b""
+    while True:
+        try:
+            chunk = os.read(leader, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        progress += chunk
+    os.close(leader)
+    check(result.returncode == 0 and b"MiB read" in progress and b"portal 0" not in progress,
+          "portal-scan's progress line on a terminal: %r" % progress)
 
 
 def check_demo_screenshot(source, build, work):

@@ -313,6 +313,10 @@ bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
   return false;
 }
 
+int32_t Explain_Source_Portal(const Reassembled_Section &section) {
+  return Source_Portal(section.Bytes, section.Size);
+}
+
 void Explain_Take_Section(const Reassembled_Section &section, void *context) {
   const uint8_t *s = section.Bytes;
   const int32_t portal = Source_Portal(s, section.Size);

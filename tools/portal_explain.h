@@ -76,6 +76,9 @@ struct Portal_Verdict {
 // services only.
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *context);
 void Explain_Take_Section(const Reassembled_Section &section, void *context);
+// The portal whose source section this is (judged as the evidence judges
+// it), or -1.
+int32_t Explain_Source_Portal(const Reassembled_Section &section);
 void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence);
 // A PID 0x12 payload flagged with the transport error indicator, which the
 // reassembler never gets (a receiver drops it): a portal's source section

@@ -25,7 +25,7 @@ void Report_Progress(Ts_Reader &reader, void *context) {
   const uint64_t offset = reader.Offset;
   reader.Progress_At = offset + Progress_Step;
   if (progress.Size_Known)
-    std::fprintf(stderr, "\r%s: portal 0: %llu of %llu MiB ", Scan_Tool,
+    std::fprintf(stderr, "\r%s: %llu of %llu MiB read ", Scan_Tool,
                  static_cast<unsigned long long>(offset >> 20),
                  static_cast<unsigned long long>(progress.Size >> 20));
   else
@@ -67,6 +67,8 @@ struct Reading_Limits {
   bool Deadline_Passed = false;
   timespec Deadline{};                 // CLOCK_MONOTONIC
   const char *Followed_Path = nullptr; // a regular file followed by name
+  const char *Followed_Name = "";      // as the user named it
+  bool Said_Waiting = false;           // the note that it is at its end has been given
   struct stat Followed {};             // what it was when opened
 };
 Reading_Limits Limits;
@@ -129,6 +131,11 @@ bool Wait_For_Growth(int descriptor, void *) {
   timespec left{};
   if (Stop_Requested || !Time_Left(Growth_Poll_Ms, &left))
     return false;
+  if (!Limits.Said_Waiting) {
+    Limits.Said_Waiting = true;
+    std::fprintf(stderr, "%s: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n",
+                 Scan_Tool, Limits.Followed_Name);
+  }
   ppoll(nullptr, 0, &left, &Waiting_Mask);
   return !Stop_Requested;
 }
@@ -190,6 +197,7 @@ bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input 
     reader.At_End_Wait = Wait_For_Growth;
     Limits.Followed = status_now;
     Limits.Followed_Path = from_standard_input ? nullptr : options.Path;
+    Limits.Followed_Name = input.Name;
   }
   if (options.Max_Seconds > 0) {
     clock_gettime(CLOCK_MONOTONIC, &Limits.Deadline);
@@ -210,6 +218,10 @@ void Request_Stop() {
   Stop_Requested = 1;
 }
 
-bool Input_Cut_Short() {
-  return Stop_Requested != 0 || Limits.Deadline_Passed;
+bool Stop_Was_Requested() {
+  return Stop_Requested != 0;
+}
+
+bool Deadline_Reached() {
+  return Limits.Deadline_Passed;
 }

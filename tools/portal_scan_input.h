@@ -31,6 +31,7 @@ void Clear_Progress(const Scan_Input &input);
 
 // Ends the input where it stands, as Ctrl+C does (e.g. when stdout fails).
 void Request_Stop();
-// Whether Ctrl+C, SIGTERM or Request_Stop has ended the input, or the
-// deadline has passed while the reader waited.
-bool Input_Cut_Short();
+// Whether Ctrl+C, SIGTERM or Request_Stop has ended the input.
+bool Stop_Was_Requested();
+// Whether --max-seconds' deadline passed while the reader waited.
+bool Deadline_Reached();

@@ -236,8 +236,8 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
 
 std::string Text_Report(const Scan_Report &report) {
   const Input_Health &health = report.Health;
-  std::string out = std::string(report.Name) + ": " + Number(report.Packets) + " packets\n" +
-                    "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
+  std::string out = std::string(report.Name) + ": " + Counted(report.Packets, "packet", "packets") +
+                    "\n" + "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
                     Packet_Layout_Words(health.Packet_Size) + "\n" +
                     "  health: " + Counted(health.Sync_Losses, "sync loss", "sync losses") + ", " +
                     Counted(health.Skipped_Bytes, "byte", "bytes") + " skipped, " +

@@ -211,7 +211,7 @@ Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
       return status;
     Take_Payload(decoding, Record_Of(reader, size), payload);
     if (setup.Stop_When_Decoded && decoding.Decoded_Total == Portal_Total) {
-      reader.Stopped = true;
+      reader.Stopped = Ts_Input_Left(reader);
       return Ts_Read_Result::End;
     }
   }

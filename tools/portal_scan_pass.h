@@ -41,7 +41,8 @@ struct Scan_Setup {
   // (Scan_Idle back to 0; the decoder has emptied its buffer), so every
   // later copy of the portal's section is decoded too.
   bool Follow = false;
-  // End the input once every portal has been decoded (Stopped is then set),
+  // End the input once every portal has been decoded (Stopped is then set
+  // if input is left),
   // right behind the packet that completed the last one.
   bool Stop_When_Decoded = false;
   Decode_Callback On_Decode = nullptr;

@@ -2,6 +2,7 @@
 // report at the end.
 #include "tools/portal_scan_report.h"
 
+#include "core/dvb_layout.h"
 #include "tools/portal_scan_output.h"
 
 #include <array>
@@ -13,8 +14,19 @@ namespace {
 
 int Output_Errno = 0; // the first failed write to stdout, 0 if none
 
-void Print_If_Changed(int portal, uint64_t offset, const Portal_Listing &listing, void *context) {
+// The pass tells where the decode came (the packet that brought the decoder
+// enough bytes behind the section); the reassembler where the section ended,
+// if it saw that copy whole since the last decode.
+void Print_If_Changed(int portal, uint64_t decode_offset, const Portal_Listing &listing,
+                      void *context) {
   Follow_Printer &printer = *static_cast<Follow_Printer *>(context);
+  const Evidence_Gathering &gathering = *printer.Gathering;
+  const uint64_t since = printer.Last_Decode_At[portal];
+  printer.Last_Decode_At[portal] = decode_offset;
+  const uint64_t offset = gathering.Completed[portal] && gathering.Completed_At[portal] >= since &&
+                                  gathering.Completed_At[portal] <= decode_offset
+                              ? gathering.Completed_At[portal]
+                              : decode_offset;
   if (printer.Printed[portal] && Same_Listing(printer.Last[portal], listing))
     return;
   Write_Out(printer.Json ? Json_Change(portal, offset, listing)
@@ -35,6 +47,7 @@ void Gather_Evidence(const uint8_t *payload, int32_t size, bool unit_start, bool
     return;
   }
   Survey_Payload(gathering.Survey, size);
+  gathering.Packet_Offset = packet_offset;
   Reassemble_Payload(gathering.Reassembler, payload, size, unit_start, continuity, packet_offset);
 }
 
@@ -43,14 +56,36 @@ void Gather_Evidence(const uint8_t *payload, int32_t size, bool unit_start, bool
 void Take_Section(const Reassembled_Section &section, void *context) {
   Evidence_Gathering &gathering = *static_cast<Evidence_Gathering *>(context);
   Survey_Section(gathering.Survey, section);
+  const int32_t portal = Explain_Source_Portal(section);
+  if (portal >= 0) {
+    gathering.Completed[portal] = true;
+    gathering.Completed_At[portal] = gathering.Packet_Offset;
+  }
   if (gathering.Explain)
     Explain_Take_Section(section, &gathering.Evidence);
 }
 
+// A sync needs this many packets in a row unless the data begins with one
+// (see stream/ts_reader.h).
+constexpr uint64_t Sync_Bytes_Least = Ts_Sync_Confirm_Packets * Ts_Packet_Size;
+
 // Why the input is no transport stream, for the one line on stderr.
-std::string Not_Transport_Stream_Reason(uint64_t bytes_seen, int32_t other_spacing) {
+std::string Not_Transport_Stream_Reason(const Scan_Options &options, uint64_t bytes_seen,
+                                        int32_t other_spacing) {
+  if (bytes_seen == 0 && Deadline_Reached())
+    return "no data arrived within " + std::to_string(options.Max_Seconds) +
+           (options.Max_Seconds == 1 ? " second" : " seconds");
+  if (bytes_seen == 0 && Stop_Was_Requested())
+    return "no data arrived before the scan was stopped";
   if (bytes_seen == 0)
     return "not a transport stream (no data)";
+  if (bytes_seen < static_cast<uint64_t>(Ts_Packet_Size))
+    return "too short for a transport stream: " + std::to_string(bytes_seen) +
+           " bytes, less than one " + std::to_string(Ts_Packet_Size) + "-byte packet";
+  if (bytes_seen < Sync_Bytes_Least && other_spacing == 0)
+    return "no packet found in its " + std::to_string(bytes_seen) + " bytes: a sync needs " +
+           std::to_string(Ts_Sync_Confirm_Packets) +
+           " packets in a row unless the data begins with one";
   if (other_spacing > 0)
     return "not a transport stream of 188-, 192- or 204-byte packets: its 0x47 sync bytes "
            "are " +
@@ -72,6 +107,7 @@ void Write_Out(const std::string &text) {
 void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printer &printer,
                    Evidence_Gathering &gathering) {
   printer.Json = options.Json;
+  printer.Gathering = &gathering;
   setup.Feed = options.Feed;
   setup.Stop_When_Decoded = options.Until_Decoded;
   if (options.Follow) {
@@ -93,7 +129,9 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   Scan_Report report;
   report.Name = name;
   report.Packets = reader.Packets;
-  report.Stopped = reader.Stopped;
+  // A followed file's wait ends the input without the reader's knowing why.
+  report.Stopped =
+      reader.Stopped || (options.Follow && (Stop_Was_Requested() || Deadline_Reached()));
   report.Health.Packet_Size = reader.Packet_Size;
   report.Health.Sync_Losses = reader.Sync_Losses;
   report.Health.Skipped_Bytes = reader.Skipped_Bytes;
@@ -102,6 +140,7 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   report.Portals = outcome.Portals;
   report.Survey = &gathering.Survey;
   const uint64_t tail_bytes = reader.Tail_Bytes;
+  const uint64_t trailing_junk = reader.At_End && !reader.Stopped ? reader.Trailing_Junk : 0;
   const uint64_t bytes_seen = reader.Offset + (reader.End - reader.Start);
   const int32_t other_spacing = reader.Other_Spacing;
   Close_Ts_Reader(reader);
@@ -110,12 +149,16 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   if (outcome.Status == Ts_Read_Result::Read_Error)
     return Fail(name, std::strerror(read_errno));
   if (outcome.Status == Ts_Read_Result::Not_Transport_Stream)
-    return Fail(name, Not_Transport_Stream_Reason(bytes_seen, other_spacing).c_str());
+    return Fail(name, Not_Transport_Stream_Reason(options, bytes_seen, other_spacing).c_str());
   if (tail_bytes > 0)
     std::fprintf(stderr,
                  "%s: %s: ends inside a packet: read up to its last whole packet, the %llu "
                  "bytes after it left out\n",
                  Scan_Tool, name, static_cast<unsigned long long>(tail_bytes));
+  if (trailing_junk > 0)
+    std::fprintf(stderr,
+                 "%s: %s: the last %llu bytes after the last packet hold no packet: skipped\n",
+                 Scan_Tool, name, static_cast<unsigned long long>(trailing_junk));
 
   std::array<Portal_Verdict, Portal_Total> verdicts;
   if (options.Explain) {

@@ -16,22 +16,28 @@
 // ends the input as a stop would.
 void Write_Out(const std::string &text);
 
-// Follow mode: prints a portal's listing whenever it differs from the one
-// printed last for it.
-struct Follow_Printer {
-  bool Json = false;
-  bool Printed_Any = false;
-  bool Printed[Portal_Total] = {};
-  Portal_Listing Last[Portal_Total];
-};
-
 // The reassembler beside the pass, and what it feeds: the EIT PID's survey
-// and, with --explain, the evidence.
+// and, with --explain, the evidence; and where each portal's source section
+// last completed (the input offset of the packet it ended in).
 struct Evidence_Gathering {
   Section_Reassembler Reassembler;
   Eit_Survey Survey;
   bool Explain = false;
   Capture_Evidence Evidence;
+  uint64_t Packet_Offset = 0; // of the payload being reassembled
+  bool Completed[Portal_Total] = {};
+  uint64_t Completed_At[Portal_Total] = {};
+};
+
+// Follow mode: prints a portal's listing whenever it differs from the one
+// printed last for it, with the offset of the packet its section ended in.
+struct Follow_Printer {
+  bool Json = false;
+  bool Printed_Any = false;
+  bool Printed[Portal_Total] = {};
+  Portal_Listing Last[Portal_Total];
+  uint64_t Last_Decode_At[Portal_Total] = {};
+  const Evidence_Gathering *Gathering = nullptr;
 };
 
 // Points the pass's setup at what the options ask for: the follow printer,
