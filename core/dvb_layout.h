@@ -90,3 +90,25 @@ inline int32_t Big_Endian_16(const uint8_t *at) {
 
 static_assert(Ts_Payload_Size == 184, "a packet carries at most 184 payload bytes");
 static_assert(Linkage_Fixed_Bytes == 7, "seven fixed bytes in a linkage descriptor");
+
+// The clocks a capture carries, for its time span. Program clock reference,
+// ISO/IEC 13818-1 §2.4.3.4 and §2.4.3.5: in the adaptation field behind its
+// flags byte, 33 bits of a 90 kHz base, 6 reserved bits, 9 bits of a 27 MHz
+// extension.
+constexpr int32_t Ts_Adaptation_Flags_Offset = Ts_Adaptation_Length_Offset + 1;
+constexpr uint8_t Ts_Adaptation_Field_Bit = 0x20; // byte 3: an adaptation field is present
+constexpr uint8_t Ts_Discontinuity_Bit = 0x80;    // flags: discontinuity_indicator
+constexpr uint8_t Ts_Pcr_Bit = 0x10;              // flags: PCR_flag
+constexpr int32_t Ts_Pcr_Offset = Ts_Adaptation_Flags_Offset + 1;
+constexpr int32_t Ts_Pcr_Size = 6;
+constexpr uint64_t Pcr_Ticks_Per_Second = 27000000; // base x 300 + extension
+constexpr uint64_t Pcr_Base_Modulo = uint64_t{1} << 33;
+constexpr int32_t Pcr_Base_To_Ticks = 300;
+// Time and date table and time offset table, EN 300 468 §5.2.5 and §5.2.6:
+// on PID 0x0014, UTC_time (a 16-bit modified Julian date and six BCD digits
+// hh mm ss) right behind the length word.
+constexpr uint16_t Tdt_Pid = 0x0014;
+constexpr uint8_t Tdt_Table_Id = 0x70;
+constexpr uint8_t Tot_Table_Id = 0x73;
+constexpr int32_t Tdt_Utc_Time_Offset = Section_Head_Bytes;
+constexpr int32_t Tdt_Utc_Time_Size = 5;

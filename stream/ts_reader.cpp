@@ -330,6 +330,60 @@ void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
   return packet + start;
 }
 
+constexpr int32_t Mjd_Of_1970 = 40587; // the modified Julian date of 1970-01-01
+constexpr int32_t Seconds_Per_Day = 86400;
+
+// A PCR in the adaptation field of an unflagged packet (see Ts_Reader).
+[[gnu::noinline]] void Note_Pcr(Ts_Reader &reader, const uint8_t *packet) {
+  if ((packet[1] & Ts_Error_Bit) != 0 || packet[Ts_Adaptation_Length_Offset] < 1 + Ts_Pcr_Size)
+    return;
+  const int32_t pid = Ts_Packet_Pid(packet);
+  const bool first = reader.Pcr_Pid < 0;
+  if (first)
+    reader.Pcr_Pid = pid;
+  else if (pid != reader.Pcr_Pid)
+    return;
+  const uint8_t *at = packet + Ts_Pcr_Offset;
+  const uint64_t base = uint64_t{at[0]} << 25 | uint64_t{at[1]} << 17 | uint64_t{at[2]} << 9 |
+                        uint64_t{at[3]} << 1 | at[4] >> 7;
+  const uint64_t ticks = base * Pcr_Base_To_Ticks + ((at[4] & 1u) << 8 | at[5]);
+  const uint64_t modulo = Pcr_Base_Modulo * Pcr_Base_To_Ticks;
+  const uint64_t step = (ticks + modulo - reader.Pcr_Last) % modulo;
+  if (!first && (packet[Ts_Adaptation_Flags_Offset] & Ts_Discontinuity_Bit) == 0 &&
+      step < Ts_Pcr_Step_Most)
+    reader.Pcr_Ticks += step;
+  reader.Pcr_Last = ticks;
+}
+
+int32_t Bcd(uint8_t byte) {
+  return (byte >> 4) <= 9 && (byte & 0x0F) <= 9 ? (byte >> 4) * 10 + (byte & 0x0F) : -1;
+}
+
+// The UTC time of a TDT or TOT starting in an unflagged packet on PID 0x0014.
+[[gnu::noinline]] void Note_Utc(Ts_Reader &reader, const uint8_t *packet) {
+  if ((packet[1] & (Ts_Error_Bit | Ts_Unit_Start_Bit)) != Ts_Unit_Start_Bit)
+    return;
+  int32_t payload_size = 0;
+  const uint8_t *payload = Payload_Of(packet, &payload_size);
+  if (payload == nullptr ||
+      Pointer_Field_Size + payload[0] + Tdt_Utc_Time_Offset + Tdt_Utc_Time_Size > payload_size)
+    return;
+  const uint8_t *section = payload + Pointer_Field_Size + payload[0];
+  if (section[Section_Table_Id_Offset] != Tdt_Table_Id &&
+      section[Section_Table_Id_Offset] != Tot_Table_Id)
+    return;
+  const uint8_t *time = section + Tdt_Utc_Time_Offset;
+  const int32_t hours = Bcd(time[2]), minutes = Bcd(time[3]), seconds = Bcd(time[4]);
+  if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59)
+    return;
+  const int64_t utc = (int64_t{Big_Endian_16(time)} - Mjd_Of_1970) * Seconds_Per_Day +
+                      hours * 3600 + minutes * 60 + seconds;
+  if (!reader.Utc_Seen)
+    reader.Utc_First = utc;
+  reader.Utc_Seen = true;
+  reader.Utc_Last = utc;
+}
+
 // The first packet of a capture cut inside its time stamp (Short_First),
 // counted and, if on the PID wanted, its payload handed out; false if it is
 // not, or not whole.
@@ -508,6 +562,11 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       errors += packet[1] >> 7;
       if ((packet[1] & 0x1F) == watched_high && packet[2] == watched_low)
         Check_Continuity(reader, packet);
+      if ((packet[3] & Ts_Adaptation_Field_Bit) != 0 &&
+          (packet[Ts_Adaptation_Flags_Offset] & Ts_Pcr_Bit) != 0)
+        Note_Pcr(reader, packet);
+      if ((packet[1] & Ts_Pid_High_Mask) == 0 && packet[2] == Tdt_Pid)
+        Note_Utc(reader, packet);
       if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
         continue;
       *payload = Payload_Of(packet, size);

@@ -39,6 +39,7 @@ constexpr int32_t Ts_Other_Spacing_Max = 1024;        // that never syncs
 constexpr uint64_t Ts_Other_Spacing_Reach = 1u << 20; // input bytes looked at for them
 constexpr uint16_t Ts_No_Pid = 0xFFFF;          // matches no packet: Next_Ts_Payload only counts
 constexpr std::size_t Ts_Map_Window = 4u << 20; // bytes of a regular file mapped at a time
+constexpr uint64_t Ts_Pcr_Step_Most = 10 * 27000000ull; // a PCR step of 10 s or more is a jump
 
 enum class Ts_Read_Result {
   Payload,              // *payload and *size hold the next payload
@@ -121,6 +122,17 @@ struct Ts_Reader {
   uint64_t Continuity_Errors = 0;
   int32_t Last_Counter = -1; // on Continuity_Pid; -1 none yet
   bool Last_Repeated = false;
+
+  // The capture's clocks, for its time span (unflagged packets only). The
+  // PCR of the first PID seen carrying one: Pcr_Ticks sums its forward steps
+  // (27 MHz), a step of Ts_Pcr_Step_Most or more or a discontinuity_indicator
+  // starting afresh. UTC: the first and last time a TDT or TOT gave, in
+  // seconds since 1970.
+  int32_t Pcr_Pid = -1;
+  uint64_t Pcr_Last = 0;
+  uint64_t Pcr_Ticks = 0;
+  bool Utc_Seen = false;
+  int64_t Utc_First = 0, Utc_Last = 0;
 };
 
 // Opens `path` for reading. False (with errno set) if it cannot be opened.

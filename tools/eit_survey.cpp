@@ -32,13 +32,20 @@ void Survey_Section(Eit_Survey &survey, const Reassembled_Section &section) {
   if (section.Size < Eit_Header_Size || s[Section_Table_Id_Offset] < Eit_Table_Id_First ||
       s[Section_Table_Id_Offset] > Eit_Table_Id_Last)
     return;
+  const uint16_t network_id =
+      static_cast<uint16_t>(Big_Endian_16(s + Eit_Original_Network_Id_Offset));
   const uint16_t transport_stream_id =
       static_cast<uint16_t>(Big_Endian_16(s + Eit_Transport_Stream_Id_Offset));
-  Eit_Network &network =
-      survey.Networks[static_cast<uint16_t>(Big_Endian_16(s + Eit_Original_Network_Id_Offset))];
+  const uint32_t service = static_cast<uint32_t>(transport_stream_id) << 16 |
+                           static_cast<uint32_t>(Big_Endian_16(s + Eit_Service_Id_Offset));
+  const uint64_t key = (uint64_t{network_id} << 32 | service) + 1;
+  uint64_t &recent = survey.Recent[(key * 0x9E3779B97F4A7C15u) >> 52];
+  if (recent == key)
+    return;
+  recent = key;
+  Eit_Network &network = survey.Networks[network_id];
   network.Transport_Stream_Ids.insert(transport_stream_id);
-  network.Services.insert(static_cast<uint32_t>(transport_stream_id) << 16 |
-                          static_cast<uint32_t>(Big_Endian_16(s + Eit_Service_Id_Offset)));
+  network.Services.insert(service);
 }
 
 std::string Table_Id_Ranges(const Eit_Survey &survey) {

@@ -7,6 +7,7 @@
 
 #include "stream/section_reassembler.h"
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <map>
@@ -25,6 +26,9 @@ struct Eit_Survey {
   uint64_t Crc_Failures = 0;
   std::bitset<256> Table_Ids;               // of every section, EIT or not
   std::map<uint16_t, Eit_Network> Networks; // of sound EIT sections, by original network id
+  // Services noted lately (network << 32 | transport stream << 16 |
+  // service, plus one; 0: empty), so a carousel's repeats cost no set lookup.
+  std::array<uint64_t, 4096> Recent{};
 };
 
 // Takes one PID 0x12 payload's count (Reassemble_Payload does the rest).

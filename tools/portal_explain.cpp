@@ -324,6 +324,8 @@ void Explain_Take_Section(const Reassembled_Section &section, void *context) {
     return;
   Portal_Evidence &evidence =
       static_cast<Capture_Evidence *>(context)->Portals[static_cast<std::size_t>(portal)];
+  evidence.First_At = evidence.Repetitions == 0 ? section.Packet_Offset : evidence.First_At;
+  evidence.Last_At = section.Packet_Offset;
   ++evidence.Repetitions;
   ++(section.At_Payload_Start ? evidence.At_Payload_Start : evidence.Packed);
   if (!section.Crc_Ok) {

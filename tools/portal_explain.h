@@ -32,9 +32,11 @@ struct Portal_Evidence {
   int32_t Repetitions = 0; // complete copies on air, sound or not
   int32_t Crc_Failures = 0;
   int32_t Flagged = 0; // further copies in packets flagged with the transport error indicator
-  int32_t At_Payload_Start = 0; // began right behind a pointer_field of 0
-  int32_t Packed = 0;           // began behind another section or a nonzero pointer
-  int32_t Version_Count = 0;    // distinct versions of sound copies, first seen first
+  int32_t At_Payload_Start = 0;       // began right behind a pointer_field of 0
+  int32_t Packed = 0;                 // began behind another section or a nonzero pointer
+  int32_t Version_Count = 0;          // distinct versions of sound copies, first seen first
+  uint64_t First_At = 0, Last_At = 0; // where the first and last copy began in the input
+  double Repeat_Seconds = -1;         // the mean time between copies, if the capture has a clock
   std::array<uint8_t, Version_Total> Versions{};
 
   // The last sound copy: its header, which the decoder's rule judges, and

@@ -5,6 +5,7 @@
 #include "tools/text_json.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -141,6 +142,48 @@ std::string Survey_Json(const Eit_Survey &survey, int decoded_portals) {
          Json_String(Survey_Summary(survey, decoded_portals), Json_Text::Utf8) + "}";
 }
 
+// "2026-12-08 18:00:00" for seconds since 1970, UTC; `iso` puts a T between
+// and a Z behind.
+std::string Utc_Text(int64_t seconds, bool iso) {
+  const std::time_t at = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  gmtime_r(&at, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, iso ? "%Y-%m-%dT%H:%M:%SZ" : "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
+
+std::string Seconds_Text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+std::string Time_Text(const Capture_Time &time) {
+  if (time.Pcr_Pid < 0 && !time.Utc_Seen)
+    return "  time span: not known (no PCR, TDT or TOT in the capture)\n";
+  std::string out = "  time span:";
+  if (time.Pcr_Pid >= 0)
+    out += " " + Seconds_Text(time.Pcr_Seconds) + " s by the PCR on PID " +
+           Hex_Id(static_cast<uint32_t>(time.Pcr_Pid)) + (time.Utc_Seen ? ";" : "");
+  if (time.Utc_Seen)
+    out += " " + Utc_Text(time.Utc_First, false) + " to " + Utc_Text(time.Utc_Last, false) +
+           " UTC (" + std::to_string(time.Utc_Last - time.Utc_First) + " s) by the TDT/TOT";
+  return out + "\n";
+}
+
+std::string Time_Json(const Capture_Time &time) {
+  const bool pcr = time.Pcr_Pid >= 0;
+  const auto utc = [&time](int64_t seconds) {
+    return time.Utc_Seen ? "\"" + Utc_Text(seconds, true) + "\"" : std::string("null");
+  };
+  return "{\"pcr_pid\": " + (pcr ? std::to_string(time.Pcr_Pid) : "null") +
+         ", \"pcr_seconds\": " + (pcr ? Seconds_Text(time.Pcr_Seconds) : "null") +
+         ", \"utc_first\": " + utc(time.Utc_First) + ", \"utc_last\": " + utc(time.Utc_Last) +
+         ", \"utc_seconds\": " +
+         (time.Utc_Seen ? std::to_string(time.Utc_Last - time.Utc_First) : "null") + "}";
+}
+
 int Decoded_Portals(const Scan_Report &report) {
   int decoded = 0;
   for (const Portal_Result &result : report.Portals)
@@ -162,6 +205,9 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
          std::to_string(evidence.Packed) + " packed" +
          (evidence.Flagged > 0
               ? ", and " + Plural(evidence.Flagged, "copy", "copies") + " in flagged packets"
+              : "") +
+         (evidence.Repeat_Seconds >= 0
+              ? "; repeated every " + Seconds_Text(evidence.Repeat_Seconds) + " s on average"
               : "") +
          "\n";
   const bool agrees = verdict.Kind == Verdict_Kind::Shown ||
@@ -194,8 +240,9 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
   return out + "], \"refused\": " + std::to_string(evidence.Refused) +
-         ", \"flagged\": " + std::to_string(evidence.Flagged) + ", \"verdict\": \"" +
-         Verdict_Word(verdict.Kind) +
+         ", \"flagged\": " + std::to_string(evidence.Flagged) + ", \"repeat_seconds\": " +
+         (evidence.Repeat_Seconds >= 0 ? Seconds_Text(evidence.Repeat_Seconds) : "null") +
+         ", \"verdict\": \"" + Verdict_Word(verdict.Kind) +
          "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }
 
@@ -213,6 +260,7 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
                     ", \"skipped_bytes\": " + Number(health.Skipped_Bytes) +
                     ", \"transport_error_packets\": " + Number(health.Flagged_Packets) +
                     ", \"continuity_errors\": " + Number(health.Continuity_Errors) + "}" +
+                    ", \"time\": " + Time_Json(report.Time) +
                     (report.Survey != nullptr
                          ? ", \"eit\": " + Survey_Json(*report.Survey, Decoded_Portals(report))
                          : "") +
@@ -245,6 +293,7 @@ std::string Text_Report(const Scan_Report &report) {
                     " dropped for the transport error indicator, " +
                     Counted(health.Continuity_Errors, "continuity error", "continuity errors") +
                     " on PID 0x12\n";
+  out += Time_Text(report.Time);
   if (report.Stopped)
     out += "  stopped before the end of the input\n";
   if (report.Survey != nullptr)

@@ -26,6 +26,14 @@ struct Input_Health {
   uint64_t Continuity_Errors = 0; // on PID 0x12
 };
 
+// The capture's time span, where a clock in it gives one.
+struct Capture_Time {
+  int32_t Pcr_Pid = -1; // -1: no PCR seen
+  double Pcr_Seconds = 0;
+  bool Utc_Seen = false; // a TDT or TOT
+  int64_t Utc_First = 0, Utc_Last = 0;
+};
+
 // What the report shows. `Name` is the input as the user named it ("-" for
 // standard input). With --explain, `Evidence` and `Verdicts` point at each
 // portal's; otherwise both are nullptr.
@@ -33,6 +41,7 @@ struct Scan_Report {
   const char *Name = "";
   uint64_t Packets = 0;
   Input_Health Health;
+  Capture_Time Time;
   bool Stopped = false; // read only up to Ctrl+C or a limit
   std::array<Portal_Result, Portal_Total> Portals{};
   const Eit_Survey *Survey = nullptr; // what PID 0x12 carries, if surveyed

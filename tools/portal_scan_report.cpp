@@ -124,7 +124,7 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
 
 int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
                   const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
-                  const Evidence_Gathering &gathering) {
+                  Evidence_Gathering &gathering) {
   const char *name = input.Name;
   Scan_Report report;
   report.Name = name;
@@ -137,6 +137,13 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   report.Health.Skipped_Bytes = reader.Skipped_Bytes;
   report.Health.Flagged_Packets = reader.Error_Packets;
   report.Health.Continuity_Errors = reader.Continuity_Errors;
+  report.Time.Pcr_Pid = reader.Pcr_Pid;
+  report.Time.Pcr_Seconds =
+      static_cast<double>(reader.Pcr_Ticks) / static_cast<double>(Pcr_Ticks_Per_Second);
+  report.Time.Utc_Seen = reader.Utc_Seen;
+  report.Time.Utc_First = reader.Utc_First;
+  report.Time.Utc_Last = reader.Utc_Last;
+  const uint64_t bytes_read = reader.Offset;
   report.Portals = outcome.Portals;
   report.Survey = &gathering.Survey;
   const uint64_t tail_bytes = reader.Tail_Bytes;
@@ -161,6 +168,16 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
                  Scan_Tool, name, static_cast<unsigned long long>(trailing_junk));
 
   std::array<Portal_Verdict, Portal_Total> verdicts;
+  // The time between a portal's copies from their distance in the input, at
+  // the capture's own pace.
+  const double seconds = report.Time.Pcr_Pid >= 0 && report.Time.Pcr_Seconds > 0
+                             ? report.Time.Pcr_Seconds
+                             : static_cast<double>(report.Time.Utc_Last - report.Time.Utc_First);
+  for (Portal_Evidence &evidence : gathering.Evidence.Portals)
+    if (evidence.Repetitions >= 2 && seconds > 0 && bytes_read > 0)
+      evidence.Repeat_Seconds = static_cast<double>(evidence.Last_At - evidence.First_At) /
+                                (evidence.Repetitions - 1) * seconds /
+                                static_cast<double>(bytes_read);
   if (options.Explain) {
     for (std::size_t portal = 0; portal < verdicts.size(); ++portal)
       verdicts[portal] =

@@ -49,4 +49,4 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
 // left out, prints the report and returns the exit status.
 int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
                   const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
-                  const Evidence_Gathering &gathering);
+                  Evidence_Gathering &gathering);

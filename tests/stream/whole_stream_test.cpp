@@ -386,6 +386,105 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
   }
 }
 
+// A packet on `pid` carrying only an adaptation field with a PCR of `ticks`
+// (27 MHz), and one on PID 0x0014 carrying a TDT of `utc` (MJD and BCD).
+void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool discontinuity) {
+  const uint64_t base = ticks / 300, extension = ticks % 300;
+  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  packet[0] = Ts_Sync_Byte;
+  packet[1] = static_cast<uint8_t>(pid >> 8);
+  packet[2] = static_cast<uint8_t>(pid);
+  packet[3] = 0x20; // adaptation field only
+  packet[4] = Ts_Packet_Size - 5;
+  packet[5] = static_cast<uint8_t>(0x10 | (discontinuity ? 0x80 : 0x00));
+  const uint8_t pcr[6] = {static_cast<uint8_t>(base >> 25),
+                          static_cast<uint8_t>(base >> 17),
+                          static_cast<uint8_t>(base >> 9),
+                          static_cast<uint8_t>(base >> 1),
+                          static_cast<uint8_t>((base & 1) << 7 | 0x7E | extension >> 8),
+                          static_cast<uint8_t>(extension)};
+  std::copy(std::begin(pcr), std::end(pcr), packet.begin() + 6);
+  writer.Bytes.insert(writer.Bytes.end(), packet.begin(), packet.end());
+}
+
+void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int seconds) {
+  const auto bcd = [](int value) { return static_cast<uint8_t>(value / 10 << 4 | value % 10); };
+  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  const uint8_t head[] = {Ts_Sync_Byte,
+                          0x40,
+                          0x14,
+                          0x10,
+                          0x00,
+                          0x70,
+                          0x70,
+                          0x05,
+                          static_cast<uint8_t>(mjd >> 8),
+                          static_cast<uint8_t>(mjd),
+                          bcd(hours),
+                          bcd(minutes),
+                          bcd(seconds)};
+  std::copy(std::begin(head), std::end(head), packet.begin());
+  writer.Bytes.insert(writer.Bytes.end(), packet.begin(), packet.end());
+}
+
+// The capture's time span from its PCR (the first PID carrying one; a jump
+// or a discontinuity is passed over) or its TDT, and with --explain the time
+// between a portal's copies at the capture's pace.
+TEST(Whole_Stream, TimeSpanAndRepeatIntervalComeFromTheClocks) {
+  constexpr uint64_t Tick = 27000000 / 100; // 10 ms
+  const auto capture = [](bool pcr, bool jump, bool tdt) {
+    Ts_Writer writer;
+    for (int round = 0; round < 2; ++round) {
+      Write_Portal(writer, 3, Sample_Portal_Entries(3));
+      for (int i = 0; i < 48; ++i) {
+        const uint64_t at = static_cast<uint64_t>(writer.Bytes.size() / Ts_Packet_Size);
+        if (pcr)
+          Write_Pcr_Packet(writer, 0x0100, at * Tick + (jump && round == 1 ? 99 * 27000000ull : 0),
+                           false);
+        else
+          Write_Noise_Packet(writer, 0x0100);
+        if (pcr)
+          Write_Pcr_Packet(writer, 0x0200, 5, false); // a second PID with a PCR: not taken
+      }
+      if (tdt)
+        Write_Tdt_Packet(writer, 61382, 18, 30 + round, 5); // 2026-12-08
+    }
+    Write_Other_Services(writer, 4);
+    return writer.Bytes;
+  };
+  const struct {
+    const char *Name;
+    Byte_Vector Capture;
+    const char *Text, *Json;
+  } cases[] = {
+      {"no clock", capture(false, false, false),
+       "  time span: not known (no PCR, TDT or TOT in the capture)\n",
+       "\"time\": {\"pcr_pid\": null, \"pcr_seconds\": null, \"utc_first\": null"},
+      {"PCR", capture(true, false, false), "  time span: 1.910 s by the PCR on PID 0x0100\n",
+       "\"pcr_pid\": 256, \"pcr_seconds\": 1.910"},
+      {"PCR with a jump", capture(true, true, false),
+       "  time span: 1.880 s by the PCR on PID 0x0100\n", "\"pcr_seconds\": 1.880"},
+      {"TDT", capture(false, false, true),
+       "  time span: 2026-12-08 18:30:05 to 2026-12-08 18:31:05 UTC (60 s) by the TDT/TOT\n",
+       "\"utc_first\": \"2026-12-08T18:30:05Z\", \"utc_last\": \"2026-12-08T18:31:05Z\", "
+       "\"utc_seconds\": 60"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = Temp_File("clock.ts", c.Capture);
+    EXPECT_NE(Run_Scan(path).Out.find(c.Text), std::string::npos) << Run_Scan(path).Out;
+    const std::string json = Run_Scan("--explain --json " + path).Out;
+    EXPECT_NE(json.find(c.Json), std::string::npos) << json;
+  }
+  // The PCR runs 10 ms a packet from the second packet (191 steps); the
+  // jump passes over 3 of them. Portal 3's two copies stand 97 of the 202
+  // packets apart: 97 / 202 of 1.910 s.
+  const std::string explained =
+      Run_Scan("--explain " + Temp_File("clock.ts", cases[1].Capture)).Out;
+  EXPECT_NE(explained.find("; repeated every 0.917 s on average\n"), std::string::npos)
+      << explained;
+}
+
 TEST(Whole_Stream, SectionsSplitAcrossPacketsAndOverfullPortals) {
   const Scan_Lines scan = Scan_Json(Temp_File("split.ts", Split_Capture()));
   Expect_Portal(scan, 0, Many_Entries(14));
