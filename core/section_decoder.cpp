@@ -253,6 +253,18 @@ int32_t Split_Header_Length(const uint8_t *buffer, int32_t t, int32_t k,
   return length != 0 && buffer[t + k] == behind && behind < Stray_Pointer_Reach ? length : 0;
 }
 
+// Whether the portal's source service id can stand in the header at `at`
+// with a stray byte in front of its byte k, for some k from 1 to 11: behind
+// the stray byte (k up to 3), around it (k = 4) or in front of it. Most
+// headers of other services fail here, before any split is tried.
+bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
+  const uint8_t high = static_cast<uint8_t>(constants.Source_Service_Id >> 8);
+  const uint8_t low = static_cast<uint8_t>(constants.Source_Service_Id);
+  constexpr int32_t Id = Eit_Service_Id_Offset;
+  return (at[Id] == high && (at[Id + 1] == low || at[Id + 2] == low)) ||
+         (at[Id + 1] == high && at[Id + 2] == low);
+}
+
 // The first source section header of the portal from table_id position
 // `from` on, in buffer order (13 bytes there to judge, the fields and the
 // length word accepted), whole or with a stray pointer field inside.
@@ -277,7 +289,8 @@ Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fil
       break;
     h = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer);
     const int32_t t = h - Network_Low;
-    if (t - 1 >= from && t - 1 + Split_Span <= fill && buffer[h + 1] == 0x01)
+    if (t - 1 >= from && t - 1 + Split_Span <= fill && buffer[h + 1] == 0x01 &&
+        Service_Id_Near(buffer + t - 1, constants))
       for (int32_t k = 1; k < Last_Split_Place; ++k)
         if (const int32_t length = Split_Header_Length(buffer, t - 1, k, constants))
           return {t - 1, length, t - 1 + k};
