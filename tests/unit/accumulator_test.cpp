@@ -96,13 +96,13 @@ TEST(Accumulator, ChunksThatAreNotDataLeaveTheBufferIntact) {
 TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
   Arm_Decoder(0);
   Feed_Once(Byte_Vector(500, 0xAB));
-  Plugin_Decoder.First_Chunk_Seen = 0; // channel change
+  Restart_Section_Buffer(Plugin_Decoder); // as a channel change does
   On_Section_Data(0, 0, nullptr);
   EXPECT_EQ(Plugin_Decoder.Fill, 0) << "even an empty first chunk empties the buffer";
   EXPECT_EQ(Plugin_Decoder.First_Chunk_Seen, 1);
 
   Feed_Once(Byte_Vector(500, 0xAB));
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   Feed_Once(Byte_Vector(200, 0xCD));
   EXPECT_EQ(Buffered(), Byte_Vector(200, 0xCD));
 
@@ -160,7 +160,7 @@ TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
   On_Section_Data(0, 1005, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   EXPECT_EQ(Plugin_Decoder.Fill, 1005);
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   On_Section_Data(0, 1006, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
 }
