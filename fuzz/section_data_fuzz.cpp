@@ -4,9 +4,9 @@
 // shown portal, reset the table, stop or start the filter); after every
 // step the table and buffer must still be within their bounds.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     case 6: // channel change, or a portal change from ">>"
       if (control & 8) {
-        Plugin_Decoder.First_Chunk_Seen = 0;
+        Restart_Section_Buffer(Plugin_Decoder);
         Arm_Section_Decoder(Plugin_Decoder);
       } else {
         Current_Portal = (Current_Portal + 1) % Portal_Total;
