@@ -1,5 +1,5 @@
-// portal-scan [--json] [--follow | --explain] [--until-decoded] [--max-packets N]
-// [--max-seconds S] [FILE.ts | -]: runs a transport stream capture through the
+// portal-scan [--json] [--follow | --explain] [--until-decoded] [--feed payloads|packets]
+// [--max-packets N] [--max-seconds S] [FILE.ts | -]: runs a transport stream capture through the
 // plug-in's own decoder and shows what each portal's buttons would hold. One
 // read of the input feeds a decoder per portal (see portal_scan_pass.h) and,
 // with --explain, a section reassembler gathering each portal's evidence (see
@@ -19,7 +19,10 @@
 int main(int argc, char **argv) {
   if (Asks_For(argc, argv, "-h", "--help")) {
     Print_Usage();
-    return std::fflush(stdout) == 0 ? 0 : Fail("standard output", std::strerror(errno));
+    // The text is longer than stdout's buffer: a failed write may come before the flush.
+    return std::fflush(stdout) == 0 && !std::ferror(stdout)
+               ? 0
+               : Fail("standard output", std::strerror(errno != 0 ? errno : EIO));
   }
   if (Asks_For(argc, argv, nullptr, "--version"))
     return Print_Version(Scan_Tool) ? 0 : Fail("standard output", std::strerror(errno));

@@ -9,12 +9,14 @@
 
 void Print_Usage() {
   std::printf(
-      R"(usage: %s [--json] [--follow | --explain] [--until-decoded] [--max-packets N]
-                   [--max-seconds S] [FILE.ts | -]
+      R"(usage: %s [--json] [--follow | --explain] [--until-decoded]
+                   [--feed payloads|packets] [--max-packets N] [--max-seconds S]
+                   [FILE.ts | -]
 Runs a transport stream capture through the plug-in's own decoder and shows what
 each of the %d portals' buttons would hold. One read of the input feeds a decoder
 per portal, set up as the plug-in's is when its window shows that portal and the
-filter runs; each takes the payload of every PID 0x12 packet until its first decode.
+filter runs; each takes every PID 0x12 packet's payload (or the whole packet, with
+--feed packets) until its first decode.
 
   FILE.ts          the capture: a file, FIFO or device, of 188-, 192- (a time stamp in
                    front, as in .m2ts) or 204-byte packets (parity behind), found from the
@@ -30,36 +32,50 @@ filter runs; each takes the payload of every PID 0x12 packet until its first dec
                    portal how its source section is on air (copies, versions, CRC failures,
                    at a payload start or packed behind another section, copies flagged with
                    the transport error indicator, the entries of the last sound copy) and
-                   why the plug-in shows what it shows: a verdict of shown, shown mended (a
-                   stray pointer field taken out), shown as carried (every copy failing the
-                   same way), not on air, only packed, damaged or disagree (saying how); not
-                   with --follow
+                   why the plug-in shows what it shows: a verdict of shown, shown_mended (a
+                   stray pointer field taken out), shown_packed (found inside a packet,
+                   behind another section), shown_from_packets (taken from whole packets),
+                   shown_as_carried (every copy failing the same way), shown_unchecked
+                   (every copy failing, each differently), not_on_air, too_short (the capture
+                   ends before the decoder has 920 bytes), damaged or disagree (saying how),
+                   and the mean time between copies where the capture has a clock; not with
+                   --follow
+  --feed UNIT      what each decoder call is handed: payloads (the default: a packet's
+                   payload, pointer field included) or packets (the whole 188-byte packet,
+                   header included, as some hosts hand them; in 192- and 204-byte captures
+                   the 188-byte packet inside)
   --until-decoded  stop as soon as every portal's list has been decoded; the exit status
                    then tells whether it was (0) or not (1)
   --max-packets N  stop after N packets (all PIDs), N from 1
-  --max-seconds S  stop after S seconds, S a whole number from 1 to %d
+  --max-seconds S  stop after S seconds, S a whole number from 1 to %d (nothing arriving
+                   within them is refused, saying so)
   -h, --help       print this help and exit
   --version        print the version and exit
   --               end of options: the next argument is the capture
 
 Output: "FILE.ts: N packets", the packet size, the input's health (sync losses, bytes
 skipped looking for sync, packets dropped for the transport error indicator,
-continuity errors on PID 0x12), then per portal whether its source section was
-decoded, its count and its entries (#, name, TS id, service id). Names: the entry's
-bytes as ISO-8859-1, written as UTF-8. With --explain, indented under each portal's
-entries: the counts, the entries of the last sound copy unless the verdict is shown or
-shown mended, and "verdict: " with the verdict's line. With --json one object (one line after
+continuity errors on PID 0x12), the time span (by the PCR or the TDT/TOT), what is on
+PID 0x12 (packets, sections sound and failing, table ids, per original network the
+transport streams and services, and a summary line), then per portal whether its
+source section was decoded, its count and its entries (#, name, TS id, service id;
+the default entry of a portal without a list marked so). Names: the entry's bytes as
+ISO-8859-1, written as UTF-8. With --explain, indented under each portal's entries:
+the counts, the entries of the last sound copy unless the plug-in shows them, and
+"verdict: " with the verdict's line. With --json one object (one line after
 --follow's lines). With --follow, first per change: "Portal P  NAME: source section
 decoded at offset N, count C" and the entries, N being the input offset of the packet
-that completed the section; with --json one object per line.
+the section ended in; with --json one object per line.
 Ctrl+C (or SIGTERM), --until-decoded, --max-packets and --max-seconds end the input
 where it stands: the report shows the lists as they are then.
 On stderr: a progress line when it is a terminal (not with --follow); a note when
-the input ends inside a packet (it is read up to its last whole packet).
+the input ends inside a packet (it is read up to its last whole packet), when bytes at
+its end hold no packet (counted as skipped), and once when a followed file is at its
+end.
 Exit status: 0 after a scan; with --until-decoded 0 if every portal was decoded and 1
 if not; 2 with one line on stderr for bad usage, an input that cannot be read or is
-not a transport stream (no 0x47 sync bytes 188, 192 or 204 bytes apart), or output
-that cannot be written.
+not a transport stream (no 0x47 sync bytes 188, 192 or 204 bytes apart, shorter than
+a packet, or nothing arrived), or output that cannot be written.
 )",
       Scan_Tool, Portal_Total, Json_Format_Version, Seconds_Most);
 }
