@@ -394,30 +394,33 @@ void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool disc
   packet[0] = Ts_Sync_Byte;
   packet[1] = static_cast<uint8_t>(pid >> 8);
   packet[2] = static_cast<uint8_t>(pid);
-  packet[3] = 0x20; // adaptation field only
-  packet[4] = Ts_Packet_Size - 5;
-  packet[5] = static_cast<uint8_t>(0x10 | (discontinuity ? 0x80 : 0x00));
-  const uint8_t pcr[6] = {static_cast<uint8_t>(base >> 25),
-                          static_cast<uint8_t>(base >> 17),
-                          static_cast<uint8_t>(base >> 9),
-                          static_cast<uint8_t>(base >> 1),
-                          static_cast<uint8_t>((base & 1) << 7 | 0x7E | extension >> 8),
-                          static_cast<uint8_t>(extension)};
-  std::copy(std::begin(pcr), std::end(pcr), packet.begin() + 6);
+  packet[3] = Ts_Adaptation_Only << Ts_Adaptation_Shift;
+  packet[Ts_Adaptation_Length_Offset] = Ts_Packet_Size - Ts_Adaptation_Flags_Offset;
+  packet[Ts_Adaptation_Flags_Offset] =
+      static_cast<uint8_t>(Ts_Pcr_Bit | (discontinuity ? Ts_Discontinuity_Bit : 0x00));
+  const uint8_t pcr[Ts_Pcr_Size] = {static_cast<uint8_t>(base >> 25),
+                                    static_cast<uint8_t>(base >> 17),
+                                    static_cast<uint8_t>(base >> 9),
+                                    static_cast<uint8_t>(base >> 1),
+                                    static_cast<uint8_t>((base & 1) << 7 | 0x7E | extension >> 8),
+                                    static_cast<uint8_t>(extension)};
+  std::copy(std::begin(pcr), std::end(pcr), packet.begin() + Ts_Pcr_Offset);
   writer.Bytes.insert(writer.Bytes.end(), packet.begin(), packet.end());
 }
 
 void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int seconds) {
   const auto bcd = [](int value) { return static_cast<uint8_t>(value / 10 << 4 | value % 10); };
   Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  // The header, a pointer field of 0, then the table: no syntax indicator,
+  // section_length 5, UTC_time.
   const uint8_t head[] = {Ts_Sync_Byte,
-                          0x40,
-                          0x14,
-                          0x10,
+                          Ts_Unit_Start_Bit,
+                          static_cast<uint8_t>(Tdt_Pid),
+                          Ts_Payload_Only << Ts_Adaptation_Shift,
                           0x00,
+                          Tdt_Table_Id,
                           0x70,
-                          0x70,
-                          0x05,
+                          Tdt_Utc_Time_Size,
                           static_cast<uint8_t>(mjd >> 8),
                           static_cast<uint8_t>(mjd),
                           bcd(hours),
