@@ -184,11 +184,7 @@ std::vector<uint8_t> Filter_Bytes(int portal, const std::vector<Portal_Listing_E
     for (int i = 0; i < 3; ++i)
       Write_Section(writer, Eit_Pid, Build_Eit_Section(foreign));
   }
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
 }
 
 const std::vector<Portal_Listing_Entry> Five_Entries = {{4, 0x2001, "Kanal Eins"},
@@ -440,11 +436,7 @@ std::vector<uint8_t> Full_Portal_Bytes(const char *prefix) {
   CHECK(writer.Bytes.size() >= 3 * Ts_Packet_Size);
   for (int i = 0; i < 6; ++i)
     Write_Ts_Packet(writer, Eit_Pid, false, {});
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
 }
 
 // The close box disarms the decoder when it stops the filter: the bytes
@@ -871,11 +863,7 @@ std::vector<uint8_t> Other_Services_Bytes(int first, int count) {
   Ts_Packet_Options packed;
   packed.Pack_Sections = true;
   Write_Sections(writer, Eit_Pid, sections, packed);
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
 }
 
 // The captions: `portal`'s default entry alone (false) or its whole list
