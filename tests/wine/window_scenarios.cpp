@@ -448,7 +448,7 @@ void Close_Box_Disarms_Decoder() {
   const std::vector<uint8_t> cut = Full_Portal_Bytes("Halber Kanal");
   Feed_Directly(std::vector<uint8_t>(cut.begin(), cut.begin() + 2 * Chunk_Size));
   Close_By_Box();
-  Feed_Directly(std::vector<uint8_t>(Chunk_Size, 0xFF)); // while closed
+  Feed_Directly(std::vector<uint8_t>(Chunk_Size, Stuffing_Byte)); // while closed
   Open_Dialog();
   Feed_Directly(std::vector<uint8_t>(cut.begin() + 2 * Chunk_Size, cut.end()));
   Feed_Directly(Full_Portal_Bytes("Ganzer Kanal"));
