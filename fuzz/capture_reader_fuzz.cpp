@@ -6,9 +6,9 @@
 // skipped one.
 #include "core/decoder_setup.h"
 #include "core/dvb_layout.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
 
 #include <cstdlib>

@@ -20,10 +20,10 @@
 // decoder must be decoded. The commands reach the host only during a
 // session, and the plug-in's Filter_Running always matches the host's filter.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "fuzz/sequence_program.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_writer.h"
@@ -45,6 +45,8 @@ constexpr size_t Plain_Blob_Min = 1100; // a whole plain blob reaches the scan t
 constexpr size_t Chunk_Max = Huge_Chunk_Base + 0xFFFF;
 constexpr int Sound_Max = 64; // one bit each in a candidate mask
 constexpr size_t No_Stray = SIZE_MAX;
+constexpr size_t Section_Header_Size =
+    14; // the zero byte in front of table_id to segment_last_section_number
 constexpr size_t Packet_Payload_Max = 184; // a stray pointer field counts 1 to 183 bytes
 
 // Aborts on a violated invariant, naming the line of the check.
