@@ -9,7 +9,7 @@ namespace {
 // A payload whose section ends up on the fifth 184-byte chunk's boundary.
 Byte_Vector Five_Chunk_Payload() {
   Byte_Vector payload = Portal_Payload(0, Numbered_Entries(6), 0);
-  payload.resize(5 * 184, 0xFF);
+  payload.resize(5 * Ts_Payload_Size, Stuffing_Byte);
   return payload;
 }
 
@@ -17,11 +17,11 @@ TEST(Accumulator, NothingIsScannedBeforeNineHundredTwentyBytes) {
   Arm_Decoder(0);
   const Byte_Vector payload = Five_Chunk_Payload();
   for (int chunk = 0; chunk < 4; ++chunk) {
-    On_Section_Data(0, 184, payload.data() + chunk * 184);
-    EXPECT_EQ(Plugin_Decoder.Fill, (chunk + 1) * 184);
+    On_Section_Data(0, Ts_Payload_Size, payload.data() + chunk * Ts_Payload_Size);
+    EXPECT_EQ(Plugin_Decoder.Fill, (chunk + 1) * Ts_Payload_Size);
     EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   }
-  On_Section_Data(0, 184, payload.data() + 4 * 184);
+  On_Section_Data(0, Ts_Payload_Size, payload.data() + 4 * Ts_Payload_Size);
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the fifth chunk reaches 920 bytes and decodes";
   EXPECT_EQ(Portal_Count[0], 6);
   EXPECT_EQ(Plugin_Decoder.Fill, 0);
@@ -99,7 +99,7 @@ Byte_Vector Payload_Of_Length(int length) {
 TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   Arm_Decoder(0);
   const Byte_Vector payload = Payload_Of_Length(700);
-  Byte_Vector buffer(400, 0xFF);
+  Byte_Vector buffer(400, Stuffing_Byte);
   buffer.insert(buffer.end(), payload.begin(), payload.begin() + 600);
   Feed_Once(buffer);
   EXPECT_EQ(Plugin_Decoder.Fill, 600);
@@ -107,10 +107,10 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 
   Byte_Vector rest(payload.begin() + 600, payload.end());
-  rest.resize(2 * 184, 0xFF);
-  On_Section_Data(0, 184, rest.data());
+  rest.resize(2 * Ts_Payload_Size, Stuffing_Byte);
+  On_Section_Data(0, Ts_Payload_Size, rest.data());
   EXPECT_EQ(Plugin_Decoder.Fill, 784) << "below 920 again: no scan";
-  On_Section_Data(0, 184, rest.data() + 184);
+  On_Section_Data(0, Ts_Payload_Size, rest.data() + Ts_Payload_Size);
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the second chunk completes it";
   EXPECT_EQ(Portal_Count[0], 3);
   EXPECT_EQ(Name_Of(Portal_Table[0][2]), "Kanal 2");
@@ -119,7 +119,7 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
 // A section counts as complete once more than L + 5 bytes stand from its head.
 TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
   Byte_Vector payload = Payload_Of_Length(1000);
-  payload.resize(1006, 0xFF);
+  payload.resize(1006, Stuffing_Byte);
   Arm_Decoder(0);
   On_Section_Data(0, 1005, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
@@ -131,7 +131,7 @@ TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
 
 TEST(Accumulator, ScanKeepsATailTooShortToJudge) {
   Arm_Decoder(0);
-  Byte_Vector buffer(1000, 0xFF);
+  Byte_Vector buffer(1000, Stuffing_Byte);
   buffer[1000 - 13] = 0x00; // the only zero byte, 13 bytes before the end
   Feed_Once(buffer);
   EXPECT_EQ(Plugin_Decoder.Fill, 13);
@@ -150,11 +150,11 @@ TEST(Accumulator, BufferTakesExactlyThirtyTwoThousandBytes) {
   for (const int extra : {0, 1}) {
     Arm_Decoder(1);
     Byte_Vector head(payload.begin(), payload.begin() + 20); // incomplete
-    head.insert(head.begin(), 900, 0xFF);
+    head.insert(head.begin(), 900, Stuffing_Byte);
     Feed_Once(head);
     ASSERT_EQ(Plugin_Decoder.Fill, 20);
     Byte_Vector chunk(payload.begin() + 20, payload.end());
-    chunk.resize(static_cast<std::size_t>(Section_Buffer_Size - 20 + extra), 0xFF);
+    chunk.resize(static_cast<std::size_t>(Section_Buffer_Size - 20 + extra), Stuffing_Byte);
     Feed_Once(chunk);
     if (extra == 0) {
       EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
