@@ -189,6 +189,66 @@ bool Pairs_With_Failure(const Section_Decoder &decoder, int32_t portal, uint32_t
          static_cast<int32_t>(start - decoder.Failed_End) >= 0;
 }
 
+// Two failing copies of one section, each damaged in another stretch of at
+// most one packet's payload, together hold every byte of it. Damage comes
+// in two shapes: a packet's bytes changed (bit errors the receiver did not
+// flag) or a packet lost (the bytes behind it move up, and the copy ends in
+// the next section's bytes). Counted from the first byte where the copies
+// differ, d, and the last, e, the sound section is one of:
+// - this copy with the other's bytes from d on, for 184 bytes: this one was
+//   damaged first (the window covers every byte its damage changed);
+// - this copy with the other's bytes up to e, for 184 bytes: this one was
+//   damaged last;
+// - this copy with the other's 184 bytes from x put in at x: this one lost
+//   a packet first;
+// - the other copy with this one's 184 bytes from x put in at x: the other
+//   lost a packet first.
+// A packet is lost whole, so x is where a packet starts: both copies stand
+// behind a pointer field, so packets start 183 bytes into the section and
+// every 184 bytes on; x is the last such place up to d (the bytes from x to
+// d may be alike by chance, as in stuffing).
+// Each is built in Repair_Work and kept only if its CRC holds; the first
+// that holds replaces the copy at t, `size` bytes. Says whether one did.
+bool Repair_From_Copies(Section_Decoder &decoder, int32_t t, int32_t size) {
+  uint8_t *copy = decoder.Section_Buffer.data() + t;
+  const uint8_t *other = decoder.Failed_Copy.data();
+  uint8_t *work = decoder.Repair_Work.data();
+  int32_t d = 0, e = size - 1;
+  while (d < size && copy[d] == other[d])
+    ++d;
+  while (e > d && copy[e] == other[e])
+    --e;
+  if (d == size)
+    return false; // the same bytes
+  const auto holds = [&] { return Mpeg_Crc32(work, static_cast<std::size_t>(size)) == 0; };
+  const auto piece = [](uint8_t *to, const uint8_t *from, int32_t count) {
+    std::memcpy(to, from, static_cast<std::size_t>(count));
+  };
+  const int32_t first_end = d + Ts_Payload_Size < size ? d + Ts_Payload_Size : size;
+  const int32_t last_start = e + 1 - Ts_Payload_Size > 0 ? e + 1 - Ts_Payload_Size : 0;
+  piece(work, copy, size);
+  piece(work + d, other + d, first_end - d);
+  bool repaired = holds();
+  if (!repaired) {
+    piece(work, copy, size);
+    piece(work + last_start, other + last_start, e + 1 - last_start);
+    repaired = holds();
+  }
+  constexpr int32_t First_Packet_End = Ts_Payload_Size - Pointer_Field_Size;
+  const int32_t x = d - (d - First_Packet_End) % Ts_Payload_Size;
+  for (int32_t lost = 0;
+       lost < 2 && !repaired && d >= First_Packet_End && size - Ts_Payload_Size > x; ++lost) {
+    const uint8_t *short_one = lost == 0 ? copy : other, *long_one = lost == 0 ? other : copy;
+    piece(work, short_one, x);
+    piece(work + x, long_one + x, Ts_Payload_Size);
+    piece(work + x + Ts_Payload_Size, short_one + x, size - Ts_Payload_Size - x);
+    repaired = holds();
+  }
+  if (repaired)
+    piece(copy, work, size);
+  return repaired;
+}
+
 // The candidate of section length L at t is complete: decodes it if it is
 // sound or can be mended, or, behind a zero byte, as the plain decoder would
 // where the failure rules say so (top of this file); says whether it did. A
@@ -216,6 +276,10 @@ bool Decode_Checked(Section_Decoder &decoder, int32_t t, int32_t length, int32_t
       Decode_Section(decoder, t, length, portal, {Decode_Way::As_Carried, false});
       return true;
     }
+    if (length == decoder.Failed_Length && Repair_From_Copies(decoder, t, size)) {
+      Decode_Section(decoder, t, length, portal, {Decode_Way::Repaired, false});
+      return true;
+    }
     if (Read_Portal_Count(portal) < 2) {
       Decode_Section(decoder, t, length, portal, {Decode_Way::Unchecked, false});
       return true;
@@ -225,6 +289,7 @@ bool Decode_Checked(Section_Decoder &decoder, int32_t t, int32_t length, int32_t
   decoder.Failed_Crc = crc;
   decoder.Failed_Portal = portal;
   decoder.Failed_End = start + static_cast<uint32_t>(size);
+  std::memcpy(decoder.Failed_Copy.data(), buffer + t, static_cast<std::size_t>(size));
   return false;
 }
 
@@ -253,6 +318,18 @@ int32_t Split_Header_Length(const uint8_t *buffer, int32_t t, int32_t k,
   return length != 0 && buffer[t + k] == behind && behind < Stray_Pointer_Reach ? length : 0;
 }
 
+// Whether the portal's source service id can stand in the header at `at`
+// with a stray byte in front of its byte k, for some k from 1 to 11: behind
+// the stray byte (k up to 3), around it (k = 4) or in front of it. Most
+// headers of other services fail here, before any split is tried.
+bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
+  const uint8_t high = static_cast<uint8_t>(constants.Source_Service_Id >> 8);
+  const uint8_t low = static_cast<uint8_t>(constants.Source_Service_Id);
+  constexpr int32_t Id = Eit_Service_Id_Offset;
+  return (at[Id] == high && (at[Id + 1] == low || at[Id + 2] == low)) ||
+         (at[Id + 1] == high && at[Id + 2] == low);
+}
+
 // The first source section header of the portal from table_id position
 // `from` on, in buffer order (13 bytes there to judge, the fields and the
 // length word accepted), whole or with a stray pointer field inside.
@@ -277,7 +354,8 @@ Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fil
       break;
     h = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer);
     const int32_t t = h - Network_Low;
-    if (t - 1 >= from && t - 1 + Split_Span <= fill && buffer[h + 1] == 0x01)
+    if (t - 1 >= from && t - 1 + Split_Span <= fill && buffer[h + 1] == 0x01 &&
+        Service_Id_Near(buffer + t - 1, constants))
       for (int32_t k = 1; k < Last_Split_Place; ++k)
         if (const int32_t length = Split_Header_Length(buffer, t - 1, k, constants))
           return {t - 1, length, t - 1 + k};

@@ -25,6 +25,8 @@ constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
 // end stay within L + 22 for the largest section length L = 4095, far inside
 // the buffer.
 static_assert(Section_Length_Mask + 22 < Section_Buffer_Size, "decode stays in the buffer");
+// The most bytes a section takes, table_id to CRC.
+constexpr int32_t Section_Copy_Size = Section_Head_Bytes + Section_Length_Mask;
 
 // The portal a decoder scans for: the plug-in's follows the window.
 constexpr int32_t Follow_Shown_Portal = -1;
@@ -35,6 +37,7 @@ enum class Decode_Way : int32_t {
   Sound = 1,               // the section's CRC held
   Stray_Pointer_Taken_Out, // it held once the next section's pointer field was taken out
   As_Carried,              // it failed the same way twice running: decoded as it arrives
+  Repaired,                // two failing copies, each damaged in one packet, made it whole
   Unchecked,               // the portal had no list and a second copy failed too: decoded
                            // as it arrives, until a sound copy replaces it
 };
@@ -74,6 +77,10 @@ struct Section_Decoder {
   bool Chunk_Was_Packet = false; // the last chunk taken was a whole packet
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
+  // The remembered failure's bytes, table_id to CRC, and room to mend a
+  // copy from two (section_decoder.cpp).
+  std::array<uint8_t, Section_Copy_Size> Failed_Copy{};
+  std::array<uint8_t, Section_Copy_Size> Repair_Work{};
 };
 
 // Hands one chunk of filter bytes to `decoder`: gathers, scans and decodes

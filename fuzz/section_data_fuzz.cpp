@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     case 6: // channel change, or a portal change from ">>"
       if (control & 8) {
-        Plugin_Decoder.First_Chunk_Seen = 0;
+        Restart_Section_Buffer(Plugin_Decoder);
         Arm_Section_Decoder(Plugin_Decoder);
       } else {
         Current_Portal = (Current_Portal + 1) % Portal_Total;

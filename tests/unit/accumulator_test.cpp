@@ -66,20 +66,56 @@ TEST(Accumulator, ChunksThatAreNotDataLeaveTheBufferIntact) {
   EXPECT_EQ(Buffered(), noise);
   On_Section_Data(0, 0, nullptr); // an empty chunk is harmless
   EXPECT_EQ(Plugin_Decoder.Fill, 300);
+
+  // Whole PID 0x12 packets carrying nothing: flagged with the transport
+  // error indicator, without payload, an adaptation field that fills it.
+  Byte_Vector packet(Ts_Packet_Size, 0x5A);
+  const auto header = [&packet](uint8_t flags, uint8_t control, uint8_t adaptation) {
+    packet[0] = Ts_Sync_Byte;
+    packet[1] = flags;
+    packet[2] = 0x12;
+    packet[3] = control;
+    packet[4] = adaptation;
+    Feed_Once(packet);
+  };
+  header(0x80 | 0x40, 0x10, 0); // transport_error_indicator
+  header(0x00, 0x20, 183);      // adaptation field only
+  header(0x00, 0x30, 184);      // adaptation field overrunning the packet
+  header(0x00, 0x00, 0);        // reserved adaptation_field_control
+  EXPECT_EQ(Buffered(), noise);
+  // A whole packet with an adaptation field gives its payload; one of
+  // another PID is bytes like any others.
+  header(0x40, 0x30, 9);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + Ts_Packet_Size - 14);
+  EXPECT_EQ(Buffered().back(), 0x5A);
+  packet[2] = 0x13;
+  Feed_Once(packet);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + 2 * Ts_Packet_Size - 14);
 }
 
 TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
   Arm_Decoder(0);
   Feed_Once(Byte_Vector(500, 0xAB));
-  Plugin_Decoder.First_Chunk_Seen = 0; // channel change
+  Restart_Section_Buffer(Plugin_Decoder); // as a channel change does
   On_Section_Data(0, 0, nullptr);
   EXPECT_EQ(Plugin_Decoder.Fill, 0) << "even an empty first chunk empties the buffer";
   EXPECT_EQ(Plugin_Decoder.First_Chunk_Seen, 1);
 
   Feed_Once(Byte_Vector(500, 0xAB));
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   Feed_Once(Byte_Vector(200, 0xCD));
   EXPECT_EQ(Buffered(), Byte_Vector(200, 0xCD));
+
+  // A chunk that comes while another call is at work is dropped, and the
+  // next call, missing it, starts afresh too.
+  Plugin_Decoder.Feeding = 1;
+  Feed_Once(Byte_Vector(100, 0xEE));
+  Plugin_Decoder.Feeding = 0;
+  EXPECT_EQ(Buffered(), Byte_Vector(200, 0xCD)) << "dropped";
+  Feed_Once(Byte_Vector(50, 0x11));
+  EXPECT_EQ(Buffered(), Byte_Vector(50, 0x11));
+  Feed_Once(Byte_Vector(50, 0x11));
+  EXPECT_EQ(Plugin_Decoder.Fill, 100) << "once only";
 }
 
 // Portal 0's source section with three entries, its descriptor loop padded
@@ -124,7 +160,7 @@ TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
   On_Section_Data(0, 1005, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   EXPECT_EQ(Plugin_Decoder.Fill, 1005);
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   On_Section_Data(0, 1006, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
 }

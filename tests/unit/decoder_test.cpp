@@ -159,10 +159,11 @@ Byte_Vector Section_Of_Size(int portal, const std::vector<Portal_Listing_Entry> 
 // Copies fed one after another, a decode re-armed at once as the refresh
 // tick does. A copy that fails its CRC exactly as the failing copy before it
 // did is how the stream carries the section: it is shown as it arrives, as
-// the decoder without a CRC check shows it. While the portal has no list, a
-// second failing copy is shown as it arrives too, unchecked, until a sound
-// copy replaces it; a list once shown is never replaced by a failing copy,
-// and a decode forgets the failure.
+// the decoder without a CRC check shows it. Two copies damaged in different
+// packets (bytes changed or a packet lost) give the sound section back.
+// While the portal has no list, a second failing copy is shown as it
+// arrives too, unchecked, until a sound copy replaces it; a list once shown
+// is never replaced by a failing copy, and a decode forgets the failure.
 TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
   using Entries = std::vector<Portal_Listing_Entry>;
   const Entries sound_list = Numbered_Entries(3);
@@ -199,10 +200,14 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
       {"a damaged copy, then a sound one", {&name, &whole}, &sound_list, Decode_Way::Sound},
       {"the same damaged copy twice", {&name, &name}, &name_list, Decode_Way::As_Carried},
       {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Decode_Way::As_Carried},
-      {"two copies damaged differently", {&name, &service}, &service_list, Decode_Way::Unchecked},
+      {"two copies damaged in one packet", {&name, &service}, &service_list, Decode_Way::Unchecked},
       {"then a sound one", {&name, &service, &whole}, &sound_list, Decode_Way::Sound},
-      {"then further damage", {&name, &service, &name, &crc}, &service_list, Decode_Way::Unchecked},
-      {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Decode_Way::Unchecked},
+      {"then more such damage",
+       {&name, &service, &name, &service},
+       &service_list,
+       Decode_Way::Unchecked},
+      {"two copies damaged in different packets", {&name, &crc}, &sound_list, Decode_Way::Repaired},
+      {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Decode_Way::Repaired},
       {"a list shown, then damage", {&whole, &name, &service}, &sound_list, Decode_Way::Sound},
       {"a decode in between", {&name, &whole, &name}, &sound_list, Decode_Way::Sound},
       {"a broken header twice", {&marks, &marks}, nullptr, Decode_Way::None},
