@@ -72,25 +72,27 @@ TEST(Accumulator, ChunksThatAreNotDataLeaveTheBufferIntact) {
   Byte_Vector packet(Ts_Packet_Size, 0x5A);
   const auto header = [&packet](uint8_t flags, uint8_t control, uint8_t adaptation) {
     packet[0] = Ts_Sync_Byte;
-    packet[1] = flags;
-    packet[2] = 0x12;
-    packet[3] = control;
-    packet[4] = adaptation;
+    packet[1] = flags; // and the PID's high bits, 0 for Eit_Pid
+    packet[2] = static_cast<uint8_t>(Eit_Pid);
+    packet[3] = static_cast<uint8_t>(control << Ts_Adaptation_Shift);
+    packet[Ts_Adaptation_Length_Offset] = adaptation;
     Feed_Once(packet);
   };
-  header(0x80 | 0x40, 0x10, 0); // transport_error_indicator
-  header(0x00, 0x20, 183);      // adaptation field only
-  header(0x00, 0x30, 184);      // adaptation field overrunning the packet
-  header(0x00, 0x00, 0);        // reserved adaptation_field_control
+  header(Ts_Error_Bit | Ts_Unit_Start_Bit, Ts_Payload_Only, 0);
+  header(0x00, Ts_Adaptation_Only, Ts_Payload_Size - 1);    // filling the packet
+  header(0x00, Ts_Adaptation_And_Payload, Ts_Payload_Size); // overrunning it
+  header(0x00, 0x0, 0);                                     // reserved control value
   EXPECT_EQ(Buffered(), noise);
   // A whole packet with an adaptation field gives its payload; one of
   // another PID is bytes like any others.
-  header(0x40, 0x30, 9);
-  EXPECT_EQ(Plugin_Decoder.Fill, 300 + Ts_Packet_Size - 14);
+  constexpr int32_t Adaptation = 9;
+  header(Ts_Unit_Start_Bit, Ts_Adaptation_And_Payload, Adaptation);
+  const int32_t payload = Ts_Packet_Size - (Ts_Adaptation_Length_Offset + 1 + Adaptation);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + payload);
   EXPECT_EQ(Buffered().back(), 0x5A);
   packet[2] = 0x13;
   Feed_Once(packet);
-  EXPECT_EQ(Plugin_Decoder.Fill, 300 + 2 * Ts_Packet_Size - 14);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + payload + Ts_Packet_Size);
 }
 
 TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
