@@ -124,11 +124,13 @@ TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
 // with filler bytes until the section length field reads `length`.
 Byte_Vector Payload_Of_Length(int length) {
   Eit_Section section = Portal_Source_Section(0, Numbered_Entries(3));
-  const std::size_t plain = Build_Eit_Section(section).size() - 3;
+  const std::size_t plain = Build_Eit_Section(section).size() - Section_Head_Bytes;
   auto &loop = section.Events[0].Descriptors;
   loop.resize(loop.size() + (static_cast<std::size_t>(length) - plain), 0x20);
   const Byte_Vector payload = Payload_Of(Build_Eit_Section(section));
-  EXPECT_EQ(((payload[2] & 0x0F) << 8) | payload[3], length);
+  EXPECT_EQ(Big_Endian_16(&payload[Pointer_Field_Size + Section_Length_Offset]) &
+                Section_Length_Mask,
+            length);
   return payload;
 }
 
