@@ -102,9 +102,11 @@ int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeou
 // capture reader hands them out), or each packet whole, header included.
 enum class Host_Handover { Payloads, Whole_Packets };
 // The filter's bytes for a capture of 188-byte packets: the payloads, or the
-// packets, of the packets on PID 0x12 that carry a payload, back to back.
-// Delivered in chunks of Host_Handover_Chunk bytes, each call carries one
-// packet, or the payload of one packet without adaptation field.
+// packets, of the packets on PID 0x12 that carry a payload, back to back
+// (packets flagged with the transport error indicator are dropped, as
+// receivers drop them). Delivered in chunks of Host_Handover_Chunk bytes,
+// each call carries one packet, or the payload of one packet without
+// adaptation field.
 std::vector<uint8_t> Host_Filter_Bytes(const std::vector<uint8_t> &capture, Host_Handover handover);
 int32_t Host_Handover_Chunk(Host_Handover handover);
 
