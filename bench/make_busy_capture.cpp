@@ -8,6 +8,7 @@
 // written in blocks, in constant memory.
 #include "bench/busy_eit.h"
 #include "core/host_contract.h"
+#include "core/portal_section_rule.h"
 #include "core/portal_table.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_writer.h"
@@ -56,8 +57,6 @@ const std::vector<std::vector<std::string>> Portal_Names = {
 };
 constexpr uint16_t Portal_Entry_Service_First = 0x0300; // entries of portal p: 0x0300 + 0x20 p + i
 constexpr uint16_t Portal_Entry_Service_Step = 0x20;
-// A portal descriptor is at most 30 bytes long: 7 fixed bytes, 23 of name.
-constexpr std::size_t Entry_Name_Max = 23;
 
 void Print_Usage() {
   std::printf("usage: %s [--size MIB] OUT.ts\n"
@@ -99,7 +98,7 @@ Tail_Sections Build_Tail(const Busy_Eit &eit) {
     std::vector<Portal_Listing_Entry> entries;
     const auto &names = Portal_Names[static_cast<std::size_t>(portal)];
     for (std::size_t i = 0; i < names.size(); ++i) {
-      if (names[i].size() > Entry_Name_Max)
+      if (names[i].size() > static_cast<std::size_t>(Portal_Name_Max))
         throw std::length_error("portal entry name over 23 bytes: " + names[i]);
       entries.push_back({static_cast<uint16_t>(Portal_Transport_Stream_Id),
                          static_cast<uint16_t>(Portal_Entry_Service_First +

@@ -3,6 +3,7 @@
 #include "demo/demo_capture.h"
 
 #include "core/decoder_setup.h"
+#include "core/dvb_layout.h"
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
 #include "core/section_decoder.h"
@@ -24,21 +25,21 @@ bool Open_Reader(const Demo_Capture &capture, Ts_Reader &reader) {
   return Open_Ts_File(reader, capture.Path.c_str());
 }
 
-int Read_16(const uint8_t *at) {
-  return at[0] << 8 | at[1];
-}
-
 // The ids of each EIT section whose header lies whole in a payload that
-// starts a section.
+// starts a section, up to its transport_stream_id.
 void Note_Section_Headers(Demo_Capture &capture, const uint8_t *payload, int32_t size) {
-  for (int32_t at = 1 + payload[0]; at + 10 <= size;) {
-    const uint8_t table_id = payload[at];
-    if (table_id == 0xFF)
+  constexpr int32_t Ids_End = Eit_Transport_Stream_Id_Offset + 2;
+  for (int32_t at = Pointer_Field_Size + payload[0]; at + Ids_End <= size;) {
+    const uint8_t *section = payload + at;
+    const uint8_t table_id = section[Section_Table_Id_Offset];
+    if (table_id == Stuffing_Byte)
       return;
-    if (table_id >= 0x4E && table_id <= 0x6F)
-      Add_Demo_Channel(capture, static_cast<uint16_t>(Read_16(payload + at + 8)),
-                       static_cast<uint16_t>(Read_16(payload + at + 3)));
-    at += 3 + (Read_16(payload + at + 1) & 0x0FFF);
+    if (table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last)
+      Add_Demo_Channel(
+          capture, static_cast<uint16_t>(Big_Endian_16(section + Eit_Transport_Stream_Id_Offset)),
+          static_cast<uint16_t>(Big_Endian_16(section + Eit_Service_Id_Offset)));
+    at +=
+        Section_Head_Bytes + (Big_Endian_16(section + Section_Length_Offset) & Section_Length_Mask);
   }
 }
 

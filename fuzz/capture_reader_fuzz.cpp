@@ -5,6 +5,7 @@
 // and inside a packet, and every consumed byte must be a packet's or a
 // skipped one.
 #include "core/decoder_setup.h"
+#include "core/dvb_layout.h"
 #include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int32_t n = 0;
   Ts_Read_Result result;
   while ((result = Next_Ts_Payload(reader, Eit_Pid, &payload, &n)) == Ts_Read_Result::Payload) {
-    Check(n >= 1 && n <= 184);
+    Check(n >= 1 && n <= Ts_Payload_Size);
     Check(payload >= reader.Buffer.data() && payload + n <= reader.Buffer.data() + reader.Start);
     Check(reader.Start <= reader.End && reader.End <= reader.Buffer.size());
     On_Section_Data(0, n, payload);

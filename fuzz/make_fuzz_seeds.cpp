@@ -44,11 +44,11 @@ static void Section_Data_Seeds(const std::string &folder) {
     Byte_Vector payload{0x00}; // pointer field
     const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(portal, entries));
     payload.insert(payload.end(), section.begin(), section.end());
-    payload.resize(payload.size() + 1000, 0xFF);
+    payload.resize(payload.size() + 1000, Stuffing_Byte);
     Byte_Vector program;
     for (int step = 0; step < portal; ++step)
       program.push_back(6); // ">>" to this portal
-    const Byte_Vector feed = Feed_Program(payload, 184);
+    const Byte_Vector feed = Feed_Program(payload, Ts_Payload_Size);
     program.insert(program.end(), feed.begin(), feed.end());
     Write_Seed(folder, program);
   }
@@ -66,15 +66,15 @@ static void Capture_Seeds(const std::string &folder) {
       Write_Garbage(writer, 50);
       Ts_Packet_Options damaged;
       damaged.Transport_Error = true;
-      Write_Section(writer, 0x12, section, damaged);
+      Write_Section(writer, Eit_Pid, section, damaged);
     }
     Ts_Packet_Options options;
     options.Pack_Sections = portal == 2;
     options.Adaptation_Length = portal == 3 ? 9 : -1;
     Write_Noise_Packet(writer, 0x100);
-    Write_Sections(writer, 0x12, {section, section}, options);
+    Write_Sections(writer, Eit_Pid, {section, section}, options);
     for (int i = 0; i < 6; ++i)
-      Write_Noise_Packet(writer, i % 2 ? 0x12 : 0x101);
+      Write_Noise_Packet(writer, i % 2 ? Eit_Pid : 0x101);
     Write_Seed(folder, writer.Bytes);
   }
 }

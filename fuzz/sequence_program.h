@@ -4,6 +4,8 @@
 // Missing argument bytes at the end of the input read as 0.
 #pragma once
 
+#include "core/dvb_layout.h"
+
 #include <cstdint>
 
 enum Sequence_Op : uint8_t {
@@ -27,7 +29,7 @@ enum Sequence_Op : uint8_t {
   Sequence_Op_Total = 16
 };
 
-constexpr uint32_t Packet_Chunk_Size = 184;
+constexpr uint32_t Packet_Chunk_Size = Ts_Payload_Size;
 constexpr uint32_t Huge_Chunk_Base = 20000;
 
 // The channels a channel change can go to: transport stream id and service id.

@@ -2,6 +2,8 @@
 // plug-in's commands, the filter thread and the message pump.
 #include "host/stand_in_host.h"
 
+#include "stream/ts_reader.h"
+
 #include <cstring>
 
 Plugin_Entries Plugin{};
@@ -219,6 +221,28 @@ int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeou
     WaitForSingleObject(thread, INFINITE); // `delivery` must outlive the thread
   CloseHandle(thread);
   return finished;
+}
+
+std::vector<uint8_t> Host_Filter_Bytes(const std::vector<uint8_t> &capture,
+                                       Host_Handover handover) {
+  std::vector<uint8_t> bytes;
+  Ts_Reader reader;
+  Open_Ts_Memory(reader, capture.data(), capture.size());
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload) {
+    if (handover == Host_Handover::Whole_Packets) {
+      payload = capture.data() + reader.Packet_Offset;
+      size = Ts_Packet_Size;
+    }
+    bytes.insert(bytes.end(), payload, payload + size);
+  }
+  Close_Ts_Reader(reader);
+  return bytes;
+}
+
+int32_t Host_Handover_Chunk(Host_Handover handover) {
+  return handover == Host_Handover::Whole_Packets ? Ts_Packet_Size : Ts_Payload_Size;
 }
 
 int Host_Start_Streaming(const uint8_t *bytes, int32_t size, int32_t chunk) {

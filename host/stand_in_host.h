@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 // The module's entry points, null where the module does not export them;
 // typed by the contract (core/entry_point_types.h).
@@ -95,6 +96,19 @@ void Host_Close_Filter();
 // bytes from a thread of the host's own, and pumps messages until that
 // thread is done. Returns 1 if it finished within the timeout.
 int Host_Deliver(const uint8_t *bytes, int32_t size, int32_t chunk, DWORD timeout_ms);
+
+// How the host's filter on PID 0x12 hands over the packets of a capture:
+// the payload of each (behind its header and any adaptation field, as the
+// capture reader hands them out), or each packet whole, header included.
+enum class Host_Handover { Payloads, Whole_Packets };
+// The filter's bytes for a capture of 188-byte packets: the payloads, or the
+// packets, of the packets on PID 0x12 that carry a payload, back to back
+// (packets flagged with the transport error indicator are dropped, as
+// receivers drop them). Delivered in chunks of Host_Handover_Chunk bytes,
+// each call carries one packet, or the payload of one packet without
+// adaptation field.
+std::vector<uint8_t> Host_Filter_Bytes(const std::vector<uint8_t> &capture, Host_Handover handover);
+int32_t Host_Handover_Chunk(Host_Handover handover);
 
 // Starts a filter thread of the host at full speed: it calls the registered
 // data callback with `size` bytes in pieces of `chunk` bytes, round after

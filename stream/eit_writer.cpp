@@ -1,8 +1,6 @@
 // EIT section writer: header fields, event loop, descriptors, CRC-32.
 #include "stream/eit_writer.h"
 
-#include "core/portal_table.h"
-
 #include <stdexcept>
 
 static void Put_16(Byte_Vector &out, uint32_t value) {
@@ -25,7 +23,7 @@ Byte_Vector Linkage_Descriptor_Bytes(const Linkage_Descriptor &descriptor) {
   Put_16(body, descriptor.Service_Id);
   body.push_back(descriptor.Linkage_Type);
   body.insert(body.end(), descriptor.Private_Bytes.begin(), descriptor.Private_Bytes.end());
-  return Descriptor(0x4A, body);
+  return Descriptor(Linkage_Descriptor_Tag, body);
 }
 
 Byte_Vector Portal_Descriptor_Bytes(uint16_t transport_stream_id, uint16_t service_id,
@@ -45,7 +43,7 @@ Byte_Vector Short_Event_Descriptor_Bytes(const std::string &language, const std:
   body.insert(body.end(), name.begin(), name.end());
   body.push_back(static_cast<uint8_t>(text.size()));
   body.insert(body.end(), text.begin(), text.end());
-  return Descriptor(0x4D, body);
+  return Descriptor(Short_Event_Descriptor_Tag, body);
 }
 
 Byte_Vector Build_Eit_Section(const Eit_Section &section) {
@@ -60,7 +58,7 @@ Byte_Vector Build_Eit_Section(const Eit_Section &section) {
   body.push_back(section.Segment_Last_Section_Number);
   body.push_back(section.Last_Table_Id);
   for (const Eit_Event &event : section.Events) {
-    if (event.Descriptors.size() > 0x0FFF)
+    if (event.Descriptors.size() > static_cast<std::size_t>(Eit_Loop_Length_Mask))
       throw std::length_error("event descriptor loop over 4095 bytes");
     Put_16(body, event.Event_Id);
     body.insert(body.end(), event.Start_Time, event.Start_Time + 5);
@@ -70,11 +68,11 @@ Byte_Vector Build_Eit_Section(const Eit_Section &section) {
                      (event.Free_Ca ? 0x1000u : 0u) | loop);
     body.insert(body.end(), event.Descriptors.begin(), event.Descriptors.end());
   }
-  const std::size_t length = body.size() + 4; // with the CRC
+  const std::size_t length = body.size() + Section_Crc_Size;
   if (length > 4093)
     throw std::length_error("EIT section over 4096 bytes");
   Byte_Vector out{section.Table_Id};
-  Put_16(out, 0xF000u | static_cast<uint32_t>(length)); // syntax 1, reserved bits 1
+  Put_16(out, Section_Flag_Bits | static_cast<uint32_t>(length)); // syntax 1, reserved bits 1
   out.insert(out.end(), body.begin(), body.end());
   const uint32_t crc = Mpeg_Crc32(out.data(), out.size());
   Put_16(out, crc >> 16);
@@ -101,7 +99,7 @@ Eit_Section Portal_Source_Section(int portal, const std::vector<Portal_Listing_E
 Byte_Vector Portal_Header_Bytes(int portal, int section_length) {
   const Portal_Constants &constants = Portal_Constants_Table.at(static_cast<std::size_t>(portal));
   Byte_Vector header{0x00, Eit_Actual_Present_Following};
-  Put_16(header, 0xF000 | (static_cast<uint32_t>(section_length) & 0x0FFF));
+  Put_16(header, Section_Flag_Bits | (static_cast<uint32_t>(section_length) & Section_Length_Mask));
   Put_16(header, constants.Source_Service_Id);
   header.push_back(0xC1); // version 0, current
   header.push_back(0x00); // section_number

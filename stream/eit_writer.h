@@ -3,6 +3,8 @@
 // Used to make test input, fuzz seeds, benchmark streams and sample captures.
 #pragma once
 
+#include "core/dvb_layout.h"
+#include "core/portal_table.h"
 #include "core/section_crc.h"
 
 #include <cstddef>
@@ -12,19 +14,21 @@
 
 using Byte_Vector = std::vector<uint8_t>;
 
-constexpr uint8_t Eit_Actual_Present_Following = 0x4E;
+// Table ids of EIT sections, EN 300 468 §5.1.3 (Table 2).
+constexpr uint8_t Eit_Actual_Present_Following = Eit_Table_Id_First;
 constexpr uint8_t Eit_Other_Present_Following = 0x4F;
 constexpr uint8_t Eit_Actual_Schedule_First = 0x50; // 0x50-0x5F
-constexpr uint8_t Eit_Other_Schedule_First = 0x60;  // 0x60-0x6F
+constexpr uint8_t Eit_Other_Schedule_First = 0x60;  // to Eit_Table_Id_Last
 
 // Sections end in the CRC-32 of core/section_crc.h (Mpeg_Crc32).
 
-// A linkage descriptor (tag 0x4A) of any linkage type with private bytes.
+// A linkage descriptor of any linkage type with private bytes; by default a
+// portal entry's.
 struct Linkage_Descriptor {
   uint16_t Transport_Stream_Id = 0;
-  uint16_t Original_Network_Id = 0x0085;
+  uint16_t Original_Network_Id = Portal_Original_Network_Id;
   uint16_t Service_Id = 0;
-  uint8_t Linkage_Type = 0xB0;
+  uint8_t Linkage_Type = Portal_Linkage_Type;
   Byte_Vector Private_Bytes;
 };
 Byte_Vector Linkage_Descriptor_Bytes(const Linkage_Descriptor &descriptor);
@@ -33,7 +37,7 @@ Byte_Vector Linkage_Descriptor_Bytes(const Linkage_Descriptor &descriptor);
 Byte_Vector Portal_Descriptor_Bytes(uint16_t transport_stream_id, uint16_t service_id,
                                     const std::string &name);
 
-// A short event descriptor (tag 0x4D): language, event name and text.
+// A short event descriptor: language, event name and text.
 Byte_Vector Short_Event_Descriptor_Bytes(const std::string &language, const std::string &name,
                                          const std::string &text);
 
@@ -54,7 +58,7 @@ struct Eit_Section {
   uint8_t Section_Number = 0;
   uint8_t Last_Section_Number = 1;
   uint16_t Transport_Stream_Id = 0;
-  uint16_t Original_Network_Id = 0x0085;
+  uint16_t Original_Network_Id = Portal_Original_Network_Id;
   uint8_t Segment_Last_Section_Number = 1;
   uint8_t Last_Table_Id = Eit_Actual_Present_Following;
   std::vector<Eit_Event> Events;

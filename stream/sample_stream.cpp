@@ -40,7 +40,8 @@ std::vector<Portal_Listing_Entry> Sample_Portal_Entries(int portal) {
 
 Byte_Vector Sample_Source_Section(int portal, const std::vector<Portal_Listing_Entry> &entries) {
   Eit_Section section = Portal_Source_Section(portal, entries);
-  if (Portal_Constants_Table[static_cast<std::size_t>(portal)].Source_Transport_Stream_Id != 4) {
+  if (Portal_Constants_Table[static_cast<std::size_t>(portal)].Source_Transport_Stream_Id !=
+      Portal_Transport_Stream_Id) {
     section.Table_Id = Eit_Other_Present_Following;
     section.Last_Table_Id = Eit_Other_Present_Following;
   }

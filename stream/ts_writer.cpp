@@ -18,11 +18,12 @@ void Write_Ts_Packet(Ts_Writer &writer, uint16_t pid, bool unit_start, const Byt
   const bool adaptation = options.Adaptation_Length >= 0;
   uint8_t &counter = writer.Continuity[pid];
   out.push_back(Ts_Sync_Byte);
-  out.push_back(static_cast<uint8_t>((options.Transport_Error ? 0x80 : 0) |
-                                     (unit_start ? 0x40 : 0) | (pid >> 8)));
+  out.push_back(static_cast<uint8_t>((options.Transport_Error ? Ts_Error_Bit : 0) |
+                                     (unit_start ? Ts_Unit_Start_Bit : 0) | (pid >> 8)));
   out.push_back(static_cast<uint8_t>(pid & 0xFF));
-  out.push_back(static_cast<uint8_t>((adaptation ? 0x30 : 0x10) | counter));
-  counter = (counter + 1) & 0x0F;
+  const uint8_t control = adaptation ? Ts_Adaptation_And_Payload : Ts_Payload_Only;
+  out.push_back(static_cast<uint8_t>((control << Ts_Adaptation_Shift) | counter));
+  counter = (counter + 1) & Ts_Continuity_Mask;
   if (adaptation) {
     out.push_back(static_cast<uint8_t>(options.Adaptation_Length));
     if (options.Adaptation_Length > 0)
@@ -31,7 +32,7 @@ void Write_Ts_Packet(Ts_Writer &writer, uint16_t pid, bool unit_start, const Byt
                0xFF);
   }
   out.insert(out.end(), payload.begin(), payload.end());
-  out.resize(start + Ts_Packet_Size, 0xFF);
+  out.resize(start + Ts_Packet_Size, Stuffing_Byte);
 }
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 constexpr int Ts_Pid_Count = Ts_Pid_Max + 1;
-constexpr uint16_t Ts_Null_Pid = 0x1FFF;
+constexpr uint16_t Ts_Null_Pid = Ts_Pid_Max; // null packets, §2.4.3.3 (Table 2-3)
 
 struct Ts_Writer {
   Byte_Vector Bytes;                              // the packets written so far

@@ -9,7 +9,7 @@ namespace {
 // A payload whose section ends up on the fifth 184-byte chunk's boundary.
 Byte_Vector Five_Chunk_Payload() {
   Byte_Vector payload = Portal_Payload(0, Numbered_Entries(6), 0);
-  payload.resize(5 * 184, 0xFF);
+  payload.resize(5 * Ts_Payload_Size, Stuffing_Byte);
   return payload;
 }
 
@@ -17,11 +17,11 @@ TEST(Accumulator, NothingIsScannedBeforeNineHundredTwentyBytes) {
   Arm_Decoder(0);
   const Byte_Vector payload = Five_Chunk_Payload();
   for (int chunk = 0; chunk < 4; ++chunk) {
-    On_Section_Data(0, 184, payload.data() + chunk * 184);
-    EXPECT_EQ(Plugin_Decoder.Fill, (chunk + 1) * 184);
+    On_Section_Data(0, Ts_Payload_Size, payload.data() + chunk * Ts_Payload_Size);
+    EXPECT_EQ(Plugin_Decoder.Fill, (chunk + 1) * Ts_Payload_Size);
     EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
   }
-  On_Section_Data(0, 184, payload.data() + 4 * 184);
+  On_Section_Data(0, Ts_Payload_Size, payload.data() + 4 * Ts_Payload_Size);
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the fifth chunk reaches 920 bytes and decodes";
   EXPECT_EQ(Portal_Count[0], 6);
   EXPECT_EQ(Plugin_Decoder.Fill, 0);
@@ -72,25 +72,27 @@ TEST(Accumulator, ChunksThatAreNotDataLeaveTheBufferIntact) {
   Byte_Vector packet(Ts_Packet_Size, 0x5A);
   const auto header = [&packet](uint8_t flags, uint8_t control, uint8_t adaptation) {
     packet[0] = Ts_Sync_Byte;
-    packet[1] = flags;
-    packet[2] = 0x12;
-    packet[3] = control;
-    packet[4] = adaptation;
+    packet[1] = flags; // and the PID's high bits, 0 for Eit_Pid
+    packet[2] = static_cast<uint8_t>(Eit_Pid);
+    packet[3] = static_cast<uint8_t>(control << Ts_Adaptation_Shift);
+    packet[Ts_Adaptation_Length_Offset] = adaptation;
     Feed_Once(packet);
   };
-  header(0x80 | 0x40, 0x10, 0); // transport_error_indicator
-  header(0x00, 0x20, 183);      // adaptation field only
-  header(0x00, 0x30, 184);      // adaptation field overrunning the packet
-  header(0x00, 0x00, 0);        // reserved adaptation_field_control
+  header(Ts_Error_Bit | Ts_Unit_Start_Bit, Ts_Payload_Only, 0);
+  header(0x00, Ts_Adaptation_Only, Ts_Payload_Size - 1);    // filling the packet
+  header(0x00, Ts_Adaptation_And_Payload, Ts_Payload_Size); // overrunning it
+  header(0x00, 0x0, 0);                                     // reserved control value
   EXPECT_EQ(Buffered(), noise);
   // A whole packet with an adaptation field gives its payload; one of
   // another PID is bytes like any others.
-  header(0x40, 0x30, 9);
-  EXPECT_EQ(Plugin_Decoder.Fill, 300 + Ts_Packet_Size - 14);
+  constexpr int32_t Adaptation = 9;
+  header(Ts_Unit_Start_Bit, Ts_Adaptation_And_Payload, Adaptation);
+  const int32_t payload = Ts_Packet_Size - (Ts_Adaptation_Length_Offset + 1 + Adaptation);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + payload);
   EXPECT_EQ(Buffered().back(), 0x5A);
   packet[2] = 0x13;
   Feed_Once(packet);
-  EXPECT_EQ(Plugin_Decoder.Fill, 300 + 2 * Ts_Packet_Size - 14);
+  EXPECT_EQ(Plugin_Decoder.Fill, 300 + payload + Ts_Packet_Size);
 }
 
 TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
@@ -122,11 +124,13 @@ TEST(Accumulator, FirstChunkAfterAChannelChangeStartsAfresh) {
 // with filler bytes until the section length field reads `length`.
 Byte_Vector Payload_Of_Length(int length) {
   Eit_Section section = Portal_Source_Section(0, Numbered_Entries(3));
-  const std::size_t plain = Build_Eit_Section(section).size() - 3;
+  const std::size_t plain = Build_Eit_Section(section).size() - Section_Head_Bytes;
   auto &loop = section.Events[0].Descriptors;
   loop.resize(loop.size() + (static_cast<std::size_t>(length) - plain), 0x20);
   const Byte_Vector payload = Payload_Of(Build_Eit_Section(section));
-  EXPECT_EQ(((payload[2] & 0x0F) << 8) | payload[3], length);
+  EXPECT_EQ(Big_Endian_16(&payload[Pointer_Field_Size + Section_Length_Offset]) &
+                Section_Length_Mask,
+            length);
   return payload;
 }
 
@@ -135,7 +139,7 @@ Byte_Vector Payload_Of_Length(int length) {
 TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   Arm_Decoder(0);
   const Byte_Vector payload = Payload_Of_Length(700);
-  Byte_Vector buffer(400, 0xFF);
+  Byte_Vector buffer(400, Stuffing_Byte);
   buffer.insert(buffer.end(), payload.begin(), payload.begin() + 600);
   Feed_Once(buffer);
   EXPECT_EQ(Plugin_Decoder.Fill, 600);
@@ -143,10 +147,10 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 
   Byte_Vector rest(payload.begin() + 600, payload.end());
-  rest.resize(2 * 184, 0xFF);
-  On_Section_Data(0, 184, rest.data());
+  rest.resize(2 * Ts_Payload_Size, Stuffing_Byte);
+  On_Section_Data(0, Ts_Payload_Size, rest.data());
   EXPECT_EQ(Plugin_Decoder.Fill, 784) << "below 920 again: no scan";
-  On_Section_Data(0, 184, rest.data() + 184);
+  On_Section_Data(0, Ts_Payload_Size, rest.data() + Ts_Payload_Size);
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the second chunk completes it";
   EXPECT_EQ(Portal_Count[0], 3);
   EXPECT_EQ(Name_Of(Portal_Table[0][2]), "Kanal 2");
@@ -155,7 +159,7 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
 // A section counts as complete once more than L + 5 bytes stand from its head.
 TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
   Byte_Vector payload = Payload_Of_Length(1000);
-  payload.resize(1006, 0xFF);
+  payload.resize(1006, Stuffing_Byte);
   Arm_Decoder(0);
   On_Section_Data(0, 1005, payload.data());
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
@@ -167,7 +171,7 @@ TEST(Accumulator, SectionCompleteOnlyBeyondLengthPlusFive) {
 
 TEST(Accumulator, ScanKeepsATailTooShortToJudge) {
   Arm_Decoder(0);
-  Byte_Vector buffer(1000, 0xFF);
+  Byte_Vector buffer(1000, Stuffing_Byte);
   buffer[1000 - 13] = 0x00; // the only zero byte, 13 bytes before the end
   Feed_Once(buffer);
   EXPECT_EQ(Plugin_Decoder.Fill, 13);
@@ -186,11 +190,11 @@ TEST(Accumulator, BufferTakesExactlyThirtyTwoThousandBytes) {
   for (const int extra : {0, 1}) {
     Arm_Decoder(1);
     Byte_Vector head(payload.begin(), payload.begin() + 20); // incomplete
-    head.insert(head.begin(), 900, 0xFF);
+    head.insert(head.begin(), 900, Stuffing_Byte);
     Feed_Once(head);
     ASSERT_EQ(Plugin_Decoder.Fill, 20);
     Byte_Vector chunk(payload.begin() + 20, payload.end());
-    chunk.resize(static_cast<std::size_t>(Section_Buffer_Size - 20 + extra), 0xFF);
+    chunk.resize(static_cast<std::size_t>(Section_Buffer_Size - 20 + extra), Stuffing_Byte);
     Feed_Once(chunk);
     if (extra == 0) {
       EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "stream/section_reassembler.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
 
@@ -15,7 +16,7 @@ namespace {
 void Decode(int portal, const Eit_Section &section) {
   Arm_Decoder(portal);
   Byte_Vector payload = Payload_Of(Build_Eit_Section(section));
-  payload.resize(payload.size() + 1000, 0xFF);
+  payload.resize(payload.size() + 1000, Stuffing_Byte);
   Feed(payload);
 }
 
@@ -42,7 +43,7 @@ TEST_P(EachPortal, DecodesItsOwnSourceSectionOnly) {
   ASSERT_EQ(Portal_Count[portal], 6);
   for (int i = 0; i < 6; ++i)
     Expect_Entry(Portal_Table[portal][i], "Kanal " + std::to_string(i), 4 + i, 1000 + i);
-  EXPECT_EQ(Portal_Table[portal][0].Descriptor_Length, 7 + 7);
+  EXPECT_EQ(Portal_Table[portal][0].Descriptor_Length, Linkage_Fixed_Bytes + 7); // "Kanal 0"
   Expect_Cleared(portal, 6);
 
   // Every other portal's source is passed over.
@@ -73,7 +74,7 @@ TEST(Decoder, SkipsHeadersThatAreNotTheSource) {
   Arm_Decoder(0);
   Byte_Vector payload = Payload_Of(Build_Eit_Section(Portal_Source_Section(0, entries)));
   payload[2] &= 0x7F;
-  payload.resize(1200, 0xFF);
+  payload.resize(1200, Stuffing_Byte);
   Feed(payload);
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 }
@@ -115,7 +116,7 @@ TEST(Decoder, DamagedSectionsAreSkippedForTheNextSoundOne) {
     damaged[c.At] ^= c.Bit;
     Arm_Decoder(1);
     Byte_Vector first = Payload_Of(damaged);
-    first.resize(first.size() + 1000, 0xFF);
+    first.resize(first.size() + 1000, Stuffing_Byte);
     Feed(first);
     EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << c.What;
     EXPECT_EQ(Portal_Count[1], 0) << c.What;
@@ -217,7 +218,7 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
     for (const Byte_Vector *copy : c.Copies) {
       Arm_Section_Decoder(Plugin_Decoder);
       Byte_Vector payload = *copy;
-      payload.resize(payload.size() + 1000, 0xFF);
+      payload.resize(payload.size() + 1000, Stuffing_Byte);
       Feed(payload);
     }
     EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
@@ -253,7 +254,6 @@ Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
 // last packet allows, fed in packet payloads and in odd sizes, the decoder
 // takes it out and shows the exact list.
 TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
-  constexpr std::size_t Section_Size_Max = 4096;
   const auto entries = Numbered_Entries(5);
   Eit_Section next;
   next.Service_Id = 0x0300;
@@ -270,7 +270,7 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
     // in front of at least the next section's first byte.
     for (std::size_t tail = 1; tail <= Ts_Payload_Size - 2; ++tail) {
       const std::size_t size = (Ts_Payload_Size - 1) + (packets - 2) * Ts_Payload_Size + tail;
-      if (size > Section_Size_Max)
+      if (size > static_cast<std::size_t>(Section_Size_Max))
         break;
       Ts_Writer writer;
       Write_Sections(writer, Eit_Pid,
@@ -376,7 +376,7 @@ TEST(Decoder, FirstMatchingHeaderDecides) {
   const Byte_Vector second = Portal_Payload(2, Numbered_Entries(5), 0);
   stream.insert(stream.end(), first.begin(), first.end());
   stream.insert(stream.end(), second.begin(), second.end());
-  stream.resize(1500, 0xFF);
+  stream.resize(1500, Stuffing_Byte);
   Feed(stream);
   ASSERT_EQ(Portal_Count[2], 2);
   Expect_Entry(Portal_Table[2][1], "Zweite", 4, 101);
@@ -431,7 +431,7 @@ TEST(Decoder, KeepsTheFirstSeventeenOfMoreMatches) {
 // Descriptors built byte by byte, since their exact layout is the point.
 Byte_Vector Raw_Descriptor(uint8_t length, uint16_t onid, uint16_t service, uint8_t type,
                            const std::string &name) {
-  Byte_Vector d{0x4A,
+  Byte_Vector d{Linkage_Descriptor_Tag,
                 length,
                 0x12,
                 0x34,
@@ -485,7 +485,7 @@ TEST(Decoder, FollowsThePortalShownWhenTheScanStarts) {
   Byte_Vector stream = Portal_Payload(0, Numbered_Entries(2), 0);
   const Byte_Vector other = Portal_Payload(1, Numbered_Entries(3), 0);
   stream.insert(stream.end(), other.begin(), other.end());
-  stream.resize(1000, 0xFF);
+  stream.resize(1000, Stuffing_Byte);
   Current_Portal = 1; // ">>" before the data arrives
   Feed(stream);
   EXPECT_EQ(Plugin_Decoder.Scan_Portal, 1);

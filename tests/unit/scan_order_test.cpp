@@ -40,14 +40,18 @@ int32_t Header_Length(const Byte_Vector &b, int32_t t, int32_t k, const Portal_C
   Byte_Vector h(b.begin() + t, b.begin() + t + 13 + (k > 0));
   if (k > 0)
     h.erase(h.begin() + k);
-  if (h[6] != 0 || h[7] != 1 || h[10] != 0 || h[11] != 0x85 || h[12] != 1 ||
-      ((h[3] << 8) | h[4]) != c.Source_Service_Id ||
-      ((h[8] << 8) | h[9]) != c.Source_Transport_Stream_Id)
+  if (h[Eit_Section_Number_Offset] != 0 || h[Eit_Last_Section_Number_Offset] != 1 ||
+      Big_Endian_16(&h[Eit_Original_Network_Id_Offset]) != Portal_Original_Network_Id ||
+      h[Eit_Segment_Last_Section_Number_Offset] != 1 ||
+      Big_Endian_16(&h[Eit_Service_Id_Offset]) != c.Source_Service_Id ||
+      Big_Endian_16(&h[Eit_Transport_Stream_Id_Offset]) != c.Source_Transport_Stream_Id)
     return 0;
-  const int32_t word = (h[1] << 8) | h[2], length = word & 0x0FFF;
-  if ((word & 0xF000) != 0xF000 || length <= 15)
+  const int32_t word = Big_Endian_16(&h[Section_Length_Offset]);
+  const int32_t length = word & Section_Length_Mask;
+  if ((word & Section_Flag_Bits) != Section_Flag_Bits || length <= 15)
     return 0;
-  return k == 0 || (b[t + k] == length + 3 - k && length + 3 - k < 184) ? length : 0;
+  const int32_t behind = Section_Head_Bytes + length - k; // bytes a pointer field at k counts
+  return k == 0 || (b[t + k] == behind && behind < Ts_Payload_Size) ? length : 0;
 }
 
 // The walk, one byte at a time, as the decoder's comment describes it: t is
@@ -75,7 +79,7 @@ Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
         return {Outcome::Decode, t, Decode_Way::Sound};
       // A byte from t + 13 on, within the last 184 of the L + 4 bytes from t,
       // that counts the section's bytes behind it and without which it sounds.
-      for (int32_t i = std::max(t + 13, t + length + 4 - 184); i <= t + length + 2; ++i)
+      for (int32_t i = std::max(t + 13, t + length + 4 - Ts_Payload_Size); i <= t + length + 2; ++i)
         if (b[i] == t + length + 3 - i && Sound_Without(b, t, length, i))
           return {Outcome::Decode, t, Decode_Way::Stray_Pointer_Taken_Out};
       if (t == 0 || b[t - 1] != 0)
@@ -113,18 +117,22 @@ Byte_Vector Random_Header(std::mt19937 &random, int portal, bool always_broken =
 // if the section is that short), and one time in four
 // the whole section follows once more.
 void Complete_Section(std::mt19937 &random, Byte_Vector &buffer, std::size_t at) {
-  const std::size_t length = ((buffer[at + 2] & 0x0F) << 8) | buffer[at + 3];
-  const std::size_t end = at + 1 + 3 + length; // behind the section's last byte
+  const std::size_t table_id = at + Pointer_Field_Size;
+  const std::size_t length = static_cast<std::size_t>(
+      Big_Endian_16(&buffer[table_id + Section_Length_Offset]) & Section_Length_Mask);
+  const std::size_t end = table_id + Section_Head_Bytes + length; // behind its last byte
+  const std::size_t crc_at = end - Section_Crc_Size;
   if (length < 16)
     return;
-  while (buffer.size() < end - 4)
+  while (buffer.size() < crc_at)
     buffer.push_back(static_cast<uint8_t>(random()));
-  const uint32_t crc = Mpeg_Crc32(buffer.data() + at + 1, end - 4 - (at + 1)) ^
+  const uint32_t crc = Mpeg_Crc32(buffer.data() + table_id, crc_at - table_id) ^
                        (random() % 3 == 0 ? 1u << (random() % 32) : 0u);
   for (int shift = 24; shift >= 0; shift -= 8)
     buffer.push_back(static_cast<uint8_t>(crc >> shift));
   if (random() % 3 == 0) {
-    const std::size_t first = std::max(at + 2, end + 1 > 184 ? end + 1 - 184 : 0);
+    const std::size_t first =
+        std::max(at + 2, end + 1 > Ts_Payload_Size ? end + 1 - Ts_Payload_Size : 0);
     const std::size_t stray = first + random() % (end - first);
     buffer.insert(buffer.begin() + static_cast<long>(stray), static_cast<uint8_t>(end - stray));
   }

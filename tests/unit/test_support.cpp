@@ -12,15 +12,16 @@ std::vector<Portal_Listing_Entry> Numbered_Entries(int count) {
 }
 
 Byte_Vector Payload_Of(const Byte_Vector &section) {
-  Byte_Vector payload(section.size() + 1, 0x00); // pointer field 0, then the section
-  std::copy(section.begin(), section.end(), payload.begin() + 1);
+  // The pointer field 0, then the section.
+  Byte_Vector payload(section.size() + Pointer_Field_Size, 0x00);
+  std::copy(section.begin(), section.end(), payload.begin() + Pointer_Field_Size);
   return payload;
 }
 
 Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &entries,
                            std::size_t padding) {
   Byte_Vector payload = Payload_Of(Build_Eit_Section(Portal_Source_Section(portal, entries)));
-  payload.resize(payload.size() + padding, 0xFF);
+  payload.resize(payload.size() + padding, Stuffing_Byte);
   return payload;
 }
 

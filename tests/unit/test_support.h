@@ -25,12 +25,12 @@ std::vector<Portal_Listing_Entry> Numbered_Entries(int count);
 Byte_Vector Payload_Of(const Byte_Vector &section);
 
 // The payload carrying `portal`'s source section with `entries`, followed by
-// `padding` bytes of 0xFF stuffing.
+// `padding` bytes of stuffing.
 Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &entries,
                            std::size_t padding = 1000);
 
 // Hands `bytes` to On_Section_Data in chunks of `chunk` bytes.
-void Feed(const Byte_Vector &bytes, std::size_t chunk = 184);
+void Feed(const Byte_Vector &bytes, std::size_t chunk = Ts_Payload_Size);
 void Feed_Once(const Byte_Vector &bytes);
 
 // The buffer's valid bytes.

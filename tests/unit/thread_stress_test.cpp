@@ -37,7 +37,7 @@ Byte_Vector Stream_Of_All_Portals() {
     const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(portal, entries));
     stream.push_back(0x00);
     stream.insert(stream.end(), section.begin(), section.end());
-    stream.resize(stream.size() + 700, 0xFF);
+    stream.resize(stream.size() + 700, Stuffing_Byte);
   }
   return stream;
 }
@@ -89,8 +89,8 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
 
   std::thread data_thread([&] {
     while (!done) {
-      for (std::size_t at = 0; at < stream.size(); at += 184) {
-        const std::size_t n = std::min<std::size_t>(184, stream.size() - at);
+      for (std::size_t at = 0; at < stream.size(); at += Ts_Payload_Size) {
+        const std::size_t n = std::min<std::size_t>(Ts_Payload_Size, stream.size() - at);
         const int before = Plugin_Decoder.Scan_Idle;
         On_Section_Data(0, static_cast<int32_t>(n), stream.data() + at);
         if (before == 0 && Plugin_Decoder.Scan_Idle == 1)
@@ -104,7 +104,7 @@ TEST(ThreadStress, WindowAndDataThreadsNeverSeeHalfAnEntry) {
   std::atomic<int> other_calls{0};
   std::thread other_thread([&] {
     uint32_t state = 12345;
-    uint8_t chunk[184];
+    uint8_t chunk[Ts_Payload_Size];
     while (!done) {
       for (uint8_t &byte : chunk) {
         state = state * 1664525u + 1013904223u;

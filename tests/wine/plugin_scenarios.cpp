@@ -139,9 +139,9 @@ std::vector<uint8_t> Filter_Payload;
 // type 0xB0 per entry, then stuffing.
 void Build_Filter_Payload() {
   const Byte_Vector section = Build_Eit_Section(Portal_Source_Section(0, Test_Entries));
-  Filter_Payload.assign(1, 0x00);
+  Filter_Payload.assign(Pointer_Field_Size, 0x00);
   Filter_Payload.insert(Filter_Payload.end(), section.begin(), section.end());
-  Filter_Payload.resize(Filter_Payload_Size, 0xFF);
+  Filter_Payload.resize(Filter_Payload_Size, Stuffing_Byte);
 }
 
 int Captions_Shown() {
@@ -430,7 +430,7 @@ void Filter_Data_Fills_Table() {
   Require_Window();
   Open_Window_On_Portal_Stream();
   Build_Filter_Payload();
-  CHECK(Host_Deliver(Filter_Payload.data(), Filter_Payload_Size, 184, Tick_Wait_Ms));
+  CHECK(Host_Deliver(Filter_Payload.data(), Filter_Payload_Size, Ts_Payload_Size, Tick_Wait_Ms));
   CHECK(Host_Pump_Until(Captions_Shown, Tick_Wait_Ms));
   char caption[Caption_Size];
   for (int i = 0; i < 3; ++i) {

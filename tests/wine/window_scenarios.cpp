@@ -8,6 +8,8 @@
 #include "host/stand_in_host.h"
 #include "module/resource_ids.h"
 #include "stream/eit_writer.h"
+#include "stream/section_reassembler.h"
+#include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
 #include "tests/wine/wine_check.h"
 
@@ -184,11 +186,7 @@ std::vector<uint8_t> Filter_Bytes(int portal, const std::vector<Portal_Listing_E
     for (int i = 0; i < 3; ++i)
       Write_Section(writer, Eit_Pid, Build_Eit_Section(foreign));
   }
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
 }
 
 const std::vector<Portal_Listing_Entry> Five_Entries = {{4, 0x2001, "Kanal Eins"},
@@ -440,11 +438,7 @@ std::vector<uint8_t> Full_Portal_Bytes(const char *prefix) {
   CHECK(writer.Bytes.size() >= 3 * Ts_Packet_Size);
   for (int i = 0; i < 6; ++i)
     Write_Ts_Packet(writer, Eit_Pid, false, {});
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
 }
 
 // The close box disarms the decoder when it stops the filter: the bytes
@@ -456,7 +450,7 @@ void Close_Box_Disarms_Decoder() {
   const std::vector<uint8_t> cut = Full_Portal_Bytes("Halber Kanal");
   Feed_Directly(std::vector<uint8_t>(cut.begin(), cut.begin() + 2 * Chunk_Size));
   Close_By_Box();
-  Feed_Directly(std::vector<uint8_t>(Chunk_Size, 0xFF)); // while closed
+  Feed_Directly(std::vector<uint8_t>(Chunk_Size, Stuffing_Byte)); // while closed
   Open_Dialog();
   Feed_Directly(std::vector<uint8_t>(cut.begin() + 2 * Chunk_Size, cut.end()));
   Feed_Directly(Full_Portal_Bytes("Ganzer Kanal"));
@@ -853,9 +847,17 @@ std::vector<Portal_Listing_Entry> Thread_List(int portal) {
   return entries;
 }
 
-// The payloads of `count` services' EIT sections packed back to back, the
+// Sections back to back, as multiplexers pack EIT.
+Ts_Packet_Options Packed_Options() {
+  Ts_Packet_Options options;
+  options.Pack_Sections = true;
+  return options;
+}
+const Ts_Packet_Options Packed = Packed_Options();
+
+// `count` services' EIT sections of one event each, growing in size, the
 // first service `first`.
-std::vector<uint8_t> Other_Services_Bytes(int first, int count) {
+std::vector<Byte_Vector> Other_Service_Sections(int first, int count) {
   std::vector<Byte_Vector> sections;
   for (int i = 0; i < count; ++i) {
     Eit_Section section;
@@ -867,28 +869,35 @@ std::vector<uint8_t> Other_Services_Bytes(int first, int count) {
     section.Events.push_back(event);
     sections.push_back(Build_Eit_Section(section));
   }
+  return sections;
+}
+
+// The payloads of those sections packed back to back.
+std::vector<uint8_t> Other_Services_Bytes(int first, int count) {
   Ts_Writer writer;
-  Ts_Packet_Options packed;
-  packed.Pack_Sections = true;
-  Write_Sections(writer, Eit_Pid, sections, packed);
-  std::vector<uint8_t> payloads;
-  for (size_t at = 0; at + Ts_Packet_Size <= writer.Bytes.size(); at += Ts_Packet_Size)
-    payloads.insert(payloads.end(), writer.Bytes.begin() + at + Ts_Header_Size,
-                    writer.Bytes.begin() + at + Ts_Packet_Size);
-  return payloads;
+  Write_Sections(writer, Eit_Pid, Other_Service_Sections(first, count), Packed);
+  return Host_Filter_Bytes(writer.Bytes, Host_Handover::Payloads);
+}
+
+const char *Default_Name(int portal) {
+  return Portal_Constants_Table[static_cast<size_t>(portal)].Default_Name;
+}
+
+// Every caption: `portal`'s whole list (whole) or its default entry alone.
+void Check_Shown(int portal, bool whole) {
+  const std::vector<Portal_Listing_Entry> list = Thread_List(portal);
+  for (int i = 0; i < Entry_Button_Total; ++i) {
+    const char *expected = whole ? (i < static_cast<int>(list.size()) ? list[i].Name.c_str() : "")
+                                 : (i == 0 ? Default_Name(portal) : "");
+    CHECK_TEXT(expected, Caption(First_Entry_Button_Id + i));
+  }
 }
 
 // The captions: `portal`'s default entry alone (false) or its whole list
 // (true); anything else fails.
 bool Shows_Whole_List(int portal) {
-  const std::vector<Portal_Listing_Entry> list = Thread_List(portal);
-  const char *default_name = Portal_Constants_Table[static_cast<size_t>(portal)].Default_Name;
-  const bool whole = std::strcmp(Caption(First_Entry_Button_Id), default_name) != 0;
-  for (int i = 0; i < Entry_Button_Total; ++i) {
-    const char *expected = whole ? (i < static_cast<int>(list.size()) ? list[i].Name.c_str() : "")
-                                 : (i == 0 ? default_name : "");
-    CHECK_TEXT(expected, Caption(First_Entry_Button_Id + i));
-  }
+  const bool whole = std::strcmp(Caption(First_Entry_Button_Id), Default_Name(portal)) != 0;
+  Check_Shown(portal, whole);
   return whole;
 }
 
@@ -923,6 +932,82 @@ void Two_Data_Threads() {
   Plugin.On_Exit();
   CHECK(Host_End_Streaming(Close_Wait_Ms));
   Host_Unload_Plugin();
+}
+
+// How many of a capture's portal source sections start behind another
+// section, not at a packet's payload start.
+int Portal_Sections_Packed = 0;
+void Count_Packed(const Reassembled_Section &section, void *) {
+  for (int portal = 0; portal < Portal_Total_Shown; ++portal)
+    if (Build_Eit_Section(Portal_Source_Section(portal, Thread_List(portal))) ==
+        Byte_Vector(section.Bytes, section.Bytes + section.Size))
+      Portal_Sections_Packed += section.At_Payload_Start ? 0 : 1;
+}
+
+int Packed_Portal_Sections(const std::vector<uint8_t> &capture) {
+  Section_Reassembler reassembler;
+  reassembler.Deliver = Count_Packed;
+  Portal_Sections_Packed = 0;
+  Ts_Reader reader;
+  Open_Ts_Memory(reader, capture.data(), capture.size());
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
+    Reassemble_Payload(reassembler, payload, size, reader.Unit_Start, reader.Continuity,
+                       reader.Packet_Offset);
+  Close_Ts_Reader(reader);
+  return Portal_Sections_Packed;
+}
+
+// A capture as a multiplexer packs EIT, twice round with video between the
+// rounds: every section right behind the previous one, each portal's source
+// section (its Thread_List) behind other services' sections, so that it
+// starts inside a packet, right behind the end of another section.
+std::vector<uint8_t> Packed_Capture() {
+  constexpr uint16_t Video_Pid = 0x0100;
+  std::vector<Byte_Vector> sections;
+  for (int portal = 0; portal < Portal_Total_Shown; ++portal) {
+    for (const Byte_Vector &other : Other_Service_Sections(0x0500 + 0x10 * portal, 3 + portal))
+      sections.push_back(other);
+    sections.push_back(Build_Eit_Section(Portal_Source_Section(portal, Thread_List(portal))));
+  }
+  for (const Byte_Vector &other : Other_Service_Sections(0x0580, 3))
+    sections.push_back(other);
+  Ts_Writer writer;
+  for (int round = 0; round < 2; ++round) {
+    Write_Sections(writer, Eit_Pid, sections, Packed);
+    for (int i = 0; i < 3; ++i)
+      Write_Noise_Packet(writer, Video_Pid);
+  }
+  CHECK_EQ(2 * Portal_Total_Shown, Packed_Portal_Sections(writer.Bytes));
+  return writer.Bytes;
+}
+
+// The host plays a packed capture at full speed, handing over its payloads,
+// then, in a second load, its packets whole: with the window open, each
+// portal's whole list comes up in turn as ">>" goes through the four.
+void Packed_Capture_Every_Handover() {
+  const std::vector<uint8_t> capture = Packed_Capture();
+  for (const Host_Handover handover : {Host_Handover::Payloads, Host_Handover::Whole_Packets}) {
+    std::printf("handing over %s\n",
+                handover == Host_Handover::Payloads ? "payloads" : "whole packets");
+    const std::vector<uint8_t> bytes = Host_Filter_Bytes(capture, handover);
+    Host_Log_Count = 0;
+    Start_With_Window_Open();
+    CHECK(Host_Start_Streaming(bytes.data(), static_cast<int32_t>(bytes.size()),
+                               Host_Handover_Chunk(handover)));
+    for (int portal = 0; portal < Portal_Total_Shown; ++portal) {
+      const std::vector<Portal_Listing_Entry> list = Thread_List(portal);
+      Awaited_Caption = list[0].Name.c_str();
+      // If the list never comes, Check_Shown names what the buttons show.
+      Host_Pump_Until(Awaited_Caption_Shown, Two_Ticks_Ms);
+      Check_Shown(portal, true);
+      Click(Next_Portal_Button_Id);
+    }
+    Plugin.On_Exit();
+    CHECK(Host_End_Streaming(Close_Wait_Ms));
+    Host_Unload_Plugin();
+  }
 }
 
 // A copy of the module whose dialog template names an unknown class for
@@ -1026,5 +1111,6 @@ SCENARIO_MAIN({"open_on_portal_stream", Open_On_Portal_Stream},
               {"switch_answered_inside", Switch_Answered_Inside}, {"end_to_end", End_To_End},
               {"restart_after_exit", Restart_After_Exit}, {"start_twice", Start_Twice},
               {"soak", Soak}, {"teardown_under_traffic", Teardown_Under_Traffic},
-              {"two_data_threads", Two_Data_Threads}, {"create_fails", Create_Fails},
-              {"screenshot", Screenshot})
+              {"two_data_threads", Two_Data_Threads},
+              {"packed_capture_every_handover", Packed_Capture_Every_Handover},
+              {"create_fails", Create_Fails}, {"screenshot", Screenshot})
