@@ -302,6 +302,19 @@ Portal_Verdict Unchecked_Verdict(const Portal_Evidence &evidence, const Portal_R
   return Verdict(Verdict_Kind::Shown_Unchecked, says);
 }
 
+// Two failing copies, each damaged in another packet, gave the section
+// back whole: what the plug-in shows passed the CRC as a sound copy does.
+Portal_Verdict Repaired_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+  const int32_t count = result.Listing.Count;
+  std::string says = "the copies the plug-in found fail their CRC, but two of them, each damaged "
+                     "in another packet, gave the section back whole: it shows these " +
+                     std::to_string(count) + (count == 1 ? " entry" : " entries");
+  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
+  if (!difference.empty())
+    says += "; against the last sound copy, " + difference;
+  return Verdict(Verdict_Kind::Shown_Repaired, says);
+}
+
 } // namespace
 
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
@@ -359,6 +372,8 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
   if (result.Decoded && result.Way == Decode_Way::As_Carried)
     return Carried_Verdict(evidence, result);
+  if (result.Decoded && result.Way == Decode_Way::Repaired)
+    return Repaired_Verdict(evidence, result);
   if (result.Decoded && result.Way == Decode_Way::Unchecked)
     return Unchecked_Verdict(evidence, result);
   if (evidence.Repetitions == 0 && evidence.Flagged > 0)
@@ -406,6 +421,8 @@ const char *Verdict_Word(Verdict_Kind kind) {
     return "shown_from_packets";
   case Verdict_Kind::Shown_As_Carried:
     return "shown_as_carried";
+  case Verdict_Kind::Shown_Repaired:
+    return "shown_repaired";
   case Verdict_Kind::Shown_Unchecked:
     return "shown_unchecked";
   case Verdict_Kind::Not_On_Air:

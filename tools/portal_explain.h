@@ -61,6 +61,7 @@ enum class Verdict_Kind {
   Shown_Packed,       // the same, found inside a packet, packed behind another section
   Shown_From_Packets, // the same, taken from whole 188-byte packets
   Shown_As_Carried,   // every copy the plug-in found failed the same way: shown as it arrives
+  Shown_Repaired,     // two failing copies, each damaged in another packet, made it whole
   Shown_Unchecked,    // every copy failed differently: the last shown unchecked, as it arrives
   Not_On_Air,         // no copy in the capture
   Too_Short,          // the capture ends before the decoder has gathered enough to look

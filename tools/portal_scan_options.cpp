@@ -35,7 +35,8 @@ filter runs; each takes every PID 0x12 packet's payload (or the whole packet, wi
                    why the plug-in shows what it shows: a verdict of shown, shown_mended (a
                    stray pointer field taken out), shown_packed (found inside a packet,
                    behind another section), shown_from_packets (taken from whole packets),
-                   shown_as_carried (every copy failing the same way), shown_unchecked
+                   shown_as_carried (every copy failing the same way), shown_repaired (two
+                   copies, each damaged in another packet, made whole), shown_unchecked
                    (every copy failing, each differently), not_on_air, too_short (the capture
                    ends before the decoder has 920 bytes), damaged or disagree (saying how),
                    and the mean time between copies where the capture has a clock; not with

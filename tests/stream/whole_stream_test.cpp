@@ -745,8 +745,11 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   section_one.Section_Number = 1;
   Write_Section(off_air, Eit_Pid, Build_Eit_Section(section_one));
   Write_Section(off_air, Eit_Pid, Sample_Source_Section(3, Sample_Portal_Entries(3)), flagged);
-  Ts_Writer behind, hurt, same_hurt, header, followed; // each sent twice
+  Ts_Writer behind, hurt, same_hurt, hurt_apart, header, followed; // each sent twice
   const Byte_Vector portal_1 = Sample_Source_Section(1, Many_Entries(12));
+  Byte_Vector apart[2] = {portal_1, portal_1}; // damaged in different packets
+  apart[0][Eit_Header_Size + 20] ^= 0x01;
+  apart[1][portal_1.size() - 1] ^= 0x01;
   ASSERT_GT(portal_1.size() + 1, std::size_t{Ts_Payload_Size}) << "more than one packet";
   ASSERT_LT((portal_1.size() + 1) % Ts_Payload_Size, std::size_t{Ts_Payload_Size - 1})
       << "room for the next section in the portal section's last packet";
@@ -756,6 +759,7 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
                    packed);
     Write_Section(hurt, Eit_Pid, damaged[round]);
     Write_Section(same_hurt, Eit_Pid, damaged[0]);
+    Write_Section(hurt_apart, Eit_Pid, apart[round]);
     Write_Section(header, Eit_Pid, portal_section(1, 0));
     // The next section starts in the portal section's last packet.
     Write_Sections(followed, Eit_Pid, {portal_1, Other_Service_Section(9)}, packed);
@@ -790,6 +794,10 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
        carousel_ends(hurt),
        {"shown_unchecked", "not_on_air", "not_on_air", "not_on_air"},
        "so it shows one unchecked, as it arrives, until a sound copy replaces it"},
+      {"damaged in different packets",
+       carousel_ends(hurt_apart),
+       {"not_on_air", "shown_repaired", "not_on_air", "not_on_air"},
+       "each damaged in another packet, gave the section back whole"},
       {"header",
        carousel_ends(header),
        {"not_on_air", "disagree", "not_on_air", "not_on_air"},
