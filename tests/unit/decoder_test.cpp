@@ -409,3 +409,99 @@ TEST(Decoder, FollowsThePortalShownWhenTheScanStarts) {
 }
 
 } // namespace
+
+namespace {
+
+// Which failing copies pair. Each copy is fed alone into a re-armed decoder,
+// as refresh ticks arm it, while its portal is shown. A failing copy behind a
+// zero byte pairs with the remembered failure of the same portal when the
+// two do not overlap: the same bytes decode as carried; other bytes decode
+// unchecked while the portal has no list, never over one. A copy without a
+// zero byte in front never pairs, and a failure inside another's bytes is
+// no second copy of anything.
+TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
+  using Entries = std::vector<Portal_Listing_Entry>;
+  const Entries sound_list = Numbered_Entries(3);
+  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, sound_list));
+  Byte_Vector name = sound; // "Kanal 1" read as "Kanal 0"
+  name[Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6] ^= 0x01;
+  Byte_Vector other = Build_Eit_Section(Portal_Source_Section(2, sound_list));
+  other[other.size() - 1] ^= 0x80;
+  Entries name_list = sound_list;
+  name_list[1].Name = "Kanal 0";
+
+  const auto stuffed = [](Byte_Vector bytes) {
+    bytes.resize(bytes.size() + 1000, Stuffing_Byte);
+    return bytes;
+  };
+  const Byte_Vector name_payload = stuffed(Payload_Of(name));
+  const Byte_Vector sound_payload = stuffed(Payload_Of(sound));
+  const Byte_Vector other_payload = stuffed(Payload_Of(other));
+  Byte_Vector name_inside{Stuffing_Byte}; // behind a byte that is not zero
+  name_inside.insert(name_inside.end(), name.begin(), name.end());
+  name_inside = stuffed(name_inside);
+  // A failing header of length 600, then the name copy: inside its 603
+  // bytes, or behind them.
+  constexpr int Wide_Length = 600;
+  const Byte_Vector wide = Portal_Header_Bytes(1, Wide_Length);
+  Byte_Vector within = wide, behind = wide;
+  within.insert(within.end(), name_payload.begin(), name_payload.end());
+  within.resize(wide.size() + Wide_Length + 1000, Stuffing_Byte);
+  behind.resize(Pointer_Field_Size + Wide_Length + Section_Head_Bytes, Stuffing_Byte);
+  behind.insert(behind.end(), name_payload.begin(), name_payload.end());
+
+  struct Copy {
+    int Portal;
+    const Byte_Vector *Bytes;
+  };
+  const struct Case {
+    const char *What;
+    std::vector<Copy> Copies;
+    const Entries *Shown; // portal 1's list; null: its default entry alone
+    Decode_Way Way;
+  } cases[] = {
+      {"the same damage over a list",
+       {{1, &sound_payload}, {1, &name_payload}, {1, &name_payload}},
+       &name_list,
+       Decode_Way::As_Carried},
+      {"without a zero byte in front, twice",
+       {{1, &name_inside}, {1, &name_inside}},
+       nullptr,
+       Decode_Way::None},
+      {"behind a zero byte, then without",
+       {{1, &name_payload}, {1, &name_inside}},
+       nullptr,
+       Decode_Way::None},
+      {"without, then twice behind a zero byte",
+       {{1, &name_inside}, {1, &name_payload}, {1, &name_payload}},
+       &name_list,
+       Decode_Way::As_Carried},
+      {"a failure inside another's bytes", {{1, &within}}, nullptr, Decode_Way::None},
+      {"a failure behind another's bytes", {{1, &behind}}, &name_list, Decode_Way::Unchecked},
+      {"a failure of another portal",
+       {{2, &other_payload}, {1, &name_payload}},
+       nullptr,
+       Decode_Way::None},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.What);
+    Arm_Decoder(1);
+    for (const Copy &copy : c.Copies) {
+      Current_Portal = copy.Portal;
+      Arm_Section_Decoder(Plugin_Decoder);
+      Feed(*copy.Bytes);
+    }
+    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    if (c.Shown == nullptr) {
+      EXPECT_EQ(Portal_Count[1], 0);
+      Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
+      continue;
+    }
+    ASSERT_EQ(Portal_Count[1], 3);
+    for (int i = 0; i < 3; ++i)
+      Expect_Entry(Portal_Table[1][i], (*c.Shown)[i].Name, (*c.Shown)[i].Transport_Stream_Id,
+                   (*c.Shown)[i].Service_Id);
+  }
+}
+
+} // namespace
