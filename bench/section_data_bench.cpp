@@ -9,9 +9,9 @@
 // Each reports bytes per second; the "ratio_to_memcpy" counter is the time
 // per byte relative to Memcpy_Chunks measured in the same run.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"

@@ -1,6 +1,7 @@
 // Putting the core into the states the plug-in passes through.
 #include "core/decoder_setup.h"
 
+#include "core/plugin_decoder.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
@@ -9,6 +10,7 @@ void Reset_Core_State() {
   Reset_Plugin_State();
   Reset_Plugin_Session();
   Reset_Portal_Table();
+  Clear_Scan_Portal(Plugin_Decoder);
   Reset_Portal_Counts();
   Plugin_Decoder.Portal = Follow_Shown_Portal;
   Reset_Section_Decoder(Plugin_Decoder);
@@ -18,7 +20,7 @@ void Arm_Decoder_For_Portal(int portal) {
   Reset_Core_State();
   Current_Portal = portal;
   Filter_Running = 1;
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   Arm_Section_Decoder(Plugin_Decoder);
 }
 

@@ -2,7 +2,7 @@
 // targets, benchmarks and the demo that run the core outside a host.
 #pragma once
 
-#include "core/section_decoder.h"
+#include "core/plugin_decoder.h"
 
 // Everything as at load: the plug-in state and session, every portal back
 // to its default entry with Portal_Count 0, and the plug-in's decoder

@@ -34,10 +34,10 @@
 #include "core/plugin_session.h"
 
 #include "core/host_rules.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_lock.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "core/settings.h"
 
 #include <cstring>
@@ -45,6 +45,12 @@
 Session_State Plugin_Session;
 
 namespace {
+
+// Every portal back to its default entry, portal 0 shown and scanned.
+void Reset_Shown_Portals() {
+  Reset_Portal_Table();
+  Clear_Scan_Portal(Plugin_Decoder);
+}
 
 Host_Command_Order Host_Command(uint32_t command, uintptr_t argument) {
   return {Plugin_Session.Host_Window, command, argument};
@@ -104,9 +110,9 @@ void Build_Settings_Path() {
 // comes first (made unless it exists), so the table is reset under it.
 void Open_Session() {
   Create_Portal_Lock();
-  Reset_Portal_Table();
+  Reset_Shown_Portals();
   Reset_Portal_Counts();
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   Read_Settings(Plugin_Session.Settings_Path);
   Exiting = 0;
 }
@@ -170,7 +176,7 @@ Shell_Orders Session_Exit() {
 Shell_Orders Session_Channel_Change(const Channel_Record &record) {
   Shell_Orders orders{};
   Current_Channel = record;
-  Plugin_Decoder.First_Chunk_Seen = 0;
+  Restart_Section_Buffer(Plugin_Decoder);
   if (Plugin_Session.Window_Open) {
     const Filter_Action action = Channel_Filter_Action(
         Filter_Running != 0, Current_Channel.Transport_Stream_Id, Current_Channel.Service_Id);
@@ -217,7 +223,7 @@ Shell_Orders Session_Window_Init() {
   if (Current_Channel.Transport_Stream_Id == Portal_Transport_Stream_Id)
     orders.Command = Start_Filter_Command();
   else
-    Reset_Portal_Table();
+    Reset_Shown_Portals();
   Arm_Section_Decoder(Plugin_Decoder);
   return orders;
 }

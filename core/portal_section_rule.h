@@ -30,8 +30,9 @@ constexpr int32_t Section_Length_Min = 16;
 // the plug-in has always waited for, kept so that every section behind a
 // pointer field decodes with the same chunk as ever.
 constexpr int32_t Section_Complete_Extra = 4;
-// Where the descriptor scan starts: right behind the header.
-constexpr int32_t Descriptor_Scan_Start = Eit_Header_Size;
+// Where the descriptor scan starts: at the header's last byte,
+// last_table_id, and on one byte at a time, whatever the event loop says.
+constexpr int32_t Descriptor_Scan_Start = Eit_Last_Table_Id_Offset;
 
 constexpr int32_t Portal_Descriptor_Length_Min = 5;
 constexpr int32_t Portal_Descriptor_Length_Max = 30;

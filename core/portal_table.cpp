@@ -2,7 +2,6 @@
 #include "core/portal_table.h"
 
 #include "core/portal_lock.h"
-#include "core/section_decoder.h"
 
 #include <cstring>
 
@@ -16,7 +15,6 @@ static bool Is_Portal(int32_t portal) {
 
 void Reset_Portal_Table() {
   Current_Portal = 0;
-  Plugin_Decoder.Scan_Portal = 0;
   Portal_Lock_Scope lock;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Row &row = Portal_Table[portal];

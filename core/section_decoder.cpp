@@ -1,55 +1,64 @@
 // A decoder's work on each chunk: accumulate, find its portal's source
-// section, decode. On_Section_Data feeds the plug-in's decoder.
+// section, decode. The gathering is in section_feed.h, inlined into both
+// feeders; this file scans and decodes.
 //
-// Gathering. While the decoder is armed (Scan_Idle 0), and for the plug-in's
-// decoder while the filter runs, every chunk is appended to Section_Buffer.
-// The first chunk after a channel change starts from an empty buffer; a
-// chunk that would overflow the buffer empties it and is dropped. Nothing is
-// looked at until 920 bytes are there.
+// Gathering. While the decoder is armed (Scan_Idle 0), and while its feeder
+// says it takes data (the plug-in's: while the filter runs), every chunk is
+// appended to Section_Buffer; a chunk that is a whole PID 0x12 packet is
+// taken as its payload. The first chunk after a channel change starts from
+// an empty buffer; a chunk that would overflow the buffer empties it and is
+// dropped. Nothing is looked at until 920 bytes are there.
 //
-// Scanning. The buffer is walked byte by byte for the first place that looks
-// like the head of the source section: a zero byte (in the filter's payload
-// it is the pointer field in front of the table id) followed by an EIT
-// section header whose service id, transport stream id, original network id
-// and section numbers are those of the portal. A candidate too close to the
-// end to judge, or whose section is not complete yet, is kept at the front of
-// the buffer for the next call; a scan that finds nothing empties the buffer.
+// Scanning. The buffer is walked byte by byte for the first place that holds
+// the head of the source section: an EIT section header (EN 300 468 §5.2.4)
+// whose service id, transport stream id, original network id and section
+// numbers are those of the portal (core/portal_section_rule.h). The byte in
+// front of it may be any byte: in a payload a section behind a zero byte
+// starts right behind a pointer field of 0, one behind any other byte starts
+// behind another section, inside the packet, as multiplexers pack EIT; a
+// host that hands over whole sections puts it at the front of a chunk. A
+// candidate whose section is not complete yet is kept at the front of the
+// buffer, with the byte in front of it, for the next call; a scan that finds
+// none keeps the last 13 bytes, which may still start one.
 //
-// Checking. A complete candidate is decoded only if the CRC-32 at its end
-// holds over the section (table_id to the end of the CRC). One that fails is
-// mended if it can be, and otherwise passed over: the scan goes on behind it
-// as if its header had not matched, nothing of it reaches the table, and the
-// decoder stays armed for the next repetition.
+// Checking. A complete candidate is decoded if the CRC-32 at its end holds
+// over the section (table_id to the end of the CRC), or once a stray pointer
+// field is taken out:
 // - A stray pointer field. The filter hands over whole packet payloads, so
 //   when the next section starts inside the last packet of this one, that
 //   packet's pointer field stands inside the section as we see it. Its value
 //   is the number of the section's bytes behind it, and the last packet
-//   holds at most 184 bytes. So a byte from offset 14 (where descriptors
-//   start) on, within the last 184 of the L + 5 bytes from the zero byte,
-//   whose value (1 to 183) counts the bytes behind it up to the section's
-//   end, and without which the CRC holds, is taken out (the bytes behind it
-//   move up by one, Fill one less) and the section decodes as a sound copy.
-//   EIT is usually packed this way, so without this many portal lists would
-//   never be shown.
-// - The same failure twice. The decoder remembers the section length and
-//   the CRC value computed over the last candidate that failed. If the next
-//   one that fails has the same length and value, the same bytes have
-//   arrived the same way twice: that is how this stream carries the section
-//   (a wrong CRC from the multiplexer, a packet the host hands over twice),
-//   not damage on the way, and it decodes as it arrives, unchecked. Copies
-//   damaged on the way differ from each other and are never shown. Every
-//   decode forgets the remembered failure.
+//   holds at most 184 bytes. So a byte within the last 184 of the section's
+//   bytes and the stray one, whose value (1 to 183) counts the bytes behind
+//   it up to the section's end, and without which the CRC holds, is taken
+//   out (the bytes behind it move up by one, Fill one less) and the section
+//   decodes as a sound copy. In a section that began in the last 12 bytes of
+//   a packet it can stand inside the header, which is then read without it.
+// A candidate that fails is passed over: the scan goes on behind it as if
+// its header had not matched, and the decoder stays armed. A candidate behind
+// a zero byte (the one the plain decoder, which has no CRC check, would
+// decode) may still be shown as that decoder shows it:
+// - The same failure twice. The decoder remembers the last such candidate
+//   that failed: its section length, the CRC value computed over it, its
+//   portal and where it ends among the bytes gathered. If the next one that
+//   fails, starting behind it, has the same length and value, the same bytes
+//   have arrived the same way twice: that is how this stream carries the
+//   section (a wrong CRC from the multiplexer, a packet the host hands over
+//   twice), not damage on the way, and it decodes as it arrives.
+// - Every copy failing. While the portal has no list (Portal_Count below 2),
+//   a second failing copy decodes as it arrives too, unchecked: reception
+//   that damages every copy differently would otherwise show nothing ever,
+//   where the plain decoder shows the list with a marred entry. The next
+//   sound copy replaces it at the next decode; a portal that shows a list
+//   keeps it, and failing copies never replace one.
+// Candidates found only by their header (no zero byte in front) are shown
+// only when they check out. Every decode forgets the remembered failure.
 //
 // Decoding. The section is moved to the front, 12 zero bytes are written over
 // its end (over its CRC, once checked), and every portal linkage descriptor in
 // it becomes an entry of the portal, in order. Every decode disarms the
-// decoder.
-//
-// Threads. The host may call in from several threads at once. A call that
-// finds another call on the same decoder still at work drops its chunk and
-// clears First_Chunk_Seen, as an overflowing chunk does, so the next call
-// starts from an empty buffer: one flag, no waiting. A decode that finds
-// Portal_Lock gone (On_Exit has deleted it) writes nothing to the table.
+// decoder. A decode that finds Portal_Lock gone (On_Exit has deleted it)
+// writes nothing to the table.
 //
 // Choices where the data leaves room:
 // - Only 17 entries fit a portal. Matches after the 17th are ignored and
@@ -61,43 +70,55 @@
 #include "core/section_decoder.h"
 
 #include "core/portal_lock.h"
+#include "core/portal_section_rule.h"
 #include "core/portal_table.h"
 #include "core/section_crc.h"
+#include "core/section_feed.h"
 
 #include <cstring>
 
-Section_Decoder Plugin_Decoder;
-
 namespace {
 
-// Offsets in the source section, counted from the zero byte in front of it.
-constexpr int32_t Descriptor_Start = 14; // where the descriptor scan begins
+// The decode works on the section moved to the front of the buffer behind
+// one byte (where its pointer field stood): table_id at offset 1, the
+// descriptor scan from offset 14 up to L - 1, 12 zero bytes written at L to
+// L + 11, over the CRC.
+constexpr int32_t Moved_Table_Id = 1;
+constexpr int32_t Moved_Descriptor_Start = Moved_Table_Id + Descriptor_Scan_Start;
 constexpr int32_t Section_Tail_Zeros = 12;
-constexpr int32_t Table_Id_Offset = 1; // the section proper starts behind the zero byte
 // A pointer field stands first in a packet's payload, of at most 184 bytes.
 constexpr int32_t Stray_Pointer_Reach = Ts_Payload_Size;
-static_assert(Descriptor_Start == Section_Header_Size, "descriptors follow the header");
 
 // Moves bytes [from, Fill) to the front of the buffer.
 void Keep_Tail(Section_Decoder &decoder, int32_t from) {
   const int32_t rest = decoder.Fill - from;
   uint8_t *buffer = decoder.Section_Buffer.data();
   std::memmove(buffer, buffer + from, static_cast<std::size_t>(rest));
+  decoder.Buffer_Start += static_cast<uint32_t>(from);
   decoder.Fill = rest;
 }
 
-// Decodes the section of length L whose head stands at p into the table row
-// of portal `portal`, then disarms the decoder and empties the buffer.
-void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t portal,
-                    Decode_Way way) {
+// How a candidate came to be decoded.
+struct Decode_Note {
+  Decode_Way Way;
+  bool Inside_Packet; // no zero byte in front of it
+};
+
+// Decodes the section of length L whose table_id stands at t into the table
+// row of portal `portal`, then disarms the decoder and empties the buffer.
+void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
+                    Decode_Note note) {
   uint8_t *buffer = decoder.Section_Buffer.data();
-  std::memmove(buffer, buffer + p, static_cast<std::size_t>(length + 2));
+  if (t == 0) // a section at the buffer's first byte: make room for the byte in front
+    std::memmove(buffer + Moved_Table_Id, buffer, static_cast<std::size_t>(length + 1));
+  else
+    std::memmove(buffer, buffer + t - Moved_Table_Id, static_cast<std::size_t>(length + 2));
   std::memset(buffer + length, 0, Section_Tail_Zeros);
 
   // Gather the entries first, then publish them under the lock in one go.
   Portal_Row found{};
   int32_t k = 0;
-  for (int32_t j = Descriptor_Start; j < length; ++j) {
+  for (int32_t j = Moved_Descriptor_Start; j < length; ++j) {
     if (!Matches_Portal_Descriptor(buffer + j))
       continue;
     if (k < Portal_Entry_Total)
@@ -124,22 +145,25 @@ void Decode_Section(Section_Decoder &decoder, int32_t p, int32_t length, int32_t
     }
   }
   decoder.Failed_Length = 0;
-  decoder.Last_Decode = way;
+  decoder.Last_Decode = note.Way;
+  decoder.Last_Inside_Packet = note.Inside_Packet;
+  decoder.Last_From_Packets = decoder.Chunk_Was_Packet;
   decoder.Scan_Idle = 1;
-  decoder.Fill = 0;
+  Empty_Section_Buffer(decoder);
 }
 
 // Where the stray pointer field stands in the failed candidate of section
-// length L at p, or -1 if it has none (see the top of this file). With the
-// stray byte in it the section runs from p + 1 to `end`, p + L + 4; the CRC
-// register is carried over the bytes in front of each place i once, and
-// only where byte i counts the bytes behind it is the rest run from there.
-int32_t Find_Stray_Pointer_Field(const uint8_t *buffer, int32_t p, int32_t length) {
-  const int32_t end = p + length + Section_Head_Bytes + 1;
+// length L whose table_id is at t, or -1 if it has none (see the top of this
+// file). With the stray byte in it the section runs from t to `end`,
+// t + L + 3; the CRC register is carried over the bytes in front of each
+// place i once, and only where byte i counts the bytes behind it is the rest
+// run from there.
+int32_t Find_Stray_Pointer_Field(const uint8_t *buffer, int32_t t, int32_t length) {
+  const int32_t end = t + length + Section_Head_Bytes;
   const int32_t last_packet = end + 1 - Stray_Pointer_Reach; // its first byte
-  const int32_t first = p + Descriptor_Start > last_packet ? p + Descriptor_Start : last_packet;
-  uint32_t crc = Mpeg_Crc32(buffer + p + Table_Id_Offset,
-                            static_cast<std::size_t>(first - (p + Table_Id_Offset)));
+  const int32_t from = t + Descriptor_Scan_Start;
+  const int32_t first = from > last_packet ? from : last_packet;
+  uint32_t crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(first - t));
   for (int32_t i = first; i < end; crc = Mpeg_Crc32_Update(crc, buffer + i, 1), ++i) {
     if (buffer[i] != end - i)
       continue;
@@ -156,64 +180,132 @@ void Take_Out_Byte(Section_Decoder &decoder, int32_t at) {
   --decoder.Fill;
 }
 
-// The candidate of section length L at p is complete: decodes it if it is
-// sound or can be mended or failed as the last one did, as described at the
-// top of this file, and says whether it did; a failure it passes over is
-// remembered.
-bool Decode_Checked(Section_Decoder &decoder, int32_t p, int32_t length, int32_t portal) {
+// Whether a failing candidate behind a zero byte, starting at `start` in the
+// gathered bytes, is a second copy of the remembered failure: one of the
+// same portal that ended before this one starts (two candidates inside one
+// stretch of bytes are not two copies).
+bool Pairs_With_Failure(const Section_Decoder &decoder, int32_t portal, uint32_t start) {
+  return decoder.Failed_Length != 0 && decoder.Failed_Portal == portal &&
+         static_cast<int32_t>(start - decoder.Failed_End) >= 0;
+}
+
+// The candidate of section length L at t is complete: decodes it if it is
+// sound or can be mended, or, behind a zero byte, as the plain decoder would
+// where the failure rules say so (top of this file); says whether it did. A
+// failure behind a zero byte that it passes over is remembered.
+bool Decode_Checked(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
+                    bool behind_zero) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
-  const uint32_t crc = Mpeg_Crc32(buffer + p + Table_Id_Offset,
-                                  static_cast<std::size_t>(length + Section_Head_Bytes));
+  const int32_t size = length + Section_Head_Bytes;
+  const uint32_t crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(size));
   if (crc == 0) {
-    Decode_Section(decoder, p, length, portal, Decode_Way::Sound);
+    Decode_Section(decoder, t, length, portal, {Decode_Way::Sound, !behind_zero});
     return true;
   }
-  const int32_t stray = Find_Stray_Pointer_Field(buffer, p, length);
+  const int32_t stray = Find_Stray_Pointer_Field(buffer, t, length);
   if (stray >= 0) {
     Take_Out_Byte(decoder, stray);
-    Decode_Section(decoder, p, length, portal, Decode_Way::Stray_Pointer_Taken_Out);
+    Decode_Section(decoder, t, length, portal, {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
     return true;
   }
-  if (length == decoder.Failed_Length && crc == decoder.Failed_Crc) {
-    Decode_Section(decoder, p, length, portal, Decode_Way::As_Carried);
-    return true;
+  if (!behind_zero)
+    return false; // found only by its header: shown only if it checks out
+  const uint32_t start = decoder.Buffer_Start + static_cast<uint32_t>(t);
+  if (Pairs_With_Failure(decoder, portal, start)) {
+    if (length == decoder.Failed_Length && crc == decoder.Failed_Crc) {
+      Decode_Section(decoder, t, length, portal, {Decode_Way::As_Carried, false});
+      return true;
+    }
+    if (Read_Portal_Count(portal) < 2) {
+      Decode_Section(decoder, t, length, portal, {Decode_Way::Unchecked, false});
+      return true;
+    }
   }
   decoder.Failed_Length = length;
   decoder.Failed_Crc = crc;
+  decoder.Failed_Portal = portal;
+  decoder.Failed_End = start + static_cast<uint32_t>(size);
   return false;
 }
 
-// The first position p from `from` on, in buffer order, that holds a
-// complete source section header (R = Fill - p of at least 14 bytes, bytes 0
-// and 4 to 13 matching, a valid length word); -1 if there is none. Its
-// section length goes to *length.
+// A source section header found in the buffer: where its table_id stands,
+// its section length, and where a stray pointer field stands inside it (-1:
+// nowhere).
+struct Found_Header {
+  int32_t At = -1;
+  int32_t Length = 0;
+  int32_t Stray = -1;
+};
+
+// A stray pointer field inside the header itself: the section started in the
+// last 12 bytes of a packet and the next section starts in the packet that
+// holds the rest of it, so that packet's pointer field stands in front of
+// the header's byte k (1 to 12). Read with byte t + k left out, the header
+// is accepted and that byte counts the section's bytes behind it, L + 3 - k,
+// as a pointer field does. Gives the section length, or 0. Reads 14 bytes.
+int32_t Split_Header_Length(const uint8_t *buffer, int32_t t, int32_t k,
+                            const Portal_Constants &constants) {
+  uint8_t head[Source_Header_Judged];
+  std::memcpy(head, buffer + t, static_cast<std::size_t>(k));
+  std::memcpy(head + k, buffer + t + k + 1, static_cast<std::size_t>(Source_Header_Judged - k));
+  const int32_t length = Source_Section_Length(head, constants);
+  const int32_t behind = length + Section_Head_Bytes - k;
+  return length != 0 && buffer[t + k] == behind && behind < Stray_Pointer_Reach ? length : 0;
+}
+
+// The first source section header of the portal from table_id position
+// `from` on, in buffer order (13 bytes there to judge, the fields and the
+// length word accepted), whole or with a stray pointer field inside.
 //
-// This is the byte-by-byte walk for a zero byte that heads a matching
-// header, done faster: every such header has the original network id's low
-// byte 0x85 at offset 12, a byte far rarer in EIT data than zero, so memchr
-// jumps from one 0x85 to the next and only those places are tested. The
-// first place that passes is the same first place the plain walk would find.
-int32_t Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
-                           const Portal_Constants &constants, int32_t *length) {
-  constexpr int32_t Network_Low_Offset = 12;
-  const int32_t last = fill - Section_Header_Size; // the last p with R >= 14
-  int32_t p = from;
-  while (p <= last) {
-    const void *hit =
-        std::memchr(buffer + p + Network_Low_Offset, Portal_Original_Network_Id & 0xFF,
-                    static_cast<std::size_t>(last - p + 1));
+// This is the byte-by-byte walk done faster: every such header has the
+// original network id's low byte 0x85 at offset 11 (12 behind a stray
+// pointer field in front of it), a byte far rarer in EIT data than most, so
+// memchr jumps from one 0x85 to the next and only the places it fixes are
+// tested, in buffer order; a split header is tried only where the byte
+// behind the 0x85 or the one behind that can be segment_last_section_number.
+// The first place that passes is the same first place the plain walk finds.
+Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
+                                const Portal_Constants &constants) {
+  constexpr int32_t Network_Low = Eit_Original_Network_Id_Offset + 1;
+  constexpr int32_t Split_Span = Source_Header_Judged + 1; // bytes a split header takes
+  constexpr int32_t Last_Split_Place = Eit_Segment_Last_Section_Number_Offset;
+  const int32_t last = fill - Source_Header_Judged + Network_Low; // the last 0x85 to look at
+  for (int32_t h = from + Network_Low; h <= last; ++h) {
+    const void *hit = std::memchr(buffer + h, Portal_Original_Network_Id & 0xFF,
+                                  static_cast<std::size_t>(last - h + 1));
     if (hit == nullptr)
-      return -1;
-    p = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer) - Network_Low_Offset;
-    if (buffer[p] == 0x00 && Matches_Source_Fields(buffer + p + Table_Id_Offset, constants)) {
-      const int32_t length_word = Big_Endian_16(buffer + p + 2);
-      *length = length_word & Section_Length_Mask;
-      if ((length_word & Section_Flag_Bits) == Section_Flag_Bits && *length >= Section_Length_Min)
-        return p;
-    }
-    ++p;
+      break;
+    h = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buffer);
+    const int32_t t = h - Network_Low;
+    if (t - 1 >= from && t - 1 + Split_Span <= fill && buffer[h + 1] == 0x01)
+      for (int32_t k = 1; k < Last_Split_Place; ++k)
+        if (const int32_t length = Split_Header_Length(buffer, t - 1, k, constants))
+          return {t - 1, length, t - 1 + k};
+    if (const int32_t length = Source_Section_Length(buffer + t, constants))
+      return {t, length, -1};
+    if (t + Split_Span <= fill && buffer[h + 2] == 0x01)
+      if (const int32_t length = Split_Header_Length(buffer, t, Last_Split_Place, constants))
+        return {t, length, t + Last_Split_Place};
   }
-  return -1;
+  return {};
+}
+
+// A candidate whose header has a stray pointer field inside: decoded if the
+// section holds without that byte, else passed over (the plain decoder
+// never finds such a copy, so none takes part in the failure rules).
+bool Decode_Split(Section_Decoder &decoder, const Found_Header &found, int32_t portal,
+                  bool behind_zero) {
+  const uint8_t *buffer = decoder.Section_Buffer.data();
+  const int32_t before = found.Stray - found.At;
+  const uint32_t crc = Mpeg_Crc32_Update(
+      Mpeg_Crc32(buffer + found.At, static_cast<std::size_t>(before)), buffer + found.Stray + 1,
+      static_cast<std::size_t>(found.Length + Section_Head_Bytes - before));
+  if (crc != 0)
+    return false;
+  Take_Out_Byte(decoder, found.Stray);
+  Decode_Section(decoder, found.At, found.Length, portal,
+                 {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
+  return true;
 }
 
 // The portal this scan decodes: the plug-in's decoder copies the shown
@@ -231,95 +323,40 @@ int32_t Take_Scan_Portal(Section_Decoder &decoder) {
   return portal;
 }
 
+} // namespace
+
 // One pass over the buffer, as described at the top of this file: decode
-// the first complete candidate, keep an incomplete one or a tail too short
-// to judge, or else empty the buffer.
-void Scan_Buffer(Section_Decoder &decoder) {
+// the first complete candidate, keep an incomplete one (with the byte in
+// front of it, which tells how it will be judged) or the last bytes, too
+// few to judge.
+void Scan_Section_Buffer(Section_Decoder &decoder) {
   const int32_t portal = Take_Scan_Portal(decoder);
   if (portal < 0 || portal >= Portal_Total) { // cannot happen; never index outside
-    decoder.Fill = 0;
+    Empty_Section_Buffer(decoder);
     return;
   }
   const uint8_t *buffer = decoder.Section_Buffer.data();
   const int32_t fill = decoder.Fill;
   const Portal_Constants &constants = Portal_Constants_Table[portal];
-  int32_t length = 0;
-  for (int32_t p = 0; (p = Find_Source_Header(buffer, p, fill, constants, &length)) >= 0; ++p) {
-    if (fill - p <= length + Section_Complete_Extra + Table_Id_Offset) {
-      Keep_Tail(decoder, p); // the section is not complete yet
+  for (Found_Header found;
+       (found = Find_Source_Header(buffer, found.At + 1, fill, constants)).At >= 0;) {
+    const int32_t t = found.At;
+    if (fill - t <= found.Length + Section_Complete_Extra) {
+      Keep_Tail(decoder, t > 0 ? t - 1 : 0); // the section is not complete yet
       return;
     }
-    if (Decode_Checked(decoder, p, length, portal))
+    const bool behind_zero = t > 0 && buffer[t - 1] == 0x00;
+    if (found.Stray >= 0 ? Decode_Split(decoder, found, portal, behind_zero)
+                         : Decode_Checked(decoder, t, found.Length, portal, behind_zero))
       return;
   }
-  // No header: a zero byte among the last 13 may still start one.
-  const int32_t tail = fill > Section_Header_Size - 1 ? fill - (Section_Header_Size - 1) : 0;
-  const void *zero = std::memchr(buffer + tail, 0x00, static_cast<std::size_t>(fill - tail));
-  if (zero != nullptr)
-    Keep_Tail(decoder, static_cast<int32_t>(static_cast<const uint8_t *>(zero) - buffer));
-  else
-    decoder.Fill = 0;
+  // No candidate: a section may still start in the last 13 bytes (and the
+  // byte in front of the first of them that can is among them).
+  Keep_Tail(decoder, fill > Source_Header_Judged ? fill - Source_Header_Judged : 0);
 }
-
-// Whether the decoder takes data now: the plug-in's only while the host's
-// filter runs and On_Exit has not run; a tool's always.
-[[gnu::always_inline]] inline bool Takes_Data(const Section_Decoder &decoder) {
-  return decoder.Portal != Follow_Shown_Portal || (!Exiting && Filter_Running);
-}
-
-// The work of a call that has the decoder to itself.
-[[gnu::always_inline]] inline void Feed_Alone(Section_Decoder &decoder, int32_t n,
-                                              const uint8_t *bytes) {
-  if (decoder.Scan_Idle) {
-    decoder.Fill = 0;
-    return;
-  }
-  if (!Takes_Data(decoder))
-    return;
-  if (!decoder.First_Chunk_Seen) {
-    decoder.Fill = 0;
-    decoder.First_Chunk_Seen = 1;
-  }
-  if (n > Section_Buffer_Size - decoder.Fill) {
-    decoder.Fill = 0;
-    decoder.First_Chunk_Seen = 0;
-    return;
-  }
-  if (n == 0)
-    return;
-  uint8_t *end = decoder.Section_Buffer.data() + decoder.Fill;
-  if (n == Ts_Payload_Size) // the usual call: a copy of known size, done inline
-    std::memcpy(end, bytes, Ts_Payload_Size);
-  else
-    std::memcpy(end, bytes, static_cast<std::size_t>(n));
-  decoder.Fill += n;
-  if (decoder.Fill < Scan_Threshold)
-    return;
-  if (decoder.Scan_Idle)
-    return;
-  Scan_Buffer(decoder);
-}
-
-// The work of every call, inlined into both callers: the plug-in's callback
-// runs once per filter packet, so a call more would cost it a fifth of its
-// time. A call that finds another at work drops its chunk; the bytes it
-// would have added are missing from the buffer, so the next call starts
-// from an empty one.
-[[gnu::always_inline]] inline void Feed(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
-  if (n < 0 || (n > 0 && bytes == nullptr))
-    return;
-  if (decoder.Feeding.exchange(1, std::memory_order_acquire) != 0) {
-    decoder.First_Chunk_Seen = 0;
-    return;
-  }
-  Feed_Alone(decoder, n, bytes);
-  decoder.Feeding.store(0, std::memory_order_release);
-}
-
-} // namespace
 
 void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
-  Feed(decoder, n, bytes);
+  Feed_Chunk(decoder, n, bytes, [] { return true; });
 }
 
 void Reset_Section_Decoder(Section_Decoder &decoder) {
@@ -327,9 +364,16 @@ void Reset_Section_Decoder(Section_Decoder &decoder) {
   decoder.Scan_Idle = 1;
   decoder.First_Chunk_Seen = 0;
   decoder.Scan_Portal = 0;
+  decoder.Chunk_Dropped = 0;
+  decoder.Buffer_Start = 0;
   decoder.Failed_Length = 0;
   decoder.Failed_Crc = 0;
+  decoder.Failed_Portal = 0;
+  decoder.Failed_End = 0;
   decoder.Last_Decode = Decode_Way::None;
+  decoder.Last_Inside_Packet = false;
+  decoder.Last_From_Packets = false;
+  decoder.Chunk_Was_Packet = false;
 }
 
 void Arm_Section_Decoder(Section_Decoder &decoder) {
@@ -340,6 +384,14 @@ void Disarm_Section_Decoder(Section_Decoder &decoder) {
   decoder.Scan_Idle = 1;
 }
 
-void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {
-  Feed(Plugin_Decoder, n, bytes);
+void Restart_Section_Buffer(Section_Decoder &decoder) {
+  decoder.First_Chunk_Seen = 0;
+}
+
+int32_t Section_Scan_Portal(const Section_Decoder &decoder) {
+  return decoder.Scan_Portal.load(std::memory_order_relaxed);
+}
+
+void Clear_Scan_Portal(Section_Decoder &decoder) {
+  decoder.Scan_Portal.store(0, std::memory_order_relaxed);
 }

@@ -1,15 +1,15 @@
-// The data callback and the section decoder. The host hands us the bytes of
-// its PID 0x12 filter; a decoder gathers them in its Section_Buffer and,
-// while armed, looks there for the EIT section 0 of its portal and turns that
-// section's portal linkage descriptors into the portal's table entries.
+// The section decoder. The host hands us the bytes of its PID 0x12 filter;
+// a decoder gathers them in its Section_Buffer and, while armed, looks there
+// for the EIT section 0 of its portal and turns that section's portal
+// linkage descriptors into the portal's table entries.
 //
-// The plug-in has one decoder, Plugin_Decoder, fed by On_Section_Data; it
-// scans for the portal the window shows and takes data only while the
-// host's filter runs. Tools make decoders of their own, any number side by
-// side, each bound to one portal and writing only that portal's row.
+// The plug-in has one decoder (core/plugin_decoder.h), which scans for the
+// portal the window shows. Tools make decoders of their own, any number
+// side by side, each bound to one portal and writing only that portal's row.
+// The decoder knows nothing of the plug-in's session: whoever feeds it says
+// whether it takes data now (see core/section_feed.h).
 #pragma once
 
-#include "core/host_contract.h"
 #include "core/plugin_state.h"
 #include "core/portal_section_rule.h"
 
@@ -19,10 +19,6 @@
 
 constexpr int32_t Section_Buffer_Size = 32000; // most bytes ever held
 constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
-
-// A section header is judged on its first 14 bytes, counted from the zero
-// byte in front of table_id (bytes 0 to 13).
-constexpr int32_t Section_Header_Size = 14;
 
 // Room behind the buffered bytes that a decode may write or read: the 12
 // zero bytes behind the section and the name copy of a descriptor near its
@@ -39,6 +35,8 @@ enum class Decode_Way : int32_t {
   Sound = 1,               // the section's CRC held
   Stray_Pointer_Taken_Out, // it held once the next section's pointer field was taken out
   As_Carried,              // it failed the same way twice running: decoded as it arrives
+  Unchecked,               // the portal had no list and a second copy failed too: decoded
+                           // as it arrives, until a sound copy replaces it
 };
 
 // All zero bytes at load (see Starts_At), so that the plug-in's decoder
@@ -49,27 +47,37 @@ struct Section_Decoder {
   Plugin_Flag First_Chunk_Seen{0};     // cleared by channel changes and by an overflow
   std::atomic<int32_t> Scan_Portal{0}; // the portal the current scan decodes into
   // Follow_Shown_Portal: the plug-in's decoder, which scans Current_Portal
-  // (copied under Portal_Lock) and takes data only while the host's filter
-  // runs and the plug-in is not exiting. 0 to 3: a decoder of that portal
-  // alone, which takes every chunk it is given.
+  // (copied under Portal_Lock). 0 to 3: a decoder of that portal alone.
   Starts_At<Follow_Shown_Portal> Portal;
   // 1 while a call is at work on the decoder; a call that finds it so drops
-  // its chunk (the host may deliver from several threads at once).
+  // its chunk (the host may deliver from several threads at once) and sets
+  // Chunk_Dropped, which the next call to get to work reads: it starts from
+  // an empty buffer.
   std::atomic<int32_t> Feeding{0};
-  // The last candidate that failed its CRC since the last decode: its
-  // section length (0: none) and the CRC value computed over it.
+  std::atomic<int32_t> Chunk_Dropped{0};
+  // Where Section_Buffer[0] stands in the bytes this decoder has gathered,
+  // counted modulo 2^32: it tells whether two candidates overlap.
+  uint32_t Buffer_Start = 0;
+  // The last candidate behind a zero byte that failed its CRC since the
+  // last decode: its section length (0: none), the CRC value computed over
+  // it, the portal it was scanned for and where its section ends.
   int32_t Failed_Length = 0;
   uint32_t Failed_Crc = 0;
+  int32_t Failed_Portal = 0;
+  uint32_t Failed_End = 0;
+  // How the last decode came about, whether its section stood behind
+  // another section or elsewhere inside a packet (no zero byte in front),
+  // and whether the chunks it came in were whole transport stream packets.
   Decode_Way Last_Decode = Decode_Way::None;
+  bool Last_Inside_Packet = false;
+  bool Last_From_Packets = false;
+  bool Chunk_Was_Packet = false; // the last chunk taken was a whole packet
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
 };
 
-// The plug-in's decoder, fed by On_Section_Data.
-extern Section_Decoder Plugin_Decoder;
-
 // Hands one chunk of filter bytes to `decoder`: gathers, scans and decodes
-// as described in section_decoder.cpp.
+// as described in section_decoder.cpp. A tool's decoder takes every chunk.
 void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes);
 
 // Empties the buffer, disarms the decoder and forgets its last failure and
@@ -80,7 +88,10 @@ void Reset_Section_Decoder(Section_Decoder &decoder);
 void Arm_Section_Decoder(Section_Decoder &decoder);
 // Disarms it: incoming bytes are thrown away until it is armed again.
 void Disarm_Section_Decoder(Section_Decoder &decoder);
-
-// The callback the host calls with each piece of filtered data. The first
-// argument is ignored; n is the byte count. Feeds Plugin_Decoder.
-void HOST_CALL On_Section_Data(uint32_t ignored, int32_t n, const uint8_t *bytes);
+// The next chunk starts from an empty buffer (a channel change: the bytes
+// gathered so far belong to another stream).
+void Restart_Section_Buffer(Section_Decoder &decoder);
+// The portal the decoder's last scan decoded into, or would; 0 again after
+// Clear_Scan_Portal (the table's reset returns to portal 0).
+int32_t Section_Scan_Portal(const Section_Decoder &decoder);
+void Clear_Scan_Portal(Section_Decoder &decoder);

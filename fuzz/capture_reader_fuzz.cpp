@@ -5,9 +5,9 @@
 // and inside a packet, and every consumed byte must be a packet's or a
 // skipped one.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
 
 #include <cstdlib>

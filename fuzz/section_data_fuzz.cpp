@@ -4,9 +4,9 @@
 // shown portal, reset the table, stop or start the filter); after every
 // step the table and buffer must still be within their bounds.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 
 #include <cstdlib>
 #include <cstring>

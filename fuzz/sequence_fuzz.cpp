@@ -32,11 +32,11 @@
 // mend takes out, which failures pair) are the decoder's unit tests' part.
 #include "core/decoder_setup.h"
 #include "core/dvb_layout.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
 #include "core/portal_section_rule.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "fuzz/sequence_program.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_writer.h"

@@ -136,68 +136,6 @@ TEST(Decoder, DamagedSectionsAreSkippedForTheNextSoundOne) {
   }
 }
 
-// Copies fed one after another, a decode re-armed at once as the refresh
-// tick does. A copy that fails its CRC exactly as the failing copy before it
-// did is how the stream carries the section: it is shown as it arrives, as
-// the decoder without a CRC check shows it. Copies damaged on the way differ
-// from each other and are never shown, and a decode forgets the failure.
-TEST(Decoder, ACopyFailingAsThePreviousFailureIsShownAsItArrives) {
-  using Entries = std::vector<Portal_Listing_Entry>;
-  const Entries sound_list = Numbered_Entries(3);
-  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, sound_list));
-  const auto damaged = [&sound](std::size_t at, uint8_t bit) {
-    Byte_Vector copy = sound;
-    copy[at] ^= bit;
-    return copy;
-  };
-  const Byte_Vector name = damaged(Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6, 0x01);
-  const Byte_Vector service = damaged(Offset_Of(sound, {0x00, 0x85, 0x03, 0xE9}) + 3, 0x04);
-  const Byte_Vector crc = damaged(sound.size() - 1, 0x80);
-  const Byte_Vector marks = damaged(1, 0x80); // section_syntax_indicator: no candidate
-  Entries name_list = sound_list, service_list = sound_list;
-  name_list[1].Name = "Kanal 0";
-  service_list[1].Service_Id = 1005;
-  const struct Case {
-    const char *What;
-    std::vector<const Byte_Vector *> Copies;
-    const Entries *Shown; // null: the default entry alone
-    Decode_Way Way;
-  } cases[] = {
-      {"one damaged copy", {&name}, nullptr, Decode_Way::None},
-      {"a damaged copy, then a sound one", {&name, &sound}, &sound_list, Decode_Way::Sound},
-      {"the same damaged copy twice", {&name, &name}, &name_list, Decode_Way::As_Carried},
-      {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Decode_Way::As_Carried},
-      {"two copies damaged differently", {&name, &service}, nullptr, Decode_Way::None},
-      {"one damage on either side of another", {&name, &service, &name}, nullptr, Decode_Way::None},
-      {"the later damage twice",
-       {&name, &service, &service},
-       &service_list,
-       Decode_Way::As_Carried},
-      {"a decode in between", {&name, &sound, &name}, &sound_list, Decode_Way::Sound},
-      {"a broken header twice", {&marks, &marks}, nullptr, Decode_Way::None},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.What);
-    Arm_Decoder(1);
-    for (const Byte_Vector *copy : c.Copies) {
-      Plugin_Decoder.Scan_Idle = 0;
-      Byte_Vector payload = Payload_Of(*copy);
-      payload.resize(payload.size() + 1000, 0xFF);
-      Feed(payload);
-    }
-    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
-    if (c.Shown == nullptr) {
-      EXPECT_EQ(Portal_Count[1], 0);
-      Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
-      continue;
-    }
-    ASSERT_EQ(Portal_Count[1], 3);
-    for (int i = 0; i < 3; ++i)
-      Expect_Entry(Portal_Table[1][i], (*c.Shown)[i].Name, (*c.Shown)[i].Transport_Stream_Id,
-                   (*c.Shown)[i].Service_Id);
-  }
-}
-
 // `portal`'s source section listing `entries`, grown to `size` bytes
 // (table_id to CRC) by user-defined descriptors (tag 0x80) behind them.
 Byte_Vector Section_Of_Size(int portal, const std::vector<Portal_Listing_Entry> &entries,
@@ -215,6 +153,79 @@ Byte_Vector Section_Of_Size(int portal, const std::vector<Portal_Listing_Entry> 
     rest -= take;
   }
   return Build_Eit_Section(section);
+}
+
+// Copies fed one after another, a decode re-armed at once as the refresh
+// tick does. A copy that fails its CRC exactly as the failing copy before it
+// did is how the stream carries the section: it is shown as it arrives, as
+// the decoder without a CRC check shows it. While the portal has no list, a
+// second failing copy is shown as it arrives too, unchecked, until a sound
+// copy replaces it; a list once shown is never replaced by a failing copy,
+// and a decode forgets the failure.
+TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
+  using Entries = std::vector<Portal_Listing_Entry>;
+  const Entries sound_list = Numbered_Entries(3);
+  // Four packets long: entries first, filler behind them.
+  const Byte_Vector sound = Section_Of_Size(1, sound_list, 700);
+  const auto damaged = [&sound](std::size_t at, uint8_t bit) {
+    Byte_Vector copy = sound;
+    copy[at] ^= bit;
+    return Payload_Of(copy);
+  };
+  const auto lost_packet = [&sound](std::size_t packet) {
+    Byte_Vector copy = Payload_Of(sound);
+    const std::size_t at = packet * Ts_Payload_Size;
+    copy.erase(copy.begin() + static_cast<long>(at),
+               copy.begin() + static_cast<long>(std::min(at + Ts_Payload_Size, copy.size())));
+    return copy;
+  };
+  const Byte_Vector whole = Payload_Of(sound);
+  const Byte_Vector name = damaged(Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6, 0x01);
+  const Byte_Vector service = damaged(Offset_Of(sound, {0x00, 0x85, 0x03, 0xE9}) + 3, 0x04);
+  const Byte_Vector crc = damaged(sound.size() - 1, 0x80);
+  const Byte_Vector marks = damaged(1, 0x80); // section_syntax_indicator: no candidate
+  const Byte_Vector lost_2 = lost_packet(2), lost_3 = lost_packet(3);
+  Entries name_list = sound_list, service_list = sound_list;
+  name_list[1].Name = "Kanal 0";
+  service_list[1].Service_Id = 1005;
+  const struct Case {
+    const char *What;
+    std::vector<const Byte_Vector *> Copies;
+    const Entries *Shown; // null: the default entry alone
+    Decode_Way Way;
+  } cases[] = {
+      {"one damaged copy", {&name}, nullptr, Decode_Way::None},
+      {"a damaged copy, then a sound one", {&name, &whole}, &sound_list, Decode_Way::Sound},
+      {"the same damaged copy twice", {&name, &name}, &name_list, Decode_Way::As_Carried},
+      {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Decode_Way::As_Carried},
+      {"two copies damaged differently", {&name, &service}, &service_list, Decode_Way::Unchecked},
+      {"then a sound one", {&name, &service, &whole}, &sound_list, Decode_Way::Sound},
+      {"then further damage", {&name, &service, &name, &crc}, &service_list, Decode_Way::Unchecked},
+      {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Decode_Way::Unchecked},
+      {"a list shown, then damage", {&whole, &name, &service}, &sound_list, Decode_Way::Sound},
+      {"a decode in between", {&name, &whole, &name}, &sound_list, Decode_Way::Sound},
+      {"a broken header twice", {&marks, &marks}, nullptr, Decode_Way::None},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.What);
+    Arm_Decoder(1);
+    for (const Byte_Vector *copy : c.Copies) {
+      Arm_Section_Decoder(Plugin_Decoder);
+      Byte_Vector payload = *copy;
+      payload.resize(payload.size() + 1000, 0xFF);
+      Feed(payload);
+    }
+    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    if (c.Shown == nullptr) {
+      EXPECT_EQ(Portal_Count[1], 0);
+      Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
+      continue;
+    }
+    ASSERT_EQ(Portal_Count[1], 3);
+    for (int i = 0; i < 3; ++i)
+      Expect_Entry(Portal_Table[1][i], (*c.Shown)[i].Name, (*c.Shown)[i].Transport_Stream_Id,
+                   (*c.Shown)[i].Service_Id);
+  }
 }
 
 // The payloads of every packet on the EIT PID, one after another.
@@ -282,6 +293,75 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
     }
   }
   EXPECT_EQ(cases, 2 * (21 * (Ts_Payload_Size - 2) + 49));
+}
+
+// Another service's section of `size` bytes (at least 37: one event with a
+// short event descriptor), for packing around the portal's.
+Byte_Vector Other_Section(std::size_t size) {
+  Eit_Section other;
+  other.Service_Id = 0x0300;
+  other.Transport_Stream_Id = 4;
+  other.Events.resize(1);
+  const std::size_t bare = Build_Eit_Section(other).size() + 7;
+  other.Events[0].Descriptors =
+      Short_Event_Descriptor_Bytes("deu", "", std::string(size - bare, 'y'));
+  return Build_Eit_Section(other);
+}
+
+// Sections packed back to back, as multiplexers pack EIT: each right behind
+// the previous one, so the portal section starts anywhere in a packet,
+// behind another section's last byte, and the next one starts inside its
+// last packet or not. However the host hands the filter's data over (each
+// packet's payload, pieces of odd sizes, whole 188-byte packets or whole
+// sections), the decoder shows the exact list.
+TEST(Decoder, PackedStreamsShowTheExactListHoweverTheHostHandsThemOver) {
+  const auto entries = Numbered_Entries(6);
+  Ts_Packet_Options packed;
+  packed.Pack_Sections = true;
+  const Byte_Vector trailing = Other_Section(150);
+  int cases = 0, inside = 0;
+  for (const std::size_t size : {160, 400, 1500}) {
+    const Byte_Vector portal = Section_Of_Size(0, entries, size);
+    ASSERT_EQ(portal.size(), size);
+    for (std::size_t lead = 40; lead < 40 + Ts_Payload_Size; ++lead) {
+      std::vector<Byte_Vector> sections = {Other_Section(lead), portal};
+      sections.insert(sections.end(), 8, trailing);
+      Ts_Writer writer;
+      Write_Sections(writer, Eit_Pid, sections, packed);
+      const Byte_Vector payloads = Filter_Payloads(writer.Bytes);
+      for (int way = 0; way < 4; ++way) {
+        SCOPED_TRACE("a " + std::to_string(size) + "-byte section behind one of " +
+                     std::to_string(lead) + ", handed over as " +
+                     (way == 0   ? "payloads"
+                      : way == 1 ? "odd pieces"
+                      : way == 2 ? "packets"
+                                 : "sections"));
+        Arm_Decoder(0);
+        if (way == 0)
+          Feed(payloads, Ts_Payload_Size);
+        else if (way == 1)
+          Feed(payloads, 101 + (lead * 37 + size) % 900);
+        else if (way == 2)
+          Feed(writer.Bytes, Ts_Packet_Size);
+        else
+          for (const Byte_Vector &section : sections)
+            Feed_Once(section);
+        EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1);
+        ASSERT_EQ(Portal_Count[0], 6);
+        for (int i = 0; i < 6; ++i)
+          Expect_Entry(Portal_Table[0][i], entries[i].Name, entries[i].Transport_Stream_Id,
+                       entries[i].Service_Id);
+        Expect_Cleared(0, 6);
+        EXPECT_EQ(Plugin_Decoder.Last_From_Packets, way == 2);
+        inside += Plugin_Decoder.Last_Inside_Packet;
+        if (HasFailure())
+          return;
+        ++cases;
+      }
+    }
+  }
+  EXPECT_EQ(cases, 3 * Ts_Payload_Size * 4);
+  EXPECT_GT(inside, cases / 2) << "most sections stood behind another";
 }
 
 TEST(Decoder, FirstMatchingHeaderDecides) {

@@ -10,11 +10,9 @@ TEST(PortalTable, ResetRestoresDefaultsButKeepsCounts) {
   Feed(Portal_Payload(2, Numbered_Entries(6)));
   ASSERT_EQ(Portal_Count[2], 6);
   Current_Portal = 3;
-  Plugin_Decoder.Scan_Portal = 3;
 
   Reset_Portal_Table();
   EXPECT_EQ(Current_Portal, 0);
-  EXPECT_EQ(Plugin_Decoder.Scan_Portal, 0);
   EXPECT_EQ(Portal_Count[2], 6) << "the count survives a reset";
   const int services[Portal_Total] = {18, 513, 27, 0};
   const char *names[Portal_Total] = {"Direct Portal", "RedLight", "Buli/CL Portal", "F1/Sport 2"};

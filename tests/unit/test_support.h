@@ -3,9 +3,9 @@
 #pragma once
 
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 
 #include <string>

@@ -6,10 +6,10 @@
 // must stay quiet; every entry and every row the window thread copies must
 // be one a writer wrote whole.
 #include "core/decoder_setup.h"
+#include "core/plugin_decoder.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
 #include "core/portal_table.h"
-#include "core/section_decoder.h"
 #include "stream/eit_writer.h"
 
 #include <gtest/gtest.h>
