@@ -492,6 +492,14 @@ TEST(Decoder, FollowsThePortalShownWhenTheScanStarts) {
 
 namespace {
 
+// Portal 1's names from its first button on, as far as its count goes.
+std::string Portal_One_Names() {
+  std::string names = Name_Of(Portal_Table[1][0]);
+  for (int i = 1; i < Portal_Count[1]; ++i)
+    names += " | " + Name_Of(Portal_Table[1][i]);
+  return names;
+}
+
 // Which failing copies pair. Each copy is fed alone into a re-armed decoder,
 // as refresh ticks arm it, while its portal is shown. A failing copy behind a
 // zero byte pairs with the remembered failure of the same portal when the
@@ -500,15 +508,13 @@ namespace {
 // zero byte in front never pairs, and a failure inside another's bytes is
 // no second copy of anything.
 TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
-  using Entries = std::vector<Portal_Listing_Entry>;
-  const Entries sound_list = Numbered_Entries(3);
-  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, sound_list));
+  const auto entries = Numbered_Entries(3);
+  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, entries));
   Byte_Vector name = sound; // "Kanal 1" read as "Kanal 0"
   name[Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6] ^= 0x01;
-  Byte_Vector other = Build_Eit_Section(Portal_Source_Section(2, sound_list));
+  Byte_Vector other = Build_Eit_Section(Portal_Source_Section(2, entries));
   other[other.size() - 1] ^= 0x80;
-  Entries name_list = sound_list;
-  name_list[1].Name = "Kanal 0";
+  const char *const name_list = "Kanal 0 | Kanal 0 | Kanal 2", *const none = "RedLight";
 
   const auto stuffed = [](Byte_Vector bytes) {
     bytes.resize(bytes.size() + 1000, Stuffing_Byte);
@@ -537,30 +543,30 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
   const struct Case {
     const char *What;
     std::vector<Copy> Copies;
-    const Entries *Shown; // portal 1's list; null: its default entry alone
+    const char *Shown; // portal 1's names
     Decode_Way Way;
   } cases[] = {
       {"the same damage over a list",
        {{1, &sound_payload}, {1, &name_payload}, {1, &name_payload}},
-       &name_list,
+       name_list,
        Decode_Way::As_Carried},
       {"without a zero byte in front, twice",
        {{1, &name_inside}, {1, &name_inside}},
-       nullptr,
+       none,
        Decode_Way::None},
       {"behind a zero byte, then without",
        {{1, &name_payload}, {1, &name_inside}},
-       nullptr,
+       none,
        Decode_Way::None},
       {"without, then twice behind a zero byte",
        {{1, &name_inside}, {1, &name_payload}, {1, &name_payload}},
-       &name_list,
+       name_list,
        Decode_Way::As_Carried},
-      {"a failure inside another's bytes", {{1, &within}}, nullptr, Decode_Way::None},
-      {"a failure behind another's bytes", {{1, &behind}}, &name_list, Decode_Way::Unchecked},
+      {"a failure inside another's bytes", {{1, &within}}, none, Decode_Way::None},
+      {"a failure behind another's bytes", {{1, &behind}}, name_list, Decode_Way::Unchecked},
       {"a failure of another portal",
        {{2, &other_payload}, {1, &name_payload}},
-       nullptr,
+       none,
        Decode_Way::None},
   };
   for (const Case &c : cases) {
@@ -572,15 +578,7 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
       Feed(*copy.Bytes);
     }
     EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
-    if (c.Shown == nullptr) {
-      EXPECT_EQ(Portal_Count[1], 0);
-      Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
-      continue;
-    }
-    ASSERT_EQ(Portal_Count[1], 3);
-    for (int i = 0; i < 3; ++i)
-      Expect_Entry(Portal_Table[1][i], (*c.Shown)[i].Name, (*c.Shown)[i].Transport_Stream_Id,
-                   (*c.Shown)[i].Service_Id);
+    EXPECT_EQ(Portal_One_Names(), c.Shown);
   }
 }
 
