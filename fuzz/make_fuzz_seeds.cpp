@@ -170,6 +170,25 @@ static void Sequence_Seeds(const std::string &folder) {
     foreign.Op(Op_Next_Portal);
   }
   Write_Seed(folder, foreign.Bytes);
+
+  // Whole packets one at a time, on every portal.
+  Sequence_Builder packets;
+  packets.Channel(0).Op(Op_Hot_Key).Select(Blob_Packets);
+  for (int portal = 0; portal < 4; ++portal)
+    packets.Packets(30).Op(Op_Refresh_Tick).Op(Op_Next_Portal);
+  Write_Seed(folder, packets.Bytes);
+
+  // Copies damaged differently: one shows unchecked while the portal has no
+  // list, then a sound copy; once a list is shown, damaged copies again.
+  Sequence_Builder twice;
+  twice.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Select(Blob_Plain(1, 0));
+  twice.Op(Op_Damage, {0, 60, 2}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
+  twice.Op(Op_Damage, {0, 60, 2}).Op(Op_Damage, {0, 90, 5}).Feed(Whole_Plain_Blob);
+  twice.Op(Op_Refresh_Tick).Select(Blob_Plain(1, 0)).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
+  twice.Op(Op_Damage, {0, 70, 1}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
+  twice.Op(Op_Damage, {0, 70, 1}).Op(Op_Damage, {0, 95, 3}).Feed(Whole_Plain_Blob);
+  twice.Op(Op_Refresh_Tick).Feed(Whole_Plain_Blob);
+  Write_Seed(folder, twice.Bytes);
 }
 
 int main(int argc, char **argv) {

@@ -2,27 +2,40 @@
 // of host calls and window actions (fuzz/sequence_program.h): channel
 // changes, the hot key, the close box, ">>", entry buttons, refresh ticks,
 // On_Filter_Close, On_Start, On_Exit, and chunks of filter data cut from a
-// fixed set of real sections (sound source sections of every portal,
-// sections no portal decodes, packed payload streams), whole or with bits
-// flipped. The calls go to the plug-in's real session (core/plugin_session.h);
-// the fuzzer plays the host and the Windows shell, carrying out its orders.
+// fixed set of streams (payloads of sound source sections of every portal,
+// of sections no portal decodes, packed payload streams, whole packets),
+// whole or with bits flipped. The calls go to the plug-in's real session
+// (core/plugin_session.h); the fuzzer plays the host and the Windows shell,
+// carrying out its orders.
 //
-// After every step the table must be within its bounds, and it may only
-// have changed as the host rules and the decoder allow: a data chunk may
-// change the shown portal's row only into the entries of a sound source
-// section of that portal whose bytes reached the buffer since it was last
-// empty (whole, or with the next section's pointer field inside it, which
-// the decoder takes out), or into what the decoder without a CRC check makes
-// of a complete candidate in the scanned bytes that fails its CRC exactly as
-// an earlier one at another place in the stream did since the last decode;
-// nothing else changes a row but a reset to the defaults, where the model
-// expects one. A whole sound section fed at once into an armed, empty
-// decoder must be decoded. The commands reach the host only during a
-// session, and the plug-in's Filter_Running always matches the host's filter.
+// After every step the table is checked for what a viewer may see, not for
+// how the decoder gets there:
+// - the bounds: counts 0 to 17, every name NUL-terminated within 24 bytes,
+//   ids of 16 bits, the slots behind a list of two or more empty;
+// - a data step changes only the shown portal's row, and only while the
+//   decoder is armed, the filter runs and the session has not ended (so
+//   nothing after On_Exit); a decode (the decoder disarms itself) leaves the
+//   row as a decode of one of the copies in the scanned bytes leaves it: a
+//   sound copy of the portal's source section (whole, or with one byte too
+//   many, a stray pointer field), or, read as the plain decoder reads it, a
+//   complete copy behind a zero byte that fails its CRC, when another
+//   failing copy of the same portal that it does not overlap came since the
+//   last decode (with the same bytes, if the portal shows a list already);
+// - a single match overwrites entry 0 only; a whole sound copy handed over
+//   at once into an empty buffer is decoded;
+// - the buffer only ever holds the last bytes handed over (the payload of a
+//   whole packet, nothing of a flagged one);
+// - any other step changes a row only by a reset to the defaults, where the
+//   host rules say so; the commands reach the host only during a session,
+//   and the plug-in's Filter_Running always matches the host's filter.
+// The byte-exact rules (which copy decodes with which chunk, which byte a
+// mend takes out, which failures pair) are the decoder's unit tests' part.
 #include "core/decoder_setup.h"
+#include "core/dvb_layout.h"
 #include "core/plugin_decoder.h"
 #include "core/plugin_session.h"
 #include "core/plugin_state.h"
+#include "core/portal_section_rule.h"
 #include "core/portal_table.h"
 #include "fuzz/sequence_program.h"
 #include "stream/eit_writer.h"
@@ -38,16 +51,10 @@
 
 namespace {
 
-constexpr int Descriptor_Fixed_Length = 7; // ts id, network id, service id, linkage type
-constexpr int Descriptor_Length_Max = 30;  // longer portal descriptors do not match
-constexpr int Name_Text_Max = Descriptor_Length_Max - Descriptor_Fixed_Length; // 23
 constexpr size_t Plain_Blob_Min = 1100; // a whole plain blob reaches the scan threshold
 constexpr size_t Chunk_Max = Huge_Chunk_Base + 0xFFFF;
-constexpr int Sound_Max = 64; // one bit each in a candidate mask
-constexpr size_t No_Stray = SIZE_MAX;
-constexpr size_t Section_Header_Size =
-    14; // the zero byte in front of table_id to segment_last_section_number
-constexpr size_t Packet_Payload_Max = 184; // a stray pointer field counts 1 to 183 bytes
+constexpr size_t Start_Step = 16;    // Op_Select_Blob's offset unit in a payload blob
+constexpr uint16_t Other_Pid = 0x11; // a PID beside EIT in the packet blob
 
 // Aborts on a violated invariant, naming the line of the check.
 void Check(bool holds, int line = __builtin_LINE()) {
@@ -57,26 +64,45 @@ void Check(bool holds, int line = __builtin_LINE()) {
   std::abort();
 }
 
-// A sound source section and what decoding it does to its portal's row.
+// The entries a decode of a section gives, as the window shows them.
+struct Listing {
+  Portal_Row Entries{};
+  int32_t Kept = 0; // matching descriptors, at most 17
+};
+
+// What the plain decoder reads in the section of length L whose table_id
+// stands at `section` (L + 3 bytes readable): every portal descriptor from
+// where the descriptor scan starts up to the CRC, which reads as zero
+// bytes. Names that run into the zeros end there.
+Listing Read_Section(const uint8_t *section, int32_t length) {
+  constexpr size_t Name_Reach = Linkage_Private_Data_Offset + Portal_Name_Max;
+  const size_t body = static_cast<size_t>(length + Section_Head_Bytes - Section_Crc_Size);
+  Byte_Vector bytes(section, section + body);
+  bytes.resize(body + Name_Reach, 0x00);
+  Listing listing;
+  for (size_t j = Descriptor_Scan_Start; j < body; ++j) {
+    if (!Matches_Portal_Descriptor(bytes.data() + j))
+      continue;
+    if (listing.Kept < Portal_Entry_Total)
+      listing.Entries[static_cast<size_t>(listing.Kept++)] =
+          Entry_From_Descriptor(bytes.data() + j);
+  }
+  return listing;
+}
+
+// A sound source section of the fixed set.
 struct Sound_Section {
   int Portal;
-  Byte_Vector Bytes;  // table_id to CRC
-  Portal_Row Entries; // the entries a decode gives, zeros behind them
-  int32_t Kept;       // matching descriptors, at most 17
+  Byte_Vector Bytes; // table_id to CRC
+  Listing Decoded;
 };
 
-// Where a sound section stands in a blob: intact, or with one stray byte in
-// it, the pointer field of a section that starts in its last packet.
-struct Occurrence {
-  int Sound;
-  size_t Start, End;       // [Start, End) in the blob, the stray byte included
-  size_t Stray = No_Stray; // where the stray byte stands in the blob
-};
-
+// A stream the data steps are cut from: filter payloads (Unit 184) or whole
+// packets (Unit 188), fed round and round as a carousel repeats.
 struct Blob {
   Byte_Vector Bytes;
-  std::vector<Occurrence> Occurrences;
-  int Leading = -1; // the occurrence right behind a pointer field at 0, if any
+  size_t Unit;
+  int Lead; // the sound section right behind a pointer field at 0, or -1
 };
 
 std::vector<Sound_Section> Sounds;
@@ -84,30 +110,10 @@ std::vector<Blob> Blobs;
 
 // ---- building the fixed set ------------------------------------------------
 
-Portal_Entry Expected_Entry(const Portal_Listing_Entry &listing) {
-  Portal_Entry entry{};
-  std::memcpy(entry.Name, listing.Name.data(), listing.Name.size());
-  entry.Descriptor_Length = Descriptor_Fixed_Length + static_cast<int32_t>(listing.Name.size());
-  entry.Transport_Stream_Id = listing.Transport_Stream_Id;
-  entry.Service_Id = listing.Service_Id;
-  return entry;
-}
-
-// A descriptor matches when it names a service and its name fits 23 bytes.
-bool Listing_Matches(const Portal_Listing_Entry &listing) {
-  return listing.Service_Id != 0 && listing.Name.size() <= static_cast<size_t>(Name_Text_Max);
-}
-
-int Add_Sound(int portal, const Eit_Section &section,
-              const std::vector<Portal_Listing_Entry> &listings) {
-  Sound_Section sound{portal, Build_Eit_Section(section), {}, 0};
-  for (const Portal_Listing_Entry &listing : listings) {
-    if (!Listing_Matches(listing))
-      continue;
-    if (sound.Kept < Portal_Entry_Total)
-      sound.Entries[static_cast<size_t>(sound.Kept++)] = Expected_Entry(listing);
-  }
-  Sounds.push_back(sound);
+int Add_Sound(int portal, const Eit_Section &section) {
+  const Byte_Vector bytes = Build_Eit_Section(section);
+  const int32_t length = Big_Endian_16(bytes.data() + Section_Length_Offset) & Section_Length_Mask;
+  Sounds.push_back({portal, bytes, Read_Section(bytes.data(), length)});
   return static_cast<int>(Sounds.size()) - 1;
 }
 
@@ -123,7 +129,7 @@ std::vector<Portal_Listing_Entry> Listings(const char *stem, int count, uint16_t
 Byte_Vector Plain_Payload(const Byte_Vector &section) {
   Byte_Vector payload{0x00};
   payload.insert(payload.end(), section.begin(), section.end());
-  payload.resize(std::max(Plain_Blob_Min, payload.size() + Packet_Chunk_Size), 0xFF);
+  payload.resize(std::max(Plain_Blob_Min, payload.size() + Ts_Payload_Size), Stuffing_Byte);
   return payload;
 }
 
@@ -133,65 +139,20 @@ Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
   Byte_Vector payloads;
   for (size_t at = 0; at + Ts_Packet_Size <= packets.size(); at += Ts_Packet_Size) {
     const uint8_t *packet = packets.data() + at;
-    const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
-    const int control = (packet[3] >> 4) & 3;
-    if (pid != Eit_Pid || (control & 1) == 0)
+    const int control = (packet[3] >> Ts_Adaptation_Shift) & Ts_Adaptation_Mask;
+    if (Ts_Packet_Pid(packet) != Eit_Pid || control == Ts_Adaptation_Only)
       continue;
     size_t start = Ts_Header_Size;
-    if (control & 2)
-      start += 1 + packet[4];
+    if (control == Ts_Adaptation_And_Payload)
+      start += 1 + packet[Ts_Adaptation_Length_Offset];
     if (start < Ts_Packet_Size)
       payloads.insert(payloads.end(), packet + start, packet + Ts_Packet_Size);
   }
   return payloads;
 }
 
-// Where `section` stands at `start` of `bytes` with one byte too many: the
-// stray pointer field the decoder takes out, a byte from the section's 14th
-// on, in its last 184 bytes, counting the section's bytes behind it. Its
-// place in `bytes`, or No_Stray.
-size_t Stray_Byte_At(const Byte_Vector &bytes, size_t start, const Byte_Vector &section) {
-  const size_t size = section.size();
-  if (start + size + 1 > bytes.size())
-    return No_Stray;
-  size_t same = 0; // section bytes in place from `start` on
-  while (same < size && bytes[start + same] == section[same])
-    ++same;
-  if (same == size)
-    return No_Stray;
-  // The stray byte stands at most `same` bytes in; where a run of bytes of
-  // its value stands, taking out any of them leaves the same section, and
-  // the decoder takes the first.
-  const size_t last_packet = size >= Packet_Payload_Max ? size - (Packet_Payload_Max - 1) : 0;
-  const size_t first = std::max<size_t>(Section_Header_Size - 1, last_packet);
-  for (size_t k = first; k <= same; ++k)
-    if (bytes[start + k] == size - k &&
-        std::equal(section.begin() + static_cast<long>(k), section.end(),
-                   bytes.begin() + static_cast<long>(start + k + 1)))
-      return start + k;
-  return No_Stray;
-}
-
-void Add_Blob(const Byte_Vector &bytes) {
-  Blob blob;
-  blob.Bytes = bytes;
-  for (size_t s = 0; s < Sounds.size(); ++s) {
-    const Byte_Vector &section = Sounds[s].Bytes;
-    const auto head_end = section.begin() + (Section_Header_Size - 1);
-    for (auto it = bytes.begin();
-         (it = std::search(it, bytes.end(), section.begin(), head_end)) != bytes.end(); ++it) {
-      const size_t start = static_cast<size_t>(it - bytes.begin());
-      if (start + section.size() <= bytes.size() &&
-          std::equal(section.begin(), section.end(), it)) {
-        blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size()});
-        if (start == 1 && bytes[0] == 0x00)
-          blob.Leading = static_cast<int>(blob.Occurrences.size()) - 1;
-      } else if (const size_t stray = Stray_Byte_At(bytes, start, section); stray != No_Stray) {
-        blob.Occurrences.push_back({static_cast<int>(s), start, start + section.size() + 1, stray});
-      }
-    }
-  }
-  Blobs.push_back(blob);
+void Add_Blob(const Byte_Vector &bytes, size_t unit = Ts_Payload_Size, int lead = -1) {
+  Blobs.push_back({bytes, unit, lead});
 }
 
 Eit_Section Section_With(uint16_t service, uint16_t transport_stream,
@@ -211,10 +172,21 @@ Eit_Event Text_Event(uint16_t event_id, const std::string &text) {
   return event;
 }
 
+// A packet on the EIT PID with an adaptation field and no payload.
+void Write_Adaptation_Only_Packet(Ts_Writer &writer) {
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
+  packet[0] = Ts_Sync_Byte;
+  packet[1] = static_cast<uint8_t>(Eit_Pid >> 8);
+  packet[2] = static_cast<uint8_t>(Eit_Pid & 0xFF);
+  packet[3] = static_cast<uint8_t>(Ts_Adaptation_Only << Ts_Adaptation_Shift);
+  packet[Ts_Adaptation_Length_Offset] = Ts_Packet_Size - Ts_Header_Size - 1;
+  packet[Ts_Adaptation_Length_Offset + 1] = 0x00; // no adaptation flags
+  writer.Bytes.insert(writer.Bytes.end(), packet.begin(), packet.end());
+}
+
 void Build_Fixed_Set() {
   // Sound source sections, in the order of sequence_program.h.
   const char *const stems[Portal_Total] = {"Amsel", "Birke", "Kiesel", "Talblick"};
-  std::vector<int> plain;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const uint16_t first = static_cast<uint16_t>(1001 + 100 * portal);
     const std::vector<Portal_Listing_Entry> lists[Plain_Lists_Per_Portal] = {
@@ -227,23 +199,22 @@ void Build_Fixed_Set() {
          {6, static_cast<uint16_t>(first + 3), "Gut Zwei"}},
     };
     for (const auto &list : lists)
-      plain.push_back(Add_Sound(portal, Portal_Source_Section(portal, list), list));
+      Add_Sound(portal, Portal_Source_Section(portal, list));
   }
-  plain.push_back(Add_Sound(0, Portal_Source_Section(0, {}), {}));
-  plain.push_back(Add_Sound(3, Portal_Source_Section(3, {}), {}));
+  Add_Sound(0, Portal_Source_Section(0, {}));
+  Add_Sound(3, Portal_Source_Section(3, {}));
   {
-    const auto list = Listings("Neuland", 4, 4, 1150);
-    Eit_Section update = Portal_Source_Section(1, list);
+    Eit_Section update = Portal_Source_Section(1, Listings("Neuland", 4, 4, 1150));
     update.Version_Number = 7;
-    plain.push_back(Add_Sound(1, update, list));
+    Add_Sound(1, update);
   }
   {
-    const auto list = Listings("Weitblick", 19, 4, 1250);
-    Eit_Section large = Portal_Source_Section(2, list);
+    Eit_Section large = Portal_Source_Section(2, Listings("Weitblick", 19, 4, 1250));
     for (uint16_t id = 2; Build_Eit_Section(large).size() < 3800; ++id)
       large.Events.push_back(Text_Event(id, std::string(200, 'x')));
-    plain.push_back(Add_Sound(2, large, list));
+    Add_Sound(2, large);
   }
+  const size_t plain_total = Sounds.size();
 
   // Sections no portal decodes: another service; a source service's
   // section 1; another network; a source service on the wrong stream; and
@@ -278,42 +249,36 @@ void Build_Fixed_Set() {
   }
   Check(foreign.size() == static_cast<size_t>(Blob_Foreign_Total));
 
-  for (int sound : plain)
-    Add_Blob(Plain_Payload(Sounds[static_cast<size_t>(sound)].Bytes));
+  for (size_t sound = 0; sound < plain_total; ++sound)
+    Add_Blob(Plain_Payload(Sounds[sound].Bytes), Ts_Payload_Size, static_cast<int>(sound));
   for (const Byte_Vector &section : foreign)
     Add_Blob(Plain_Payload(section));
 
-  // Payload streams of several sections: packed (pointer fields cut into
-  // sections), with adaptation fields, and one section per packet with noise
-  // on the PID between them. The first starts with a section of two packets
-  // whose every entry counts, with the next section starting in its last
-  // packet: the stray pointer field the decoder takes out.
+  // Payload streams of several sections: packed (sections start behind
+  // others, pointer fields cut into them), with adaptation fields, and one
+  // section per packet with noise on the PID between them. The first starts
+  // with a section of two packets with the next section starting in its
+  // last packet: a stray pointer field in the payloads.
   auto sound = [](int blob) { return Sounds[static_cast<size_t>(blob)].Bytes; };
+  Ts_Packet_Options packed;
+  packed.Pack_Sections = true;
   {
-    const auto list = Listings("Laube", 12, 4, 1180);
-    const int followed = Add_Sound(1, Portal_Source_Section(1, list), list);
+    const int followed = Add_Sound(1, Portal_Source_Section(1, Listings("Laube", 12, 4, 1180)));
     Ts_Writer writer;
-    Ts_Packet_Options options;
-    options.Pack_Sections = true;
     Write_Sections(writer, Eit_Pid,
                    {sound(followed), foreign[0], sound(Blob_Plain(0, 0)), sound(Blob_Plain(1, 1)),
                     sound(Blob_Plain(2, 2)), sound(Blob_Plain(3, 3)), foreign[4]},
-                   options);
+                   packed);
     Add_Blob(Filter_Payloads(writer.Bytes));
-    const std::vector<Occurrence> &found = Blobs.back().Occurrences;
-    Check(std::any_of(found.begin(), found.end(), [followed](const Occurrence &occurrence) {
-      return occurrence.Sound == followed && occurrence.Start == 1 && occurrence.Stray != No_Stray;
-    }));
   }
   {
     Ts_Writer writer;
-    Ts_Packet_Options options;
-    options.Pack_Sections = true;
-    options.Adaptation_Length = 9;
+    Ts_Packet_Options adapted = packed;
+    adapted.Adaptation_Length = 9;
     Write_Sections(writer, Eit_Pid,
                    {sound(Blob_Plain(0, 1)), foreign[5], sound(Blob_Plain(3, 0)),
                     sound(Blob_Portal_1_Update), foreign[1], sound(Blob_Plain(0, 2))},
-                   options);
+                   adapted);
     Add_Blob(Filter_Payloads(writer.Bytes));
   }
   {
@@ -326,14 +291,27 @@ void Build_Fixed_Set() {
     Write_Section(writer, Eit_Pid, sound(Blob_Plain(3, 1)));
     Add_Blob(Filter_Payloads(writer.Bytes));
   }
+  {
+    // Whole packets, as some hosts hand them over: packed sections, a packet
+    // of another PID, a flagged copy (dropped), one without payload, and
+    // packets with adaptation fields.
+    Ts_Writer writer;
+    Write_Sections(writer, Eit_Pid,
+                   {sound(Blob_Plain(1, 0)), foreign[0], sound(Blob_Plain(2, 3)),
+                    sound(Blob_Plain(0, 2)), foreign[3]},
+                   packed);
+    Write_Noise_Packet(writer, Other_Pid);
+    Ts_Packet_Options flagged;
+    flagged.Transport_Error = true;
+    Write_Section(writer, Eit_Pid, sound(Blob_Plain(3, 0)), flagged);
+    Write_Adaptation_Only_Packet(writer);
+    Ts_Packet_Options adapted = packed;
+    adapted.Adaptation_Length = 30;
+    Write_Sections(writer, Eit_Pid, {sound(Blob_Plain(3, 3)), sound(Blob_Plain(0, 0))}, adapted);
+    Add_Blob(writer.Bytes, Ts_Packet_Size);
+  }
 
   Check(Blobs.size() == static_cast<size_t>(Blob_Total));
-  Check(Sounds.size() <= static_cast<size_t>(Sound_Max));
-  for (int i = 0; i < Blob_Foreign_First; ++i) // the plain blobs lead with their section
-    Check(Blobs[static_cast<size_t>(i)].Leading >= 0 &&
-          Blobs[static_cast<size_t>(i)]
-                  .Occurrences[static_cast<size_t>(Blobs[static_cast<size_t>(i)].Leading)]
-                  .Sound == i);
   for (const Blob &blob : Blobs)
     Check(blob.Bytes.size() <= Chunk_Max);
 }
@@ -365,7 +343,7 @@ constexpr uint32_t Host_Tag = 0x5044;
 constexpr char Module_Path[] = "/nonexistent-pictolandrum/folder\\Pictolandrum.dll";
 
 void Check_Entry(const Portal_Entry &entry) {
-  Check(std::memchr(entry.Name, 0, Name_Text_Max + 1) != nullptr);
+  Check(std::memchr(entry.Name, 0, Portal_Name_Max + 1) != nullptr);
   Check(entry.Transport_Stream_Id >= 0 && entry.Transport_Stream_Id <= 0xFFFF);
   Check(entry.Service_Id >= 0 && entry.Service_Id <= 0xFFFF);
 }
@@ -512,7 +490,7 @@ void Refresh_Tick() {
 // ---- the data the filter delivers --------------------------------------------
 
 // The selected blob: a copy that bit flips may damage, and where the next
-// chunk starts. The blob is fed round and round, as a carousel repeats.
+// chunk starts.
 struct Feed_State {
   int Blob = 0;
   size_t Position = 0;
@@ -521,12 +499,15 @@ Feed_State Feed;
 std::array<uint8_t, Chunk_Max> Work_Blob;
 std::array<uint8_t, Chunk_Max> Chunk;
 
-void Select_Blob(int blob, size_t start) {
+// Starts the blob afresh at `step` offset units (a packet blob's unit is a
+// packet, so its chunks of one unit are whole packets).
+void Select_Blob(int blob, size_t step) {
   Feed = Feed_State{};
   Feed.Blob = blob;
-  const Byte_Vector &bytes = Blobs[static_cast<size_t>(blob)].Bytes;
-  std::memcpy(Work_Blob.data(), bytes.data(), bytes.size());
-  Feed.Position = start % bytes.size();
+  const Blob &chosen = Blobs[static_cast<size_t>(blob)];
+  std::memcpy(Work_Blob.data(), chosen.Bytes.data(), chosen.Bytes.size());
+  const size_t unit = chosen.Unit == Ts_Packet_Size ? Ts_Packet_Size : Start_Step;
+  Feed.Position = step * unit % chosen.Bytes.size();
 }
 
 void Damage_Blob(size_t offset, int bit) {
@@ -534,34 +515,33 @@ void Damage_Blob(size_t offset, int bit) {
   Work_Blob[offset % size] ^= static_cast<uint8_t>(1u << bit);
 }
 
-// Whether the selected copy differs from the blob within the occurrence
-// (a second flip of the same bit makes it sound again).
-bool Occurrence_Damaged(const Occurrence &occurrence) {
-  const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
-  return std::memcmp(Work_Blob.data() + occurrence.Start, bytes.data() + occurrence.Start,
-                     occurrence.End - occurrence.Start) != 0;
+// What a chunk gives the buffer: a whole packet on the EIT PID its payload
+// (nothing at all if it is flagged or carries none), any other chunk
+// itself.
+struct Delivery {
+  const uint8_t *Bytes;
+  size_t Size;
+  bool Dropped;
+};
+Delivery Delivered(const uint8_t *chunk, size_t n) {
+  if (n != Ts_Packet_Size || chunk[0] != Ts_Sync_Byte || Ts_Packet_Pid(chunk) != Eit_Pid)
+    return {chunk, n, false};
+  const int control = (chunk[3] >> Ts_Adaptation_Shift) & Ts_Adaptation_Mask;
+  const bool payload = control == Ts_Payload_Only || control == Ts_Adaptation_And_Payload;
+  size_t start = Ts_Header_Size;
+  if (control == Ts_Adaptation_And_Payload)
+    start += 1 + chunk[Ts_Adaptation_Length_Offset];
+  if ((chunk[1] & Ts_Error_Bit) != 0 || !payload || start >= Ts_Packet_Size)
+    return {nullptr, 0, true};
+  return {chunk + start, n - start, false};
 }
 
-// Whether the cyclic range of n bytes from `from` touches [start, end).
-bool Touches(size_t from, size_t n, size_t size, size_t start, size_t end) {
-  if (n >= size)
-    return true;
-  const size_t to = from + n; // may pass the end once
-  if (to <= size)
-    return from < end && start < to;
-  return start < to - size || from < end;
-}
-
-// ---- the oracle ---------------------------------------------------------------
-
-// The sound sections whose bytes reached the buffer since it was last empty.
-uint64_t Candidates = 0;
+// ---- the model -----------------------------------------------------------------
 
 struct Snapshot {
   std::array<Portal_Row, Portal_Total> Rows;
   std::array<int32_t, Portal_Total> Counts;
   int32_t Shown_Portal, Fill, Disarmed, First_Chunk_Seen;
-  bool Takes_Data;
 };
 
 Snapshot Take_Snapshot() {
@@ -573,190 +553,11 @@ Snapshot Take_Snapshot() {
   snapshot.Fill = Plugin_Decoder.Fill;
   snapshot.Disarmed = Plugin_Decoder.Scan_Idle;
   snapshot.First_Chunk_Seen = Plugin_Decoder.First_Chunk_Seen;
-  snapshot.Takes_Data = !Plugin_Decoder.Scan_Idle && Filter_Running && !Exiting;
   return snapshot;
 }
 
 bool Same_Row(const Portal_Row &a, const Portal_Row &b) {
   return std::memcmp(a.data(), b.data(), sizeof a) == 0;
-}
-
-Portal_Row Default_Row(int portal) {
-  const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
-  Portal_Row row{};
-  std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
-  row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
-  row[0].Service_Id = constants.Default_Service_Id;
-  return row;
-}
-
-// The row and count a decode of `sound` leaves behind `row` and `count`.
-void Apply_Sound(const Sound_Section &sound, Portal_Row &row, int32_t &count) {
-  if (sound.Kept >= 2) {
-    row = sound.Entries;
-    count = sound.Kept;
-  } else if (sound.Kept == 1) {
-    row[0] = sound.Entries[0];
-  }
-}
-
-void Check_Bounds() {
-  Check(Plugin_Decoder.Fill >= 0 && Plugin_Decoder.Fill <= Section_Buffer_Size);
-  Check(Plugin_Decoder.Scan_Idle == 0 || Plugin_Decoder.Scan_Idle == 1);
-  Check(Filter_Running == 0 || Filter_Running == 1);
-  Check(Current_Portal >= 0 && Current_Portal < Portal_Total);
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    const int32_t count = Portal_Count[static_cast<size_t>(portal)];
-    Check(count >= 0 && count <= Portal_Entry_Total);
-    for (const Portal_Entry &entry : Portal_Table[static_cast<size_t>(portal)])
-      Check_Entry(entry);
-  }
-}
-
-// The data step fed bytes `from` .. `from + n` (round the blob) while the
-// decoder took data: every sound section they touched may now be decoded.
-//
-// What counts is what the decoder received of a section: the parts this
-// step hands over, as the copy holds them now. A byte damaged after its part
-// was fed, or damaged and mended again before, never reached the decoder.
-// Going round the blob, the step may hand over the end of one copy of the
-// section and the start of the next: each is a section of its own, and one
-// sound part is enough for one of them to complete soundly.
-//
-// The stray byte of an occurrence does not count: damaged, it either keeps
-// the decoder from taking it out or lets it take out its neighbour of the
-// same value, which leaves the same sound section.
-bool Fed_Part_Sound(const Occurrence &occurrence, size_t from, size_t n, size_t size) {
-  const Byte_Vector &bytes = Blobs[static_cast<size_t>(Feed.Blob)].Bytes;
-  const auto same = [&](size_t begin, size_t end) {
-    return begin >= end ||
-           std::memcmp(Work_Blob.data() + begin, bytes.data() + begin, end - begin) == 0;
-  };
-  const auto sound = [&](size_t begin, size_t end) { // [begin, end) of the blob
-    begin = std::max(begin, occurrence.Start);
-    end = std::min(end, occurrence.End);
-    if (begin >= end)
-      return false;
-    if (occurrence.Stray < begin || occurrence.Stray >= end)
-      return same(begin, end);
-    return same(begin, occurrence.Stray) && same(occurrence.Stray + 1, end);
-  };
-  if (from + n <= size)
-    return sound(from, from + n);
-  return sound(from, size) || sound(0, std::min(size, from + n - size));
-}
-
-void Note_Fed_Sections(size_t from, size_t n) {
-  const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
-  const size_t size = blob.Bytes.size();
-  for (const Occurrence &occurrence : blob.Occurrences)
-    if (Touches(from, n, size, occurrence.Start, occurrence.End) &&
-        Fed_Part_Sound(occurrence, from, n, size))
-      Candidates |= uint64_t{1} << occurrence.Sound;
-}
-
-// ---- the same failure twice ---------------------------------------------------
-
-// A complete candidate whose CRC fails, as a scan may have met it.
-struct Failure {
-  int32_t Length;
-  uint32_t Crc;
-  uint64_t Position; // of its zero byte in the stream of bytes appended to the buffer
-};
-std::vector<Failure> Failures; // met since the last decode
-uint64_t Stream_Fed = 0;       // bytes appended to the buffer so far
-
-// The bytes a data step's scan looks at (the buffer as the step finds it,
-// unless the step empties it first, and the chunk behind it), the stream
-// position of the first, and the failing candidates among them.
-Byte_Vector Scanned;
-uint64_t Scanned_Base = 0;
-std::vector<size_t> Scanned_Failures; // their places in Scanned
-
-int32_t Word_At(const uint8_t *at) {
-  return (at[0] << 8) | at[1];
-}
-
-// The head of a candidate for `portal` at `at` (fields as the decoder
-// insists on them), and its section length.
-bool Heads_Candidate(const uint8_t *at, int portal, int32_t *length) {
-  const Portal_Constants &c = Portal_Constants_Table[static_cast<size_t>(portal)];
-  *length = Word_At(at + 2) & Section_Length_Mask;
-  return at[0] == 0x00 && Word_At(at + 4) == c.Source_Service_Id && at[7] == 0x00 &&
-         at[8] == 0x01 && Word_At(at + 9) == c.Source_Transport_Stream_Id &&
-         Word_At(at + 11) == Portal_Original_Network_Id && at[13] == 0x01 &&
-         (Word_At(at + 2) & 0xF000) == 0xF000 && *length >= Section_Length_Min;
-}
-
-// Before the data step: what its scan will look at, if the decoder takes
-// the chunk, does not drop it and then holds enough bytes to scan.
-bool Appends = false; // the step appends its chunk
-void Gather_Scanned(const Snapshot &before, const uint8_t *chunk, size_t n) {
-  Scanned.clear();
-  Scanned_Failures.clear();
-  const size_t kept = before.First_Chunk_Seen ? static_cast<size_t>(before.Fill) : 0;
-  Appends = before.Takes_Data && n > 0 && n <= Section_Buffer_Size - kept;
-  if (!Appends || kept + n < static_cast<size_t>(Scan_Threshold))
-    return;
-  const uint8_t *buffer = Plugin_Decoder.Section_Buffer.data();
-  Scanned.assign(buffer, buffer + kept);
-  Scanned.insert(Scanned.end(), chunk, chunk + n);
-}
-
-// After the data step: the failing candidates its scan may have met join
-// Failures (each place in the stream once).
-void Note_Failures(size_t n, int portal) {
-  if (!Appends)
-    return;
-  Stream_Fed += n;
-  Scanned_Base = Stream_Fed - Scanned.size();
-  const uint8_t *bytes = Scanned.data();
-  const size_t size = Scanned.size();
-  for (size_t p = 0; p + Section_Header_Size <= size; ++p) {
-    const void *zero = std::memchr(bytes + p, 0x00, size - Section_Header_Size + 1 - p);
-    if (zero == nullptr)
-      return;
-    p = static_cast<size_t>(static_cast<const uint8_t *>(zero) - bytes);
-    int32_t length = 0;
-    if (!Heads_Candidate(bytes + p, portal, &length) ||
-        size - p <= static_cast<size_t>(length + Section_Complete_Extra + 1))
-      continue;
-    const uint32_t crc = Mpeg_Crc32(bytes + p + 1, static_cast<size_t>(length + 3));
-    if (crc == 0)
-      continue;
-    Scanned_Failures.push_back(p);
-    const uint64_t position = Scanned_Base + p;
-    if (std::none_of(Failures.begin(), Failures.end(),
-                     [&](const Failure &f) { return f.Position == position; }))
-      Failures.push_back({length, crc, position});
-  }
-}
-
-// What the decoder without a CRC check makes of the candidate of length L
-// at p in Scanned: the section's first L bytes from the zero byte on, 12
-// zero bytes over its end, and a portal descriptor at every place from 14
-// to L - 1. Names that run past the zeros hold bytes of the buffer behind
-// them, which stand behind a NUL; Same_Shown_Row leaves them out.
-Sound_Section Plain_Reading(size_t p, int32_t length, int portal) {
-  constexpr size_t Tail_Zeros = 12;
-  Byte_Vector moved(Scanned.begin() + static_cast<long>(p),
-                    Scanned.begin() + static_cast<long>(p + static_cast<size_t>(length)));
-  moved.resize(moved.size() + Tail_Zeros + Name_Text_Max + Descriptor_Fixed_Length + 2, 0);
-  Sound_Section reading{portal, {}, {}, 0};
-  for (int32_t j = Section_Header_Size; j < length; ++j) {
-    const uint8_t *at = moved.data() + j;
-    if (at[0] != 0x4A || at[1] < 5 || at[1] > Descriptor_Length_Max ||
-        Word_At(at + 4) != Portal_Original_Network_Id || (at[6] == 0 && at[7] == 0) ||
-        at[8] != Portal_Linkage_Type || reading.Kept == Portal_Entry_Total)
-      continue;
-    Portal_Entry &entry = reading.Entries[static_cast<size_t>(reading.Kept++)];
-    entry.Descriptor_Length = at[1];
-    entry.Transport_Stream_Id = Word_At(at + 2);
-    entry.Service_Id = Word_At(at + 6);
-    if (at[1] > Descriptor_Fixed_Length)
-      std::memcpy(entry.Name, at + 9, static_cast<size_t>(at[1] - Descriptor_Fixed_Length));
-  }
-  return reading;
 }
 
 // Rows alike as the window shows them: names up to their NUL.
@@ -770,33 +571,144 @@ bool Same_Shown_Row(const Portal_Row &a, const Portal_Row &b) {
   return true;
 }
 
-// Whether the shown portal's row and count are what the decoder without a
-// CRC check makes of a failing candidate of this step that failed exactly
-// so at another place of the stream before.
-bool Carried_Decode_Allowed(const Snapshot &before, const Portal_Row &row, int32_t count) {
-  const int32_t shown = before.Shown_Portal;
-  for (size_t p : Scanned_Failures) {
-    int32_t length = 0;
-    Heads_Candidate(Scanned.data() + p, shown, &length);
-    const uint32_t crc = Mpeg_Crc32(Scanned.data() + p + 1, static_cast<size_t>(length + 3));
-    const uint64_t position = Scanned_Base + p;
-    if (std::none_of(Failures.begin(), Failures.end(), [&](const Failure &f) {
-          return f.Length == length && f.Crc == crc && f.Position != position;
-        }))
+Portal_Row Default_Row(int portal) {
+  const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
+  Portal_Row row{};
+  std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
+  row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
+  row[0].Service_Id = constants.Default_Service_Id;
+  return row;
+}
+
+// Whether a decode of `listing` turns the shown portal's row and count of
+// `before` into `row` and `count`: a list of two or more replaces them, a
+// single match overwrites entry 0 only, no match leaves them.
+bool Decoded_Into(const Snapshot &before, const Listing &listing, const Portal_Row &row,
+                  int32_t count) {
+  Portal_Row expected = before.Rows[static_cast<size_t>(before.Shown_Portal)];
+  int32_t expected_count = before.Counts[static_cast<size_t>(before.Shown_Portal)];
+  if (listing.Kept >= 2) {
+    expected = listing.Entries;
+    expected_count = listing.Kept;
+  } else if (listing.Kept == 1) {
+    expected[0] = listing.Entries[0];
+  }
+  return count == expected_count && Same_Shown_Row(row, expected);
+}
+
+void Check_Bounds() {
+  Check(Plugin_Decoder.Fill >= 0 && Plugin_Decoder.Fill <= Section_Buffer_Size);
+  Check(Plugin_Decoder.Scan_Idle == 0 || Plugin_Decoder.Scan_Idle == 1);
+  Check(Filter_Running == 0 || Filter_Running == 1);
+  Check(Current_Portal >= 0 && Current_Portal < Portal_Total);
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    const int32_t count = Portal_Count[static_cast<size_t>(portal)];
+    Check(count >= 0 && count <= Portal_Entry_Total);
+    const Portal_Row &row = Portal_Table[static_cast<size_t>(portal)];
+    for (int32_t i = 0; i < Portal_Entry_Total; ++i) {
+      Check_Entry(row[static_cast<size_t>(i)]);
+      const Portal_Entry empty{};
+      if (count >= 2 && i >= count)
+        Check(std::memcmp(&row[static_cast<size_t>(i)], &empty, sizeof empty) == 0);
+    }
+  }
+}
+
+// The bytes a data step's scan may look at: the buffer as the step finds it
+// (unless the step empties it first) and what the chunk gives it, and
+// where the first of them stands in the bytes handed over so far.
+Byte_Vector Scanned;
+uint64_t Scanned_Start = 0;
+uint64_t Stream_Fed = 0; // bytes the buffer has taken so far
+
+// A complete candidate that fails its CRC: a source section header of the
+// portal at Begin (table_id) in the bytes handed over, its length and the
+// CRC value computed over it, and whether a zero byte stands in front of it
+// in the buffer.
+struct Failure {
+  int Portal;
+  int32_t Length;
+  uint32_t Crc;
+  uint64_t Begin, End;
+  bool Behind_Zero;
+};
+std::vector<Failure> Scanned_Failures; // in Scanned
+std::vector<Failure> Failures;         // behind a zero byte, since the last decode
+
+// Every failing complete candidate for `portal` in Scanned.
+void Find_Failures(int portal) {
+  Scanned_Failures.clear();
+  const Portal_Constants &constants = Portal_Constants_Table[static_cast<size_t>(portal)];
+  const uint8_t *bytes = Scanned.data();
+  constexpr size_t Network_Low = Eit_Original_Network_Id_Offset + 1; // 0x85 in every header
+  for (size_t t = 0; t + Source_Header_Judged <= Scanned.size(); ++t) {
+    const void *hit = std::memchr(bytes + t + Network_Low, Portal_Original_Network_Id & 0xFF,
+                                  Scanned.size() - Source_Header_Judged - t + 1);
+    if (hit == nullptr)
+      return;
+    t = static_cast<size_t>(static_cast<const uint8_t *>(hit) - bytes) - Network_Low;
+    const int32_t length = Source_Section_Length(bytes + t, constants);
+    const size_t size = static_cast<size_t>(length + Section_Head_Bytes);
+    if (length == 0 || Scanned.size() - t <= static_cast<size_t>(length + Section_Complete_Extra))
       continue;
-    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
-    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
-    Apply_Sound(Plain_Reading(p, length, shown), expected, expected_count);
-    if (Same_Shown_Row(row, expected) && count == expected_count)
+    const uint32_t crc = Mpeg_Crc32(bytes + t, size);
+    if (crc != 0)
+      Scanned_Failures.push_back({portal, length, crc, Scanned_Start + t, Scanned_Start + t + size,
+                                  t > 0 && bytes[t - 1] == 0x00});
+  }
+}
+
+// Whether the failing candidate `x` may decode as the plain decoder reads
+// it: behind a zero byte, with another such failure of the portal since
+// the last decode that it does not overlap; over a list of two or more only
+// if that failure had the same bytes (same length and CRC value).
+bool May_Decode_Failing(const Failure &x, int32_t count) {
+  if (!x.Behind_Zero)
+    return false;
+  return std::any_of(Failures.begin(), Failures.end(), [&](const Failure &f) {
+    return f.Portal == x.Portal && (f.End <= x.Begin || x.End <= f.Begin) &&
+           (count < 2 || (f.Length == x.Length && f.Crc == x.Crc));
+  });
+}
+
+// Whether Scanned holds `section` whole, or with one byte too many in it
+// (the pointer field of a section starting in its last packet).
+bool Holds_Copy(const Byte_Vector &section) {
+  const auto head = section.begin() + Source_Header_Judged;
+  for (auto at = Scanned.begin();
+       (at = std::search(at, Scanned.end(), section.begin(), head)) != Scanned.end(); ++at) {
+    const size_t room = static_cast<size_t>(Scanned.end() - at);
+    if (room < section.size())
+      break;
+    const auto differ = std::mismatch(section.begin(), section.end(), at);
+    if (differ.first == section.end() ||
+        (room > section.size() && std::equal(differ.first, section.end(), differ.second + 1)))
       return true;
   }
   return false;
 }
 
-// A data step: only the shown portal's row may change, and only into what
-// a fed sound section of that portal gives, or the decoder without a CRC
-// check makes of a failure met twice; a decode disarms and empties.
-void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sound) {
+// Whether the decode of a data step left the shown portal's row and count
+// as one of the copies the scan had may: a sound one, or a failing one
+// where May_Decode_Failing says so.
+bool Decode_Allowed(const Snapshot &before, const Portal_Row &row, int32_t count) {
+  const int32_t shown = before.Shown_Portal;
+  for (const Sound_Section &sound : Sounds)
+    if (sound.Portal == shown && Holds_Copy(sound.Bytes) &&
+        Decoded_Into(before, sound.Decoded, row, count))
+      return true;
+  const int32_t shown_count = before.Counts[static_cast<size_t>(shown)];
+  for (const Failure &x : Scanned_Failures)
+    if (May_Decode_Failing(x, shown_count) &&
+        Decoded_Into(before, Read_Section(Scanned.data() + (x.Begin - Scanned_Start), x.Length),
+                     row, count))
+      return true;
+  return false;
+}
+
+// A data step, given whether the decoder took data and what the chunk gave.
+void Check_Data_Step(const Snapshot &before, bool takes, const Delivery &delivery,
+                     int expect_sound) {
   const int32_t shown = before.Shown_Portal;
   Check(Current_Portal == shown);
   for (int portal = 0; portal < Portal_Total; ++portal) {
@@ -808,36 +720,29 @@ void Check_Data_Step(const Snapshot &before, bool expect_decode, int leading_sou
   }
   const Portal_Row &row = Portal_Table[static_cast<size_t>(shown)];
   const int32_t count = Portal_Count[static_cast<size_t>(shown)];
-  const bool unchanged = Same_Row(row, before.Rows[static_cast<size_t>(shown)]) &&
-                         count == before.Counts[static_cast<size_t>(shown)];
-  if (expect_decode) {
-    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
-    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
-    Apply_Sound(Sounds[static_cast<size_t>(leading_sound)], expected, expected_count);
-    Check(Same_Row(row, expected) && count == expected_count);
-    Check(Plugin_Decoder.Scan_Idle == 1 && Plugin_Decoder.Fill == 0);
+  const bool decoded = !before.Disarmed && Plugin_Decoder.Scan_Idle;
+  if (!takes || delivery.Dropped) { // nothing taken: nothing decoded
+    Check(!decoded && Same_Row(row, before.Rows[static_cast<size_t>(shown)]) &&
+          count == before.Counts[static_cast<size_t>(shown)]);
+    const bool emptied = before.Disarmed && !delivery.Dropped;
+    Check(Plugin_Decoder.Fill == before.Fill || (emptied && Plugin_Decoder.Fill == 0));
     return;
   }
-  if (!before.Takes_Data) {
-    Check(unchanged);
-    Check(Plugin_Decoder.Fill == (before.Disarmed ? 0 : before.Fill));
+  if (expect_sound >= 0)
+    Check(decoded &&
+          Decoded_Into(before, Sounds[static_cast<size_t>(expect_sound)].Decoded, row, count));
+  if (decoded) {
+    Check(Plugin_Decoder.Fill == 0);
+    Check(Decode_Allowed(before, row, count));
+    Failures.clear();
     return;
   }
-  if (unchanged)
-    return;
-  bool allowed = false;
-  for (size_t s = 0; s < Sounds.size() && !allowed; ++s) {
-    if ((Candidates >> s & 1) == 0 || Sounds[s].Portal != shown)
-      continue;
-    Portal_Row expected = before.Rows[static_cast<size_t>(shown)];
-    int32_t expected_count = before.Counts[static_cast<size_t>(shown)];
-    Apply_Sound(Sounds[s], expected, expected_count);
-    allowed = Same_Row(row, expected) && count == expected_count;
-  }
-  if (!allowed)
-    allowed = Carried_Decode_Allowed(before, row, count);
-  Check(allowed);
-  Check(Plugin_Decoder.Scan_Idle == 1 && Plugin_Decoder.Fill == 0);
+  Check(Same_Row(row, before.Rows[static_cast<size_t>(shown)]) &&
+        count == before.Counts[static_cast<size_t>(shown)]);
+  // What stays in the buffer is the last of the bytes handed over.
+  const size_t fill = static_cast<size_t>(Plugin_Decoder.Fill);
+  Check(fill <= Scanned.size() && std::equal(Scanned.end() - static_cast<long>(fill), Scanned.end(),
+                                             Plugin_Decoder.Section_Buffer.begin()));
 }
 
 // Any other step: the rows change only by a reset to the defaults, which
@@ -868,6 +773,25 @@ struct Program {
   }
 };
 
+// The sound section a chunk of n bytes from `from` must decode, or -1: a
+// plain blob's whole section, undamaged, handed over at once from its
+// pointer field into an empty buffer of an armed decoder, with the scan
+// threshold reached and the section complete.
+int Expected_Sound(const Snapshot &before, bool takes, size_t from, size_t n) {
+  const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
+  if (!takes || blob.Lead < 0 || from != 0 || (before.Fill != 0 && before.First_Chunk_Seen))
+    return -1;
+  const Sound_Section &sound = Sounds[static_cast<size_t>(blob.Lead)];
+  const size_t length = sound.Bytes.size() - Section_Head_Bytes;
+  const size_t complete = Pointer_Field_Size + length + Section_Complete_Extra + 1;
+  if (sound.Portal != before.Shown_Portal || n < static_cast<size_t>(Scan_Threshold) ||
+      n > static_cast<size_t>(Section_Buffer_Size) || n < complete ||
+      std::memcmp(Work_Blob.data(), blob.Bytes.data(), Pointer_Field_Size + sound.Bytes.size()) !=
+          0)
+    return -1;
+  return blob.Lead;
+}
+
 void Feed_Chunk(size_t n) {
   const Blob &blob = Blobs[static_cast<size_t>(Feed.Blob)];
   const size_t size = blob.Bytes.size();
@@ -881,35 +805,41 @@ void Feed_Chunk(size_t n) {
   }
   Feed.Position = (from + n) % size;
 
-  // A whole sound section of the shown portal, undamaged, handed over at
-  // once from its pointer field into an armed decoder whose buffer starts
-  // empty, with the scan threshold and two bytes behind it reached: it must
-  // be decoded.
-  const int lead =
-      blob.Leading < 0 ? -1 : blob.Occurrences[static_cast<size_t>(blob.Leading)].Sound;
-  const bool expect_decode =
-      before.Takes_Data && from == 0 && lead >= 0 && Work_Blob[0] == 0x00 &&
-      !Occurrence_Damaged(blob.Occurrences[static_cast<size_t>(blob.Leading)]) &&
-      Sounds[static_cast<size_t>(lead)].Portal == before.Shown_Portal &&
-      (before.Fill == 0 || before.First_Chunk_Seen == 0) &&
-      n <= static_cast<size_t>(Section_Buffer_Size) && n >= static_cast<size_t>(Scan_Threshold) &&
-      n >= Sounds[static_cast<size_t>(lead)].Bytes.size() + 3;
+  const bool takes = !before.Disarmed && Host.Filter_Open && !Host.Exited;
+  const Delivery delivery = Delivered(Chunk.data(), n);
+  Scanned.clear();
+  Scanned_Start = Stream_Fed;
+  if (takes && !delivery.Dropped) {
+    if (before.First_Chunk_Seen) {
+      const uint8_t *buffer = Plugin_Decoder.Section_Buffer.data();
+      Scanned.assign(buffer, buffer + before.Fill);
+      Scanned_Start -= static_cast<uint64_t>(before.Fill);
+    }
+    if (delivery.Size <= Section_Buffer_Size - Scanned.size()) {
+      Scanned.insert(Scanned.end(), delivery.Bytes, delivery.Bytes + delivery.Size);
+      Stream_Fed += delivery.Size;
+    } else {
+      Scanned.clear(); // too much: the buffer is emptied, the chunk dropped
+    }
+  }
+  const int expect_sound = Expected_Sound(before, takes, from, n);
 
-  Gather_Scanned(before, Chunk.data(), n);
   On_Section_Data(0, static_cast<int32_t>(n), Chunk.data());
-  Note_Failures(n, before.Shown_Portal);
-  if (before.Takes_Data)
-    Note_Fed_Sections(from, n);
+  Find_Failures(before.Shown_Portal);
+  for (const Failure &failure : Scanned_Failures)
+    if (failure.Behind_Zero &&
+        std::none_of(Failures.begin(), Failures.end(), [&](const Failure &f) {
+          return f.Begin == failure.Begin && f.Portal == failure.Portal;
+        }))
+      Failures.push_back(failure);
   Check_Bounds();
-  Check_Data_Step(before, expect_decode, lead);
-  if (!before.Disarmed && Plugin_Decoder.Scan_Idle) // a decode: it forgets every failure
-    Failures.clear();
+  Check_Data_Step(before, takes, delivery, expect_sound);
 }
 
 void Run_Step(Program &program) {
   const uint8_t op = static_cast<uint8_t>(program.Byte() % Sequence_Op_Total);
   if (op <= Op_Feed_Huge) {
-    size_t n = Packet_Chunk_Size;
+    size_t n = Blobs[static_cast<size_t>(Feed.Blob)].Unit;
     if (op == Op_Feed_Short)
       n = program.Byte();
     else if (op == Op_Feed_Long)
@@ -925,7 +855,7 @@ void Run_Step(Program &program) {
   switch (op) {
   case Op_Select_Blob: {
     const int blob = program.Byte() % Blob_Total;
-    Select_Blob(blob, size_t{program.Byte()} * 16);
+    Select_Blob(blob, program.Byte());
     break;
   }
   case Op_Damage: {
@@ -991,18 +921,18 @@ void Run_Step(Program &program) {
   Check((Filter_Running != 0) == Host.Filter_Open);
 }
 
-// Once per process: a sound section fed whole decodes to the entries the
-// model expects of it, so the model and the decoder agree on sound data.
+// Once per process: a sound section fed whole decodes to what the model
+// reads in it, so the model and the decoder agree on sound data.
 void Check_Model() {
   for (const Sound_Section &sound : Sounds) {
     Arm_Decoder_For_Portal(sound.Portal);
     const Byte_Vector payload = Plain_Payload(sound.Bytes);
     On_Section_Data(0, static_cast<int32_t>(payload.size()), payload.data());
-    Portal_Row expected = Default_Row(sound.Portal);
-    int32_t count = 0;
-    Apply_Sound(sound, expected, count);
-    Check(Same_Row(Portal_Table[static_cast<size_t>(sound.Portal)], expected));
-    Check(Portal_Count[static_cast<size_t>(sound.Portal)] == count);
+    Snapshot defaults{};
+    defaults.Shown_Portal = sound.Portal;
+    defaults.Rows[static_cast<size_t>(sound.Portal)] = Default_Row(sound.Portal);
+    Check(Decoded_Into(defaults, sound.Decoded, Portal_Table[static_cast<size_t>(sound.Portal)],
+                       Portal_Count[static_cast<size_t>(sound.Portal)]));
   }
 }
 
@@ -1018,16 +948,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Reset_Core_State();
   Session_Record_Module_Path(Module_Path, true);
   Host = Host_Model{};
-  Candidates = 0;
   Failures.clear();
   Stream_Fed = 0;
   Select_Blob(0, 0);
   On_Start();
   Program program{data, size, 0};
-  while (program.At < program.Size) {
+  while (program.At < program.Size)
     Run_Step(program);
-    if (Plugin_Decoder.Fill == 0)
-      Candidates = 0; // nothing fed so far can be decoded any more
-  }
   return 0;
 }

@@ -11,9 +11,10 @@
 enum Sequence_Op : uint8_t {
   Op_Feed_Short = 0,     // 1 byte: a chunk of 0 to 255 bytes
   Op_Feed_Long = 1,      // 2 bytes, big-endian, low 12 bits: a chunk of 0 to 4095 bytes
-  Op_Feed_Packet = 2,    // a chunk of one packet's payload, 184 bytes
+  Op_Feed_Packet = 2,    // a chunk of one packet: 184 bytes (its payload), 188 of the packet blob
   Op_Feed_Huge = 3,      // 2 bytes: a chunk of Huge_Chunk_Base plus 0 to 65535 bytes
-  Op_Select_Blob = 4,    // 2 bytes: blob number, start offset / 16; undamaged copy
+  Op_Select_Blob = 4,    // 2 bytes: blob number, start offset / 16 (/ 188 in the packet blob);
+                         // undamaged copy
   Op_Damage = 5,         // 3 bytes: byte offset (big-endian, modulo the blob size), bit
   Op_Channel_Change = 6, // 1 byte: Sequence_Channels entry, modulo its size
   Op_Hot_Key = 7,        // opens or closes the window
@@ -66,4 +67,6 @@ constexpr int Blob_Foreign_First = 20;   // sections no portal decodes, one per 
 constexpr int Blob_Foreign_Total = 6;
 constexpr int Blob_Packed_First = 26; // payload streams of several sections
 constexpr int Blob_Packed_Total = 3;
-constexpr int Blob_Total = Blob_Packed_First + Blob_Packed_Total;
+constexpr int Blob_Packets = Blob_Packed_First + Blob_Packed_Total; // whole packets, as some
+                                                                    // hosts hand them over
+constexpr int Blob_Total = Blob_Packets + 1;

@@ -494,3 +494,97 @@ TEST(Decoder, FollowsThePortalShownWhenTheScanStarts) {
 }
 
 } // namespace
+
+namespace {
+
+// Portal 1's names from its first button on, as far as its count goes.
+std::string Portal_One_Names() {
+  std::string names = Name_Of(Portal_Table[1][0]);
+  for (int i = 1; i < Portal_Count[1]; ++i)
+    names += " | " + Name_Of(Portal_Table[1][i]);
+  return names;
+}
+
+// Which failing copies pair. Each copy is fed alone into a re-armed decoder,
+// as refresh ticks arm it, while its portal is shown. A failing copy behind a
+// zero byte pairs with the remembered failure of the same portal when the
+// two do not overlap: the same bytes decode as carried; other bytes decode
+// unchecked while the portal has no list, never over one. A copy without a
+// zero byte in front never pairs, and a failure inside another's bytes is
+// no second copy of anything.
+TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
+  const auto entries = Numbered_Entries(3);
+  const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, entries));
+  Byte_Vector name = sound; // "Kanal 1" read as "Kanal 0"
+  name[Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6] ^= 0x01;
+  Byte_Vector other = Build_Eit_Section(Portal_Source_Section(2, entries));
+  other[other.size() - 1] ^= 0x80;
+  const char *const name_list = "Kanal 0 | Kanal 0 | Kanal 2", *const none = "RedLight";
+
+  const auto stuffed = [](Byte_Vector bytes) {
+    bytes.resize(bytes.size() + 1000, Stuffing_Byte);
+    return bytes;
+  };
+  const Byte_Vector name_payload = stuffed(Payload_Of(name));
+  const Byte_Vector sound_payload = stuffed(Payload_Of(sound));
+  const Byte_Vector other_payload = stuffed(Payload_Of(other));
+  Byte_Vector name_inside{Stuffing_Byte}; // behind a byte that is not zero
+  name_inside.insert(name_inside.end(), name.begin(), name.end());
+  name_inside = stuffed(name_inside);
+  // A failing header of length 600, then the name copy: inside its 603
+  // bytes, or behind them.
+  constexpr int Wide_Length = 600;
+  const Byte_Vector wide = Portal_Header_Bytes(1, Wide_Length);
+  Byte_Vector within = wide, behind = wide;
+  within.insert(within.end(), name_payload.begin(), name_payload.end());
+  within.resize(wide.size() + Wide_Length + 1000, Stuffing_Byte);
+  behind.resize(Pointer_Field_Size + Wide_Length + Section_Head_Bytes, Stuffing_Byte);
+  behind.insert(behind.end(), name_payload.begin(), name_payload.end());
+
+  struct Copy {
+    int Portal;
+    const Byte_Vector *Bytes;
+  };
+  const struct Case {
+    const char *What;
+    std::vector<Copy> Copies;
+    const char *Shown; // portal 1's names
+    Decode_Way Way;
+  } cases[] = {
+      {"the same damage over a list",
+       {{1, &sound_payload}, {1, &name_payload}, {1, &name_payload}},
+       name_list,
+       Decode_Way::As_Carried},
+      {"without a zero byte in front, twice",
+       {{1, &name_inside}, {1, &name_inside}},
+       none,
+       Decode_Way::None},
+      {"behind a zero byte, then without",
+       {{1, &name_payload}, {1, &name_inside}},
+       none,
+       Decode_Way::None},
+      {"without, then twice behind a zero byte",
+       {{1, &name_inside}, {1, &name_payload}, {1, &name_payload}},
+       name_list,
+       Decode_Way::As_Carried},
+      {"a failure inside another's bytes", {{1, &within}}, none, Decode_Way::None},
+      {"a failure behind another's bytes", {{1, &behind}}, name_list, Decode_Way::Unchecked},
+      {"a failure of another portal",
+       {{2, &other_payload}, {1, &name_payload}},
+       none,
+       Decode_Way::None},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.What);
+    Arm_Decoder(1);
+    for (const Copy &copy : c.Copies) {
+      Current_Portal = copy.Portal;
+      Arm_Section_Decoder(Plugin_Decoder);
+      Feed(*copy.Bytes);
+    }
+    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    EXPECT_EQ(Portal_One_Names(), c.Shown);
+  }
+}
+
+} // namespace
