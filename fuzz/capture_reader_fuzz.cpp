@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Check(Plugin_Decoder.Fill >= 0 && Plugin_Decoder.Fill <= Section_Buffer_Size);
   }
   Check(result == Ts_Read_Result::End || result == Ts_Read_Result::Not_Transport_Stream);
-  Check(reader.Offset == reader.Packets * reader.Packet_Size + reader.Skipped_Bytes);
+  Check(reader.Offset + reader.Missing_Prefix ==
+        reader.Packets * reader.Packet_Size + reader.Skipped_Bytes);
   Check(reader.Offset <= size - 2);
   Check(reader.Error_Packets <= reader.Packets);
   Check((result == Ts_Read_Result::Not_Transport_Stream) == !reader.Ever_Synced);

@@ -672,11 +672,12 @@ bool May_Decode_Failing(const Failure &x, int32_t count) {
 }
 
 // Whether Scanned holds `section` whole, or with one byte too many in it
-// (the pointer field of a section starting in its last packet).
+// anywhere behind its table_id (the pointer field of a section starting in
+// its last packet, inside the header too where the section began in the
+// last bytes of a packet).
 bool Holds_Copy(const Byte_Vector &section) {
-  const auto head = section.begin() + Source_Header_Judged;
-  for (auto at = Scanned.begin();
-       (at = std::search(at, Scanned.end(), section.begin(), head)) != Scanned.end(); ++at) {
+  for (auto at = Scanned.begin(); (at = std::find(at, Scanned.end(), section[0])) != Scanned.end();
+       ++at) {
     const size_t room = static_cast<size_t>(Scanned.end() - at);
     if (room < section.size())
       break;
@@ -688,13 +689,29 @@ bool Holds_Copy(const Byte_Vector &section) {
   return false;
 }
 
+// Whether a sound section may have been made whole from two failing copies
+// of it, each damaged elsewhere: two failures of its length behind a zero
+// byte, apart from each other, since the last decode.
+bool May_Be_Repaired(const Sound_Section &sound) {
+  const int32_t length = static_cast<int32_t>(sound.Bytes.size()) - Section_Head_Bytes;
+  for (const Failure &x : Scanned_Failures)
+    if (x.Behind_Zero && x.Portal == sound.Portal && x.Length == length &&
+        std::any_of(Failures.begin(), Failures.end(), [&](const Failure &f) {
+          return f.Portal == x.Portal && f.Length == length &&
+                 (f.End <= x.Begin || x.End <= f.Begin);
+        }))
+      return true;
+  return false;
+}
+
 // Whether the decode of a data step left the shown portal's row and count
-// as one of the copies the scan had may: a sound one, or a failing one
-// where May_Decode_Failing says so.
+// as one of the copies the scan had may: a sound one (whole, or made whole
+// from two failing copies), or a failing one where May_Decode_Failing says
+// so.
 bool Decode_Allowed(const Snapshot &before, const Portal_Row &row, int32_t count) {
   const int32_t shown = before.Shown_Portal;
   for (const Sound_Section &sound : Sounds)
-    if (sound.Portal == shown && Holds_Copy(sound.Bytes) &&
+    if (sound.Portal == shown && (Holds_Copy(sound.Bytes) || May_Be_Repaired(sound)) &&
         Decoded_Into(before, sound.Decoded, row, count))
       return true;
   const int32_t shown_count = before.Counts[static_cast<size_t>(shown)];

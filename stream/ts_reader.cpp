@@ -257,6 +257,7 @@ bool Find_Sync(Ts_Reader &reader) {
             continue;
           Consume(reader, sync);
           reader.Short_First = true;
+          reader.Missing_Prefix = layout.Prefix - sync;
           reader.Packet_Size = static_cast<int32_t>(layout.Size);
           reader.Packet_Prefix = static_cast<int32_t>(layout.Prefix);
           reader.Synced = true;

@@ -116,6 +116,7 @@ struct Ts_Reader {
   uint64_t Trailing_Junk = 0;   // at the end, out of sync: bytes that hold no packet (skipped)
   uint64_t Last_Packet_End = 0; // where the last packet read ends in the input
   bool Short_First = false;     // the first record lacks part of its time stamp (see Find_Sync)
+  uint64_t Missing_Prefix = 0;  // how many bytes of it: Offset counts none of them
   // On Continuity_Pid: packets whose continuity_counter does not follow the
   // last one's (a repeat of it is allowed once; a discontinuity_indicator or
   // a flagged packet starts the count afresh).
