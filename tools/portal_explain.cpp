@@ -275,44 +275,41 @@ std::string Copies(int32_t count) {
   return std::to_string(count) + (count == 1 ? " copy" : " copies");
 }
 
-// The plug-in met the same failing copy twice running and decoded it as it
-// arrives, unchecked: that is how the stream carries it.
-Portal_Verdict Carried_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+// A list the plug-in made from failing copies: how (`says`), the entries
+// it shows, and how they differ from the last sound copy, if one is on air.
+Portal_Verdict From_Failing_Copies(Verdict_Kind kind, const std::string &says,
+                                   const Portal_Evidence &evidence, const Portal_Result &result) {
   const int32_t count = result.Listing.Count;
-  std::string says = "every copy the plug-in found fails its CRC the same way, so it shows the "
-                     "section as it arrives: " +
-                     std::to_string(count) + (count == 1 ? " entry" : " entries");
+  std::string line = says + std::to_string(count) + (count == 1 ? " entry" : " entries");
   const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
   if (!difference.empty())
-    says += "; against the last sound copy, " + difference;
-  return Verdict(Verdict_Kind::Shown_As_Carried, says);
+    line += "; against the last sound copy, " + difference;
+  return Verdict(kind, line);
 }
 
-// Every copy the plug-in found failed its CRC, each differently: it shows
-// the last one as the plain decoder would, unchecked, until a sound copy
-// replaces it.
-Portal_Verdict Unchecked_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
-  const int32_t count = result.Listing.Count;
-  std::string says = "every copy the plug-in found fails its CRC, so it shows one unchecked, as "
-                     "it arrives, until a sound copy replaces it: " +
-                     std::to_string(count) + (count == 1 ? " entry" : " entries");
-  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
-  if (!difference.empty())
-    says += "; against the last sound copy, " + difference;
-  return Verdict(Verdict_Kind::Shown_Unchecked, says);
-}
-
-// Two failing copies, each damaged in another packet, gave the section
-// back whole: what the plug-in shows passed the CRC as a sound copy does.
-Portal_Verdict Repaired_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
-  const int32_t count = result.Listing.Count;
-  std::string says = "the copies the plug-in found fail their CRC, but two of them, each damaged "
-                     "in another packet, gave the section back whole: it shows these " +
-                     std::to_string(count) + (count == 1 ? " entry" : " entries");
-  const std::string difference = evidence.Sound_Seen ? Entry_Difference(evidence, result) : "";
-  if (!difference.empty())
-    says += "; against the last sound copy, " + difference;
-  return Verdict(Verdict_Kind::Shown_Repaired, says);
+// What the plug-in shows of copies that fail their CRC, by the way it
+// decoded: the same failing copy twice running, decoded as it arrives (that
+// is how the stream carries it); two copies each damaged in another packet,
+// made whole; or, every copy failing differently, the last one unchecked.
+Portal_Verdict Failing_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
+  switch (result.Way) {
+  case Decode_Way::As_Carried:
+    return From_Failing_Copies(Verdict_Kind::Shown_As_Carried,
+                               "every copy the plug-in found fails its CRC the same way, so it "
+                               "shows the section as it arrives: ",
+                               evidence, result);
+  case Decode_Way::Repaired:
+    return From_Failing_Copies(Verdict_Kind::Shown_Repaired,
+                               "the copies the plug-in found fail their CRC, but two of them, "
+                               "each damaged in another packet, gave the section back whole: it "
+                               "shows these ",
+                               evidence, result);
+  default:
+    return From_Failing_Copies(Verdict_Kind::Shown_Unchecked,
+                               "every copy the plug-in found fails its CRC, so it shows one "
+                               "unchecked, as it arrives, until a sound copy replaces it: ",
+                               evidence, result);
+  }
 }
 
 } // namespace
@@ -370,12 +367,9 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 }
 
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
-  if (result.Decoded && result.Way == Decode_Way::As_Carried)
-    return Carried_Verdict(evidence, result);
-  if (result.Decoded && result.Way == Decode_Way::Repaired)
-    return Repaired_Verdict(evidence, result);
-  if (result.Decoded && result.Way == Decode_Way::Unchecked)
-    return Unchecked_Verdict(evidence, result);
+  if (result.Decoded && (result.Way == Decode_Way::As_Carried ||
+                         result.Way == Decode_Way::Repaired || result.Way == Decode_Way::Unchecked))
+    return Failing_Verdict(evidence, result);
   if (evidence.Repetitions == 0 && evidence.Flagged > 0)
     return Verdict(Verdict_Kind::Damaged,
                    "on air only in packets flagged with the transport error indicator (" +
