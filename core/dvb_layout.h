@@ -47,6 +47,11 @@ constexpr int32_t Section_Head_Bytes = 3; // table_id and the length word
 constexpr int32_t Section_Length_Mask = 0x0FFF;
 constexpr int32_t Section_Flag_Bits = 0xF000; // the length word's top four bits
 constexpr int32_t Section_Crc_Size = 4;
+// An EIT section's length is at most 4093 (EN 300 468 §5.2.4), so the
+// whole section takes at most 4096 bytes; the 12-bit field itself could say
+// 4095, which the plug-in's decoder allows for (Section_Copy_Size).
+constexpr int32_t Section_Length_Limit = 4093;
+constexpr int32_t Section_Size_Max = Section_Head_Bytes + Section_Length_Limit; // 4096
 constexpr uint8_t Stuffing_Byte = 0xFF; // fills a payload behind the last section
 
 // Event information section, ETSI EN 300 468 §5.2.4 (Table 7). Offsets from

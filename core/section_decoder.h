@@ -25,7 +25,8 @@ constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
 // end stay within L + 22 for the largest section length L = 4095, far inside
 // the buffer.
 static_assert(Section_Length_Mask + 22 < Section_Buffer_Size, "decode stays in the buffer");
-// The most bytes a section takes, table_id to CRC.
+// The most bytes a section the decoder accepts takes, table_id to CRC: its
+// length field may say up to 4095, beyond EIT's limit (Section_Size_Max).
 constexpr int32_t Section_Copy_Size = Section_Head_Bytes + Section_Length_Mask;
 
 // The portal a decoder scans for: the plug-in's follows the window.

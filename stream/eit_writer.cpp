@@ -69,7 +69,7 @@ Byte_Vector Build_Eit_Section(const Eit_Section &section) {
     body.insert(body.end(), event.Descriptors.begin(), event.Descriptors.end());
   }
   const std::size_t length = body.size() + Section_Crc_Size;
-  if (length > 4093)
+  if (length > Section_Length_Limit)
     throw std::length_error("EIT section over 4096 bytes");
   Byte_Vector out{section.Table_Id};
   Put_16(out, Section_Flag_Bits | static_cast<uint32_t>(length)); // syntax 1, reserved bits 1

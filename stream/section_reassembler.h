@@ -16,8 +16,7 @@
 #include <array>
 #include <cstdint>
 
-constexpr int32_t Section_Size_Max = 4096; // a whole section, table_id to CRC
-constexpr int32_t Section_Head_Size = 8;   // table_id to last_section_number
+constexpr int32_t Section_Head_Size = 8; // table_id to last_section_number
 
 struct Reassembled_Section {
   const uint8_t *Bytes = nullptr; // table_id to CRC; valid during the callback only
