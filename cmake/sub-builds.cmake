@@ -28,6 +28,16 @@ endif()
 if(NOT EXISTS /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll)
   message(FATAL_ERROR "32-bit Wine not found: install the Debian package wine32 (i386)")
 endif()
+# 32-bit Wine needs a kernel that runs 32-bit x86 programs, or qemu's i386
+# emulator registered for them; scripts/install-deps.sh does the latter where
+# the kernel cannot.
+execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE picto_i386_runs
+                OUTPUT_QUIET ERROR_QUIET)
+if(NOT picto_i386_runs EQUAL 0)
+  message(FATAL_ERROR "this kernel runs no 32-bit x86 programs, so 32-bit Wine cannot start: "
+                      "install the Debian package qemu-user-static (8 or later) and register it "
+                      "for them, as scripts/install-deps.sh does")
+endif()
 
 ExternalProject_Add(fuzz_build
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
