@@ -886,14 +886,20 @@ const char *Default_Name(int portal) {
   return Portal_Constants_Table[static_cast<size_t>(portal)].Default_Name;
 }
 
+// Button i's caption while `portal`'s whole list (whole, `list`) or its
+// default entry alone is up.
+const char *Expected_Caption(const std::vector<Portal_Listing_Entry> &list, int portal, bool whole,
+                             int i) {
+  if (whole)
+    return i < static_cast<int>(list.size()) ? list[i].Name.c_str() : "";
+  return i == 0 ? Default_Name(portal) : "";
+}
+
 // Every caption: `portal`'s whole list (whole) or its default entry alone.
 void Check_Shown(int portal, bool whole) {
   const std::vector<Portal_Listing_Entry> list = Thread_List(portal);
-  for (int i = 0; i < Entry_Button_Total; ++i) {
-    const char *expected = whole ? (i < static_cast<int>(list.size()) ? list[i].Name.c_str() : "")
-                                 : (i == 0 ? Default_Name(portal) : "");
-    CHECK_TEXT(expected, Caption(First_Entry_Button_Id + i));
-  }
+  for (int i = 0; i < Entry_Button_Total; ++i)
+    CHECK_TEXT(Expected_Caption(list, portal, whole, i), Caption(First_Entry_Button_Id + i));
 }
 
 // What the buttons show of `portal` at a look.
@@ -903,9 +909,9 @@ Shown_List Look_At(int portal) {
   bool whole = true, default_alone = true;
   for (int i = 0; i < Entry_Button_Total; ++i) {
     const char *caption = Caption(First_Entry_Button_Id + i);
-    whole = whole && std::strcmp(caption, i < static_cast<int>(list.size()) ? list[i].Name.c_str()
-                                                                            : "") == 0;
-    default_alone = default_alone && std::strcmp(caption, i == 0 ? Default_Name(portal) : "") == 0;
+    whole = whole && std::strcmp(caption, Expected_Caption(list, portal, true, i)) == 0;
+    default_alone =
+        default_alone && std::strcmp(caption, Expected_Caption(list, portal, false, i)) == 0;
   }
   return whole           ? Shown_List::Whole_List
          : default_alone ? Shown_List::Default_Entry
