@@ -30,6 +30,38 @@ constexpr int32_t Ts_Adaptation_Length_Offset = Ts_Header_Size;
 inline int32_t Ts_Packet_Pid(const uint8_t *packet) {
   return ((packet[1] & Ts_Pid_High_Mask) << 8) | packet[2];
 }
+inline bool Ts_Packet_Flagged(const uint8_t *packet) {
+  return (packet[1] & Ts_Error_Bit) != 0;
+}
+inline bool Ts_Packet_Unit_Start(const uint8_t *packet) {
+  return (packet[1] & Ts_Unit_Start_Bit) != 0;
+}
+inline int32_t Ts_Packet_Continuity(const uint8_t *packet) {
+  return packet[3] & Ts_Continuity_Mask;
+}
+inline int32_t Ts_Packet_Adaptation_Control(const uint8_t *packet) {
+  return (packet[3] >> Ts_Adaptation_Shift) & Ts_Adaptation_Mask;
+}
+// Whether the packet carries payload bytes at all (control 1 or 3; 0 is
+// reserved, 2 is an adaptation field alone). Such a packet's continuity
+// counter counts (§2.4.3.3).
+inline bool Ts_Packet_Has_Payload(const uint8_t *packet) {
+  return (Ts_Packet_Adaptation_Control(packet) & Ts_Payload_Only) != 0;
+}
+// Where the payload of a whole packet starts, behind its header and its
+// adaptation field if any; Ts_No_Payload if it carries none, or if its
+// adaptation field's length runs to or past the packet's end. The payload
+// runs from there to the packet's end.
+constexpr int32_t Ts_No_Payload = -1;
+inline int32_t Ts_Payload_Start(const uint8_t *packet) {
+  const int32_t control = Ts_Packet_Adaptation_Control(packet);
+  int32_t start = Ts_Header_Size;
+  if (control == Ts_Adaptation_And_Payload)
+    start += 1 + packet[Ts_Adaptation_Length_Offset];
+  else if (control != Ts_Payload_Only)
+    return Ts_No_Payload;
+  return start < Ts_Packet_Size ? start : Ts_No_Payload;
+}
 
 // Pointer field, §2.4.4.1 and §2.4.4.2: the first payload byte of a packet
 // whose payload_unit_start_indicator is set counts the bytes in front of the

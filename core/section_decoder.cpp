@@ -73,7 +73,6 @@
 #include "core/portal_section_rule.h"
 #include "core/portal_table.h"
 #include "core/section_crc.h"
-#include "core/section_feed.h"
 
 #include <cstring>
 
@@ -431,10 +430,6 @@ void Scan_Section_Buffer(Section_Decoder &decoder) {
   // No candidate: a section may still start in the last 13 bytes (and the
   // byte in front of the first of them that can is among them).
   Keep_Tail(decoder, fill > Source_Header_Judged ? fill - Source_Header_Judged : 0);
-}
-
-void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes) {
-  Feed_Chunk(decoder, n, bytes, [] { return true; });
 }
 
 void Reset_Section_Decoder(Section_Decoder &decoder) {

@@ -103,3 +103,15 @@ void Restart_Section_Buffer(Section_Decoder &decoder);
 // Clear_Scan_Portal (the table's reset returns to portal 0).
 int32_t Section_Scan_Portal(const Section_Decoder &decoder);
 void Clear_Scan_Portal(Section_Decoder &decoder);
+
+// One pass over the gathered bytes: decodes the first complete candidate,
+// or keeps what may still become one, or empties the buffer
+// (section_decoder.cpp).
+void Scan_Section_Buffer(Section_Decoder &decoder);
+
+// Empties the buffer; Buffer_Start moves on past the bytes thrown away, so
+// that bytes gathered later never seem to overlap them.
+inline void Empty_Section_Buffer(Section_Decoder &decoder) {
+  decoder.Buffer_Start += static_cast<uint32_t>(decoder.Fill);
+  decoder.Fill = 0;
+}

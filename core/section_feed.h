@@ -11,18 +11,6 @@
 
 #include <cstring>
 
-// One pass over the gathered bytes: decodes the first complete candidate,
-// or keeps what may still become one, or empties the buffer
-// (section_decoder.cpp).
-void Scan_Section_Buffer(Section_Decoder &decoder);
-
-// Empties the buffer; Buffer_Start moves on past the bytes thrown away, so
-// that bytes gathered later never seem to overlap them.
-inline void Empty_Section_Buffer(Section_Decoder &decoder) {
-  decoder.Buffer_Start += static_cast<uint32_t>(decoder.Fill);
-  decoder.Fill = 0;
-}
-
 // What a chunk holds for the buffer.
 enum class Chunk_Kind { Bytes, Packet, Nothing };
 
@@ -37,15 +25,8 @@ enum class Chunk_Kind { Bytes, Packet, Nothing };
 inline Chunk_Kind Unwrap_Packet(const uint8_t *&bytes, int32_t &n) {
   if (n != Ts_Packet_Size || bytes[0] != Ts_Sync_Byte || Ts_Packet_Pid(bytes) != Eit_Pid)
     return Chunk_Kind::Bytes;
-  if (bytes[1] & Ts_Error_Bit)
-    return Chunk_Kind::Nothing;
-  const int32_t control = (bytes[3] >> Ts_Adaptation_Shift) & Ts_Adaptation_Mask;
-  int32_t start = Ts_Header_Size;
-  if (control == Ts_Adaptation_And_Payload)
-    start += 1 + bytes[Ts_Adaptation_Length_Offset];
-  else if (control != Ts_Payload_Only)
-    return Chunk_Kind::Nothing;
-  if (start >= Ts_Packet_Size)
+  const int32_t start = Ts_Packet_Flagged(bytes) ? Ts_No_Payload : Ts_Payload_Start(bytes);
+  if (start == Ts_No_Payload)
     return Chunk_Kind::Nothing;
   bytes += start;
   n = Ts_Packet_Size - start;
