@@ -15,14 +15,13 @@ void Write_Portal_Table(const Decoded_List &list, void *) {
   Portal_Lock_Scope lock;
   if (!lock.Taken)
     return;
-  Portal_Count[list.Portal] =
-      Apply_Decoded_List(Portal_Table[list.Portal], Portal_Count[list.Portal], list);
+  Portal_Count[list.Portal] = Apply_Decoded_List(
+      Portal_Table[list.Portal], Portal_Count[list.Portal], Portal_Shown[list.Portal], list);
 }
 
 Shown_List Portal_Table_Shows(int32_t portal, void *) {
-  Shown_List shown;
-  shown.Listed = Read_Portal_Count(portal) >= 2;
-  return shown;
+  Portal_Lock_Scope lock;
+  return Portal_Shown[portal];
 }
 
 void Tell_Listener(const Decoder_Event &event, void *) {

@@ -13,8 +13,8 @@
 extern Section_Decoder Plugin_Decoder;
 
 // The owner of the plug-in's decoder: it writes each decoded list into
-// Portal_Table and Portal_Count under Portal_Lock, and says a portal shows a
-// list while its Portal_Count is 2 or more.
+// Portal_Table, Portal_Count and Portal_Shown under Portal_Lock, and says
+// what a portal shows by Portal_Shown.
 extern const Decoder_Owner Plugin_Decoder_Owner;
 
 // Who listens to the plug-in's decoder's steps: nobody at load. Native

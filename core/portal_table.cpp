@@ -8,6 +8,7 @@
 std::array<Portal_Row, Portal_Total> Portal_Table{};
 std::array<std::atomic<int32_t>, Portal_Total> Portal_Count{};
 std::atomic<int32_t> Current_Portal{0};
+std::array<Shown_List, Portal_Total> Portal_Shown{};
 
 static bool Is_Portal(int32_t portal) {
   return portal >= 0 && portal < Portal_Total;
@@ -27,8 +28,10 @@ Portal_Row Default_Portal_Row(int32_t portal) {
 void Reset_Portal_Table() {
   Current_Portal = 0;
   Portal_Lock_Scope lock;
-  for (int portal = 0; portal < Portal_Total; ++portal)
+  for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Table[portal] = Default_Portal_Row(portal);
+    Portal_Shown[portal] = Shown_List{};
+  }
 }
 
 void Reset_Portal_Counts() {

@@ -11,6 +11,7 @@
 // who takes its results (see core/section_feed.h).
 #pragma once
 
+#include "core/failed_copies.h"
 #include "core/plugin_state.h"
 #include "core/portal_section_rule.h"
 #include "core/portal_table.h"
@@ -27,10 +28,6 @@ constexpr int32_t Scan_Threshold = 920;        // bytes gathered before a scan
 // end stay within L + 22 for the largest section length L = 4095, far inside
 // the buffer.
 static_assert(Section_Length_Mask + 22 < Section_Buffer_Size, "decode stays in the buffer");
-// The most bytes a section the decoder accepts takes, table_id to CRC: its
-// length field may say up to 4095, beyond EIT's limit (Section_Size_Max).
-constexpr int32_t Section_Copy_Size = Section_Head_Bytes + Section_Length_Mask;
-
 // The portal a decoder scans for: the plug-in's follows the window.
 constexpr int32_t Follow_Shown_Portal = -1;
 
@@ -51,6 +48,12 @@ enum class Judgement : int32_t {
 constexpr bool Judgement_Decodes(Judgement judgement) {
   return judgement >= Judgement::Sound && judgement <= Judgement::Unchecked;
 }
+// Whether a decode's section checked out: its CRC held over the copy, with
+// a stray byte taken out, or over a combination of copies.
+constexpr bool Judgement_Checked(Judgement judgement) {
+  return judgement == Judgement::Sound || judgement == Judgement::Stray_Pointer_Taken_Out ||
+         judgement == Judgement::Repaired;
+}
 
 // A decoded list, as the decoder hands it to its owner: the entries its
 // section's portal descriptors give, in order, and how it came about.
@@ -67,11 +70,6 @@ struct Decoded_List {
   int32_t Version = 0;        // its version_number
 };
 
-// What a portal's buttons show now, as the decoder's owner knows it.
-struct Shown_List {
-  bool Listed = false; // a decoded list of two entries or more
-};
-
 // The steps of a scan, told to an observer: portal-scan's explanation and
 // the tests follow the decoder's own account this way. Places are counted
 // in the bytes gathered, as Decoded_List::At.
@@ -81,8 +79,8 @@ enum class Decoder_Step : int32_t {
   Tail_Kept,       // no candidate: Value bytes kept from At on, a header may start there
   Crc_Checked,     // Value: 1 if the CRC held over the section as it stands, else 0
   Stray_Taken_Out, // Value: the stray byte's place, counted from table_id
-  Paired,          // with the remembered failure; Value: 1 same length and CRC value, else 0
-  Repair_Tried,    // Value: 1 if a copy rebuilt from the two held, else 0
+  Paired,          // judged with a kept copy (At: its place); Value: 1 the same bytes, else 0
+  Repair_Tried,    // a section made of copies (At: the kept copy's, or the vote's); Value: 1 held
   Judged,          // Value: the Judgement
   Decoded,         // List: what the owner was handed
 };
@@ -114,10 +112,22 @@ struct Decoder_Owner {
 };
 
 // Writes a decoded list into a portal's row and count by the table's rule:
-// two entries or more replace the row and the count; a single one
-// overwrites entry 0 alone (one entry is no list, and a list already shown
-// is not cut to it); none changes nothing. Gives the new count.
-int32_t Apply_Decoded_List(Portal_Row &row, int32_t count, const Decoded_List &list);
+// two entries or more replace the row, the count and what the row shows; a
+// single one overwrites entry 0 alone (one entry is no list, and a list
+// already shown is not cut to it); none changes nothing. Gives the new
+// count.
+int32_t Apply_Decoded_List(Portal_Row &row, int32_t count, Shown_List &shown,
+                           const Decoded_List &list);
+
+// What judging a candidate may write (section_decoder.cpp): a failing
+// candidate's bytes as they arrived (Raw) and as it would be kept (Copy,
+// with where packets began in it), and room to make a sound section of
+// copies (Made).
+struct Judge_Work {
+  Failed_Copy Copy;
+  std::array<uint8_t, Section_Copy_Size + Ts_Payload_Size + Section_Complete_Extra> Raw{};
+  std::array<uint8_t, Section_Copy_Size> Made{};
+};
 
 // All zero bytes at load (see Starts_At), so that the plug-in's decoder
 // takes no room in the DLL's file.
@@ -141,22 +151,18 @@ struct Section_Decoder {
   // call at work only.
   int32_t Scan_Sooner = 0;
   // Where Section_Buffer[0] stands in the bytes this decoder has gathered,
-  // counted modulo 2^32: it tells whether two candidates overlap.
+  // counted modulo 2^32: it tells whether two copies overlap, and where
+  // packets began (Chunks).
   uint32_t Buffer_Start = 0;
-  // The last candidate behind a zero byte that failed its CRC since the
-  // last decode: its section length (0: none), the CRC value computed over
-  // it, the portal it was scanned for and where its section ends.
-  int32_t Failed_Length = 0;
-  uint32_t Failed_Crc = 0;
-  int32_t Failed_Portal = 0;
-  uint32_t Failed_End = 0;
   bool Chunk_Was_Packet = false; // the last chunk taken was a whole packet
+  Chunk_Log Chunks;
+  // The failing copies kept to be judged together with the next ones
+  // (core/failed_copies.h), and how many were kept since set-up.
+  uint32_t Failed_Kept = 0;
+  Failed_Store Failed{};
   // The bytes, on a cache line of their own behind the words above.
   alignas(64) std::array<uint8_t, Section_Buffer_Size> Section_Buffer{};
-  // The remembered failure's bytes, table_id to CRC, and room to mend a
-  // copy from two (section_decoder.cpp).
-  std::array<uint8_t, Section_Copy_Size> Failed_Copy{};
-  std::array<uint8_t, Section_Copy_Size> Repair_Work{};
+  Judge_Work Work;
 };
 
 // Hands one chunk of filter bytes to `decoder`: gathers, scans and decodes
@@ -165,8 +171,8 @@ struct Section_Decoder {
 void Feed_Section_Decoder(Section_Decoder &decoder, int32_t n, const uint8_t *bytes,
                           const Decoder_Owner &owner);
 
-// Empties the buffer, disarms the decoder and forgets its last failure, as
-// at load; its portal binding stays.
+// Empties the buffer, disarms the decoder and forgets the failing copies it
+// kept, as at load; its portal binding stays.
 void Reset_Section_Decoder(Section_Decoder &decoder);
 
 // Arms the decoder: it gathers chunks again and scans once enough are there.

@@ -58,10 +58,12 @@ template <typename Gate>
   if (n == 0)
     return;
   uint8_t *end = decoder.Section_Buffer.data() + decoder.Fill;
-  if (n == Ts_Payload_Size) // the usual call: a copy of known size, done inline
+  if (n == Ts_Payload_Size) { // the usual call: a copy of known size, done inline
     std::memcpy(end, bytes, Ts_Payload_Size);
-  else
+  } else { // any other size is logged: it tells where packets began
     std::memcpy(end, bytes, static_cast<std::size_t>(n));
+    Log_Odd_Chunk(decoder.Chunks, decoder.Buffer_Start + static_cast<uint32_t>(decoder.Fill), n);
+  }
   decoder.Fill += n;
   decoder.Chunk_Was_Packet = kind == Chunk_Kind::Packet;
   if (decoder.Fill + decoder.Scan_Sooner < Scan_Threshold)

@@ -82,17 +82,16 @@ bool Scan_Headers(Demo_Capture &capture, std::string &error) {
 struct Demo_Row {
   Portal_Row Entries{};
   int32_t Count = 0;
+  Shown_List Shown;
 };
 
 void Keep_Demo_Row(const Decoded_List &list, void *context) {
   Demo_Row &row = *static_cast<Demo_Row *>(context);
-  row.Count = Apply_Decoded_List(row.Entries, row.Count, list);
+  row.Count = Apply_Decoded_List(row.Entries, row.Count, row.Shown, list);
 }
 
 Shown_List Demo_Row_Shows(int32_t, void *context) {
-  Shown_List shown;
-  shown.Listed = static_cast<Demo_Row *>(context)->Count >= 2;
-  return shown;
+  return static_cast<Demo_Row *>(context)->Shown;
 }
 
 // Runs the capture through a decoder armed for `portal` (as portal-scan

@@ -11,6 +11,7 @@
 struct Portal_Listing {
   int32_t Count = 0;
   Portal_Row Entries{};
+  Shown_List Shown; // what kind of list it is
 };
 
 // A portal's listing before any decode: its default entry, count 0.

@@ -49,16 +49,14 @@ struct Decoding {
 void Keep_List(const Decoded_List &list, void *context) {
   Portal_Result &result = static_cast<Decoding *>(context)->Results[list.Portal];
   Portal_Listing &listing = result.Listing;
-  listing.Count = Apply_Decoded_List(listing.Entries, listing.Count, list);
+  listing.Count = Apply_Decoded_List(listing.Entries, listing.Count, listing.Shown, list);
   result.Way = list.Way;
   result.Inside_Packet = list.Inside_Packet;
   result.From_Packets = list.From_Packets;
 }
 
 Shown_List Listing_Shows(int32_t portal, void *context) {
-  Shown_List shown;
-  shown.Listed = static_cast<Decoding *>(context)->Results[portal].Listing.Count >= 2;
-  return shown;
+  return static_cast<Decoding *>(context)->Results[portal].Listing.Shown;
 }
 
 // One chunk to every decoder still scanning. In follow mode a decode is

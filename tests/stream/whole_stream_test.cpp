@@ -718,8 +718,9 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
 // --explain on captures where one portal's section is on air in a given way
 // (each capture has the others' off air): every portal gets its verdict, in
 // JSON and as the last of its lines in text. A section damaged on the way is
-// damaged differently in each copy, and shown unchecked while no sound copy
-// comes; one damaged the same way in every copy is how the stream carries it.
+// damaged differently in each copy (here in the same byte, so no copy mends
+// another), and shown unchecked while no sound copy comes; one damaged the
+// same way in every transmission is how the stream carries it.
 TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   Ts_Packet_Options flagged, packed;
   flagged.Transport_Error = true;
@@ -732,7 +733,7 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   const Byte_Vector portal_0 = Sample_Source_Section(0, Sample_Portal_Entries(0));
   Byte_Vector damaged[2] = {portal_0, portal_0};
   damaged[0][portal_0.size() - 5] ^= 0x01; // in the last entry's name
-  damaged[1][portal_0.size() - 7] ^= 0x10; // in it too, another bit
+  damaged[1][portal_0.size() - 5] ^= 0x10; // the same byte, another bit
 
   Ts_Writer shown, cut_short; // the latter ends right behind the section
   Write_Portal(shown, 3, Sample_Portal_Entries(3));
@@ -759,6 +760,7 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
                    packed);
     Write_Section(hurt, Eit_Pid, damaged[round]);
     Write_Section(same_hurt, Eit_Pid, damaged[0]);
+    Write_Other_Services(same_hurt, 2); // two transmissions, not one copy twice
     Write_Section(hurt_apart, Eit_Pid, apart[round]);
     Write_Section(header, Eit_Pid, portal_section(1, 0));
     // The next section starts in the portal section's last packet.

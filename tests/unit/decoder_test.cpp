@@ -159,13 +159,12 @@ Byte_Vector Section_Of_Size(int portal, const std::vector<Portal_Listing_Entry> 
 }
 
 // Copies fed one after another, a decode re-armed at once as the refresh
-// tick does. A copy that fails its CRC exactly as the failing copy before it
-// did is how the stream carries the section: it is shown as it arrives, as
-// the decoder without a CRC check shows it. Two copies damaged in different
-// packets (bytes changed or a packet lost) give the sound section back.
-// While the portal has no list, a second failing copy is shown as it
-// arrives too, unchecked, until a sound copy replaces it; a list once shown
-// is never replaced by a failing copy, and a decode forgets the failure.
+// tick does, judged by the decoder's rules: copies damaged in different
+// places give the sound section back (rule 4); the same failing bytes from
+// two transmissions are how the stream carries the section (rule 3); where
+// nothing checks out, the first failing copy is shown as the plain decoder
+// shows it, one copy later (rule 5), until a sound copy replaces it; a list
+// that checked out is never replaced by a failing copy of its version.
 TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
   using Entries = std::vector<Portal_Listing_Entry>;
   const Entries sound_list = Numbered_Entries(3);
@@ -184,14 +183,16 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
     return copy;
   };
   const Byte_Vector whole = Payload_Of(sound);
-  const Byte_Vector name = damaged(Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6, 0x01);
+  const std::size_t name_byte = Offset_Of(sound, {'K', 'a', 'n', 'a', 'l', ' ', '1'}) + 6;
+  const Byte_Vector name = damaged(name_byte, 0x01);       // "Kanal 1" read as "Kanal 0"
+  const Byte_Vector other_name = damaged(name_byte, 0x02); // and as "Kanal 3"
   const Byte_Vector service = damaged(Offset_Of(sound, {0x00, 0x85, 0x03, 0xE9}) + 3, 0x04);
   const Byte_Vector crc = damaged(sound.size() - 1, 0x80);
   const Byte_Vector marks = damaged(1, 0x80); // section_syntax_indicator: no candidate
   const Byte_Vector lost_2 = lost_packet(2), lost_3 = lost_packet(3);
-  Entries name_list = sound_list, service_list = sound_list;
+  Entries name_list = sound_list, other_name_list = sound_list;
   name_list[1].Name = "Kanal 0";
-  service_list[1].Service_Id = 1005;
+  other_name_list[1].Name = "Kanal 3";
   const struct Case {
     const char *What;
     std::vector<const Byte_Vector *> Copies;
@@ -202,15 +203,22 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
       {"a damaged copy, then a sound one", {&name, &whole}, &sound_list, Judgement::Sound},
       {"the same damaged copy twice", {&name, &name}, &name_list, Judgement::As_Carried},
       {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Judgement::As_Carried},
-      {"two copies damaged in one packet", {&name, &service}, &service_list, Judgement::Unchecked},
-      {"then a sound one", {&name, &service, &whole}, &sound_list, Judgement::Sound},
-      {"then more such damage",
-       {&name, &service, &name, &service},
-       &service_list,
-       Judgement::Unchecked},
+      {"two copies damaged in different bytes",
+       {&name, &service},
+       &sound_list,
+       Judgement::Repaired},
       {"two copies damaged in different packets", {&name, &crc}, &sound_list, Judgement::Repaired},
       {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Judgement::Repaired},
-      {"a list shown, then damage", {&whole, &name, &service}, &sound_list, Judgement::Sound},
+      {"two copies damaged in one byte", {&name, &other_name}, &name_list, Judgement::Unchecked},
+      {"then a sound one", {&name, &other_name, &whole}, &sound_list, Judgement::Sound},
+      {"then the first damage again",
+       {&name, &other_name, &name},
+       &name_list,
+       Judgement::As_Carried},
+      {"a list shown, then such damage",
+       {&whole, &name, &other_name},
+       &sound_list,
+       Judgement::Sound},
       {"a decode in between", {&name, &whole, &name}, &sound_list, Judgement::Sound},
       {"a broken header twice", {&marks, &marks}, nullptr, Judgement::None},
   };
@@ -587,13 +595,13 @@ std::string Portal_One_Names() {
   return names;
 }
 
-// Which failing copies pair. Each copy is fed alone into a re-armed decoder,
-// as refresh ticks arm it, while its portal is shown. A failing copy behind a
-// zero byte pairs with the remembered failure of the same portal when the
-// two do not overlap: the same bytes decode as carried; other bytes decode
-// unchecked while the portal has no list, never over one. A copy without a
-// zero byte in front never pairs, and a failure inside another's bytes is
-// no second copy of anything.
+// Which failing copies count as two. Each copy is fed alone into a re-armed
+// decoder, as refresh ticks arm it, while its portal is shown. The same
+// failing bytes twice behind a zero byte are shown as carried, never over a
+// list of their version that checked out; a copy without a zero byte in
+// front is never shown; a failure inside another's bytes is no second copy
+// of anything, and one behind it shows the first, as the plain decoder
+// would (here a header with no entries behind it: nothing).
 TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
   const auto entries = Numbered_Entries(3);
   const Byte_Vector sound = Build_Eit_Section(Portal_Source_Section(1, entries));
@@ -602,6 +610,7 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
   Byte_Vector other = Build_Eit_Section(Portal_Source_Section(2, entries));
   other[other.size() - 1] ^= 0x80;
   const char *const name_list = "Kanal 0 | Kanal 0 | Kanal 2", *const none = "RedLight";
+  const char *const sound_list = "Kanal 0 | Kanal 1 | Kanal 2";
 
   const auto stuffed = [](Byte_Vector bytes) {
     bytes.resize(bytes.size() + 1000, Stuffing_Byte);
@@ -635,8 +644,8 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
   } cases[] = {
       {"the same damage over a list",
        {{1, &sound_payload}, {1, &name_payload}, {1, &name_payload}},
-       name_list,
-       Judgement::As_Carried},
+       sound_list,
+       Judgement::Sound},
       {"without a zero byte in front, twice",
        {{1, &name_inside}, {1, &name_inside}},
        none,
@@ -650,7 +659,7 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
        name_list,
        Judgement::As_Carried},
       {"a failure inside another's bytes", {{1, &within}}, none, Judgement::None},
-      {"a failure behind another's bytes", {{1, &behind}}, name_list, Judgement::Unchecked},
+      {"a failure behind another's bytes", {{1, &behind}}, none, Judgement::Unchecked},
       {"a failure of another portal",
        {{2, &other_payload}, {1, &name_payload}},
        none,

@@ -24,7 +24,8 @@ void Decode_At(Plain_Decoder &decoder, std::size_t p, int32_t length) {
     if (Matches_Portal_Descriptor(&moved[static_cast<std::size_t>(j)]) &&
         list.Count < Portal_Entry_Total)
       list.Entries[list.Count++] = Entry_From_Descriptor(&moved[static_cast<std::size_t>(j)]);
-  decoder.Count = Apply_Decoded_List(decoder.Entries, decoder.Count, list);
+  Shown_List shown;
+  decoder.Count = Apply_Decoded_List(decoder.Entries, decoder.Count, shown, list);
   decoder.Decoded = true;
   decoder.Buffer.clear();
 }
