@@ -194,23 +194,23 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
     const char *What;
     std::vector<const Byte_Vector *> Copies;
     const Entries *Shown; // null: the default entry alone
-    Decode_Way Way;
+    Judgement Way;
   } cases[] = {
-      {"one damaged copy", {&name}, nullptr, Decode_Way::None},
-      {"a damaged copy, then a sound one", {&name, &whole}, &sound_list, Decode_Way::Sound},
-      {"the same damaged copy twice", {&name, &name}, &name_list, Decode_Way::As_Carried},
-      {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Decode_Way::As_Carried},
-      {"two copies damaged in one packet", {&name, &service}, &service_list, Decode_Way::Unchecked},
-      {"then a sound one", {&name, &service, &whole}, &sound_list, Decode_Way::Sound},
+      {"one damaged copy", {&name}, nullptr, Judgement::None},
+      {"a damaged copy, then a sound one", {&name, &whole}, &sound_list, Judgement::Sound},
+      {"the same damaged copy twice", {&name, &name}, &name_list, Judgement::As_Carried},
+      {"the same wrong CRC twice", {&crc, &crc}, &sound_list, Judgement::As_Carried},
+      {"two copies damaged in one packet", {&name, &service}, &service_list, Judgement::Unchecked},
+      {"then a sound one", {&name, &service, &whole}, &sound_list, Judgement::Sound},
       {"then more such damage",
        {&name, &service, &name, &service},
        &service_list,
-       Decode_Way::Unchecked},
-      {"two copies damaged in different packets", {&name, &crc}, &sound_list, Decode_Way::Repaired},
-      {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Decode_Way::Repaired},
-      {"a list shown, then damage", {&whole, &name, &service}, &sound_list, Decode_Way::Sound},
-      {"a decode in between", {&name, &whole, &name}, &sound_list, Decode_Way::Sound},
-      {"a broken header twice", {&marks, &marks}, nullptr, Decode_Way::None},
+       Judgement::Unchecked},
+      {"two copies damaged in different packets", {&name, &crc}, &sound_list, Judgement::Repaired},
+      {"every copy missing another packet", {&lost_2, &lost_3}, &sound_list, Judgement::Repaired},
+      {"a list shown, then damage", {&whole, &name, &service}, &sound_list, Judgement::Sound},
+      {"a decode in between", {&name, &whole, &name}, &sound_list, Judgement::Sound},
+      {"a broken header twice", {&marks, &marks}, nullptr, Judgement::None},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.What);
@@ -221,7 +221,7 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
       payload.resize(payload.size() + 1000, Stuffing_Byte);
       Feed(payload);
     }
-    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    EXPECT_EQ(Last_Decoded().Way, c.Way);
     if (c.Shown == nullptr) {
       EXPECT_EQ(Portal_Count[1], 0);
       Expect_Entry(Portal_Table[1][0], "RedLight", 4, 0x0201);
@@ -285,7 +285,7 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
                      " bytes in the last, chunks of " + std::to_string(chunk));
         Arm_Decoder(0);
         Feed(payloads, chunk);
-        EXPECT_EQ(Plugin_Decoder.Last_Decode, Decode_Way::Stray_Pointer_Taken_Out);
+        EXPECT_EQ(Last_Decoded().Way, Judgement::Stray_Pointer_Taken_Out);
         ASSERT_EQ(Portal_Count[0], 5);
         for (int i = 0; i < 5; ++i)
           Expect_Entry(Portal_Table[0][i], entries[i].Name, entries[i].Transport_Stream_Id,
@@ -357,8 +357,8 @@ TEST(Decoder, PackedStreamsShowTheExactListHoweverTheHostHandsThemOver) {
           Expect_Entry(Portal_Table[0][i], entries[i].Name, entries[i].Transport_Stream_Id,
                        entries[i].Service_Id);
         Expect_Cleared(0, 6);
-        EXPECT_EQ(Plugin_Decoder.Last_From_Packets, way == 2);
-        inside += Plugin_Decoder.Last_Inside_Packet;
+        EXPECT_EQ(Last_Decoded().From_Packets, way == 2);
+        inside += Last_Decoded().Inside_Packet;
         if (HasFailure())
           return;
         ++cases;
@@ -549,30 +549,30 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
     const char *What;
     std::vector<Copy> Copies;
     const char *Shown; // portal 1's names
-    Decode_Way Way;
+    Judgement Way;
   } cases[] = {
       {"the same damage over a list",
        {{1, &sound_payload}, {1, &name_payload}, {1, &name_payload}},
        name_list,
-       Decode_Way::As_Carried},
+       Judgement::As_Carried},
       {"without a zero byte in front, twice",
        {{1, &name_inside}, {1, &name_inside}},
        none,
-       Decode_Way::None},
+       Judgement::None},
       {"behind a zero byte, then without",
        {{1, &name_payload}, {1, &name_inside}},
        none,
-       Decode_Way::None},
+       Judgement::None},
       {"without, then twice behind a zero byte",
        {{1, &name_inside}, {1, &name_payload}, {1, &name_payload}},
        name_list,
-       Decode_Way::As_Carried},
-      {"a failure inside another's bytes", {{1, &within}}, none, Decode_Way::None},
-      {"a failure behind another's bytes", {{1, &behind}}, name_list, Decode_Way::Unchecked},
+       Judgement::As_Carried},
+      {"a failure inside another's bytes", {{1, &within}}, none, Judgement::None},
+      {"a failure behind another's bytes", {{1, &behind}}, name_list, Judgement::Unchecked},
       {"a failure of another portal",
        {{2, &other_payload}, {1, &name_payload}},
        none,
-       Decode_Way::None},
+       Judgement::None},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.What);
@@ -582,7 +582,7 @@ TEST(Decoder_Failure_Pairs, OnlyCopiesThatCouldBeRepetitionsPair) {
       Arm_Section_Decoder(Plugin_Decoder);
       Feed(*copy.Bytes);
     }
-    EXPECT_EQ(Plugin_Decoder.Last_Decode, c.Way);
+    EXPECT_EQ(Last_Decoded().Way, c.Way);
     EXPECT_EQ(Portal_One_Names(), c.Shown);
   }
 }
