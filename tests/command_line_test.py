@@ -5,7 +5,8 @@ version set in project() in CMakeLists.txt; a bad option or value is named
 in one line on stderr with exit status 2, nothing on stdout and nothing
 written; a failed write to stdout is one line and exit 2; good ones do what
 they say, portal-scan also on live inputs (a growing file, an open pipe,
-Ctrl+C, its limits).
+Ctrl+C, its limits), install-deps, ./test and ./run against a package
+mirror in the middle of a sync (stand-ins for apt-get and dpkg).
   command_line_test.py SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD]
 With BUILD (a build folder with the Windows build and its Wine prefix), also
 runs demo/run-demo.sh under Wine: a failing demo keeps the previous
@@ -195,6 +196,136 @@ def check_tools_and_scripts(source, make_sample, work):
     check(len(written[0]) > 0 and len(written[0]) % Packet_Size == 0 and
           written[0] == written[1] == written[2],
           "make-sample-stream: the three samples differ or are no capture")
+
+
+# Stand-ins for the package tools, first on PATH: apt-get answers as a
+# mirror in the middle of a sync does (STAND_IN_UPDATES: one word a call of
+# "apt-get update", the last repeated: "ok", or "fail" and the exit status
+# apt gives, which may be 0 although an index failed) and fails to install;
+# dpkg-query finds the packages of STAND_IN_MISSING missing; every call is
+# logged in STAND_IN_LOG, and cmake, which must not be reached, fails.
+Mirror_Index = "http://mirror.example.org/os-security stable-security/main i386 Packages"
+Mirror_Reason = "File has unexpected size (374820 != 376004). Mirror sync in progress?"
+Stand_Ins = {
+    "apt-get": r"""
+echo "apt-get $*" >>"$STAND_IN_LOG"
+if [[ " $* " == *" install "* ]]; then
+  echo "Reading package lists..."
+  echo "E: Unable to correct problems, you have held broken packages." >&2
+  exit 100
+fi
+tries=$(grep -c '^apt-get .*update' "$STAND_IN_LOG")
+answers=($STAND_IN_UPDATES)
+answer=${answers[tries - 1]:-${answers[-1]}}
+echo "Hit:1 http://mirror.example.org/os stable InRelease"
+if [[ $answer == ok ]]; then
+  echo "Reading package lists..."
+  exit 0
+fi
+echo "Ign:6 %(index)s"
+echo "Get:6 %(index)s [376 kB]"
+echo "Err:6 %(index)s"
+echo "  %(reason)s [IP: 192.0.2.80 80]"
+echo "  Hashes of expected file:"
+echo "Reading package lists..."
+echo "E: Failed to fetch http://mirror.example.org/os-security/dists/stable-security/main/binary-i386/Packages.xz  %(reason)s [IP: 192.0.2.80 80]" >&2
+echo "   Hashes of expected file:" >&2
+echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+exit "${answer#fail}"
+""" % {"index": Mirror_Index, "reason": Mirror_Reason},
+    "dpkg-query": r"""
+package=${!#}
+if [[ " $STAND_IN_MISSING " == *" $package "* ]]; then
+  echo "dpkg-query: no packages found matching $package" >&2
+  exit 1
+fi
+printf 'install ok installed'
+""",
+    "dpkg": r"""
+echo "dpkg $*" >>"$STAND_IN_LOG"
+[[ $1 != --print-foreign-architectures ]] || echo i386
+""",
+    "sudo": 'exec "$@"\n',
+    "cmake": 'echo "cmake $*" >>"$STAND_IN_LOG"\nexit 99\n',
+}
+
+
+def check_install_deps_on_a_bad_day(source, work):
+    """install-deps, ./test and ./run while the mirror's i386 index is being
+    synced: apt-get update is tried three times, each failure named; the
+    install is tried all the same; its failure is one line of ours naming
+    the step, the index and what to do, and exit status 1, passed on by
+    ./test and ./run before they build anything."""
+    folder = os.path.join(work, "stand-ins")
+    os.mkdir(folder)
+    for name, text in Stand_Ins.items():
+        path = os.path.join(folder, name)
+        with open(path, "w") as script:
+            script.write("#!/bin/bash\n" + text.lstrip("\n"))
+        os.chmod(path, 0o755)
+    log = os.path.join(work, "stand-in.log")
+    missing = "wine wine32 fonts-wine"
+    deps_script = os.path.join(source, "scripts", "install-deps.sh")
+    # (label, command, apt-get update's answers, pause, exit status, tries
+    # of apt-get update, whether the failure blames the index)
+    cases = [
+        ("install-deps", [deps_script], "fail100", "0", 1, 3, True),
+        ("install-deps", [deps_script], "fail0", "0", 1, 3, True),
+        ("install-deps", [deps_script], "fail100 fail0", "1", 1, 3, True),
+        ("install-deps", [deps_script], "fail100 ok", "0", 1, 2, False),
+        ("install-deps", [deps_script], "fail100", "soon", 2, 0, False),
+        ("install-deps", [deps_script], "fail100", "3601", 2, 0, False),
+        ("test", [os.path.join(source, "test")], "fail100", "0", 1, 3, True),
+        ("run", [os.path.join(source, "run")], "fail0", "0", 1, 3, True),
+    ]
+    for label, command, updates, pause, expect, tries, blamed in cases:
+        where = "%s with apt-get update answering %r, pause %s" % (label, updates, pause)
+        open(log, "w").close()
+        environment = dict(os.environ, PATH=folder + os.pathsep + os.environ["PATH"],
+                           STAND_IN_LOG=log, STAND_IN_UPDATES=updates, STAND_IN_MISSING=missing,
+                           PICTO_APT_RETRY_SECONDS=pause)
+        started = time.monotonic()
+        result = subprocess.run(command, cwd=work, env=environment, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=60)
+        seconds = time.monotonic() - started
+        out = result.stdout.decode("utf-8", "replace")
+        err = result.stderr.decode("utf-8", "replace")
+        with open(log) as calls:
+            calls = calls.read().splitlines()
+        ours = [line for line in err.splitlines() if line.startswith("install-deps: ")]
+        check(result.returncode == expect, "%s: exit %d, expected %d (stderr %r)" %
+              (where, result.returncode, expect, err[-600:]))
+        check(len(ours) == 1, "%s: expected one line of ours on stderr: %r" % (where, err[-600:]))
+        check(not any(word in err for word in ("unbound variable", "line ", "command not found")),
+              "%s: shell internals on stderr: %r" % (where, err[-600:]))
+        check(not [call for call in calls if call.startswith("cmake")],
+              "%s: went on to build: %r" % (where, calls))
+        updated = [call for call in calls if call.startswith("apt-get") and "update" in call]
+        installed = [call for call in calls if call.startswith("apt-get") and "install" in call]
+        check(len(updated) == tries, "%s: apt-get update %d times, expected %d" %
+              (where, len(updated), tries))
+        if expect == 2:
+            check(result.stdout == b"" and not calls and "PICTO_APT_RETRY_SECONDS" in err,
+                  "%s: not refused before anything ran: %r %r" % (where, out, calls))
+            continue
+        check(len(installed) == 1 and installed[0].endswith(" " + missing),
+              "%s: expected one apt-get install of %s: %r" % (where, missing, calls))
+        notes = [line for line in out.splitlines() if line.startswith("install-deps: apt-get")]
+        check(len(notes) == (tries if blamed else tries - 1) and
+              all(Mirror_Index + " (" + Mirror_Reason + ")" in note for note in notes),
+              "%s: each failed try not named: %r" % (where, notes))
+        check(all("trying again in %s s" % pause in note for note in notes[:tries - 1]),
+              "%s: the retries do not say the pause: %r" % (where, notes))
+        check(seconds >= (tries - 1) * int(pause), "%s: %.1f s, less than the pauses" %
+              (where, seconds))
+        failure = ours[0] if ours else ""
+        check(failure.startswith("install-deps: installing %s failed (apt-get: Unable to correct "
+                                 "problems, you have held broken packages.)" % missing),
+              "%s: the failure does not name the step and apt's reason: %r" % (where, failure))
+        check((Mirror_Index in failure and "try again later" in failure and
+               "another mirror" in failure) == blamed,
+              "%s: the failure %s the index: %r" %
+              (where, "does not blame" if blamed else "blames", failure))
 
 
 def check_versions_and_write_errors(source, tools, work):
@@ -429,6 +560,7 @@ def main():
                           "make-busy-capture")]
     with tempfile.TemporaryDirectory() as work:
         check_tools_and_scripts(source, make_sample, work)
+        check_install_deps_on_a_bad_day(source, work)
         check_versions_and_write_errors(source, [tool for tool in tools if os.path.exists(tool)],
                                         work)
         check_portal_scan_live(tools[1], work)
