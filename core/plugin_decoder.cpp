@@ -37,6 +37,12 @@ const Decoder_Owner Plugin_Decoder_Owner{Write_Portal_Table, Portal_Table_Shows,
                                          Decoder_Events ? Tell_Listener : nullptr, nullptr};
 
 void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {
+  // The decoder's address is held in a register the compiler may not see
+  // through, so each of its fields is a short offset from it rather than an
+  // absolute address: in the module each absolute address is a relocation
+  // the loader fixes up, and both cost room in its 16 KB.
+  Section_Decoder *decoder = &Plugin_Decoder;
+  asm("" : "+r"(decoder));
   Feed_Chunk(
-      Plugin_Decoder, n, bytes, [] { return !Exiting && Filter_Running; }, Plugin_Decoder_Owner);
+      *decoder, n, bytes, [] { return !Exiting && Filter_Running; }, Plugin_Decoder_Owner);
 }
