@@ -390,7 +390,7 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
 // (27 MHz), and one on PID 0x0014 carrying a TDT of `utc` (MJD and BCD).
 void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool discontinuity) {
   const uint64_t base = ticks / 300, extension = ticks % 300;
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   packet[0] = Ts_Sync_Byte;
   packet[1] = static_cast<uint8_t>(pid >> 8);
   packet[2] = static_cast<uint8_t>(pid);
@@ -410,7 +410,7 @@ void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool disc
 
 void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int seconds) {
   const auto bcd = [](int value) { return static_cast<uint8_t>(value / 10 << 4 | value % 10); };
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   // The header, a pointer field of 0, then the table: no syntax indicator,
   // section_length 5, UTC_time.
   const uint8_t head[] = {Ts_Sync_Byte,
@@ -603,8 +603,8 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
   long long flagged = 0;
   std::vector<std::size_t> eit_packets; // where the packets on PID 0x12 start
   for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
-    flagged += sample[at + 1] >> 7;
-    if ((sample[at + 1] & 0x1F) == 0 && sample[at + 2] == Eit_Pid)
+    flagged += Ts_Packet_Flagged(&sample[at]);
+    if (Ts_Packet_Pid(&sample[at]) == Eit_Pid)
       eit_packets.push_back(at);
   }
   Byte_Vector lost = sample; // the third packet on PID 0x12 missing
