@@ -81,7 +81,12 @@ void Map_Next_Window(Ts_Reader &reader) {
     return;
   }
   const uint64_t size = static_cast<uint64_t>(status.st_size);
-  if (size <= known_end) {
+  if (size < known_end) { // cut shorter: the bytes past its end are gone
+    reader.Source_Shrank = reader.At_End = true;
+    reader.End = reader.Start;
+    return;
+  }
+  if (size == known_end) {
     if (reader.At_End_Wait == nullptr ||
         !reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
       reader.At_End = true;
@@ -151,6 +156,21 @@ std::size_t Read_Source(Ts_Reader &reader, uint8_t *into, std::size_t max) {
   return n;
 }
 
+// Whether a regular file read through its descriptor is now shorter than
+// where the descriptor stands in it.
+bool Descriptor_Shrank(const Ts_Reader &reader) {
+#if defined(_WIN32)
+  (void)reader;
+  return false;
+#else
+  struct stat status {};
+  if (reader.Descriptor < 0 || fstat(reader.Descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    return false;
+  const off_t at = lseek(reader.Descriptor, 0, SEEK_CUR);
+  return at >= 0 && status.st_size < at;
+#endif
+}
+
 // Makes at least `want` unread bytes available unless the source ends first:
 // the unread bytes move in front of Read_At, then reads follow until `want`
 // bytes are there or the source ends.
@@ -173,9 +193,14 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   while (reader.End - reader.Start < want) {
     const std::size_t room = reader.Read_At + Ts_Reader_Buffer_Size - reader.End;
     const std::size_t n = Read_Source(reader, buffer + reader.End, std::min(limit, room));
-    if (n == 0 && !reader.Failed && !reader.Stopped && reader.At_End_Wait != nullptr &&
-        reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
-      continue;
+    if (n == 0 && !reader.Failed && !reader.Stopped && reader.At_End_Wait != nullptr) {
+      if (Descriptor_Shrank(reader)) {
+        reader.Source_Shrank = reader.At_End = true;
+        return;
+      }
+      if (reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
+        continue;
+    }
     if (n == 0) {
       reader.At_End = true;
       return;
@@ -230,6 +255,10 @@ void Note_Other_Spacing(Ts_Reader &reader, const uint8_t *at, std::size_t availa
 // the data. Once a stream has synced, only its own packet size is tried.
 bool Find_Sync(Ts_Reader &reader) {
   for (;;) {
+    if (!reader.Ever_Synced && reader.Offset >= reader.Sync_Search_Most) {
+      reader.Gave_Up = true;
+      return false;
+    }
     // A stream's first sync must have every confirming packet in the data,
     // unless the data begins with it (a capture of fewer than five packets):
     // so the last bytes of garbage never pass for a packet. The bytes filled
@@ -331,6 +360,8 @@ void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
 
 constexpr int32_t Mjd_Of_1970 = 40587; // the modified Julian date of 1970-01-01
 constexpr int32_t Seconds_Per_Day = 86400;
+// The 16-bit date's range: 65535 is 2038-04-22, and the day after reads 0.
+constexpr int64_t Mjd_Wrap_Seconds = (int64_t{1} << 16) * Seconds_Per_Day;
 
 // A PCR in the adaptation field of an unflagged packet (see Ts_Reader).
 [[gnu::noinline]] void Note_Pcr(Ts_Reader &reader, const uint8_t *packet) {
@@ -342,14 +373,17 @@ constexpr int32_t Seconds_Per_Day = 86400;
     reader.Pcr_Pid = pid;
   else if (pid != reader.Pcr_Pid)
     return;
+  ++reader.Pcr_Count;
   const uint8_t *at = packet + Ts_Pcr_Offset;
   const uint64_t base = uint64_t{at[0]} << 25 | uint64_t{at[1]} << 17 | uint64_t{at[2]} << 9 |
                         uint64_t{at[3]} << 1 | at[4] >> 7;
   const uint64_t ticks = base * Pcr_Base_To_Ticks + ((at[4] & 1u) << 8 | at[5]);
   const uint64_t modulo = Pcr_Base_Modulo * Pcr_Base_To_Ticks;
   const uint64_t step = (ticks + modulo - reader.Pcr_Last) % modulo;
-  if (!first && !Ts_Packet_Discontinuity(packet) && step < Ts_Pcr_Step_Most)
+  if (!first && !Ts_Packet_Discontinuity(packet) && step < Ts_Pcr_Step_Most) {
     reader.Pcr_Ticks += step;
+    ++reader.Pcr_Steps;
+  }
   reader.Pcr_Last = ticks;
 }
 
@@ -374,8 +408,11 @@ int32_t Bcd(uint8_t byte) {
   const int32_t hours = Bcd(time[2]), minutes = Bcd(time[3]), seconds = Bcd(time[4]);
   if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59)
     return;
-  const int64_t utc = (int64_t{Big_Endian_16(time)} - Mjd_Of_1970) * Seconds_Per_Day +
-                      hours * 3600 + minutes * 60 + seconds;
+  int64_t utc = (int64_t{Big_Endian_16(time)} - Mjd_Of_1970) * Seconds_Per_Day + hours * 3600 +
+                minutes * 60 + seconds;
+  // Past the date's wrap when the time before says so.
+  while (reader.Utc_Seen && utc < reader.Utc_Last - Mjd_Wrap_Seconds / 2)
+    utc += Mjd_Wrap_Seconds;
   if (!reader.Utc_Seen)
     reader.Utc_First = utc;
   reader.Utc_Seen = true;
@@ -413,9 +450,9 @@ bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uin
 } // namespace
 
 bool Ts_Input_Left(Ts_Reader &reader) {
-  if (reader.End > reader.Start)
+  if (reader.End > reader.Start && reader.Tail_Bytes == 0) // (a cut packet is all there is)
     return true;
-  if (reader.At_End)
+  if (reader.At_End && !reader.Stopped) // the source said it has no more
     return false;
   if (reader.Descriptor < 0)
     return reader.Memory_At < reader.Memory_Size;
@@ -521,9 +558,18 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     const std::size_t unit = static_cast<std::size_t>(reader.Packet_Size);
     const std::size_t prefix = static_cast<std::size_t>(reader.Packet_Prefix);
     Fill_Buffer(reader, unit);
-    if (reader.End - reader.Start < unit) {
-      reader.Tail_Bytes = reader.End - reader.Start;
-      break; // a partial packet at the end
+    const std::size_t rest = reader.End - reader.Start;
+    if (rest < unit) { // the end: the start of one more packet, or bytes that hold none
+      if (rest > prefix && reader.Data[reader.Start + prefix] != Ts_Sync_Byte) {
+        reader.Synced = false;
+        ++reader.Sync_Losses;
+        reader.Skipped_Bytes += rest;
+        Consume(reader, rest);
+        reader.Trailing_Junk = reader.Offset - reader.Last_Packet_End;
+      } else {
+        reader.Tail_Bytes = rest;
+      }
+      break;
     }
     // Every whole packet in view (up to the packet limit), with the counters
     // in locals.
