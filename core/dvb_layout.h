@@ -95,6 +95,11 @@ constexpr uint8_t Eit_Table_Id_First = 0x4E; // present/following, actual TS
 constexpr uint8_t Eit_Table_Id_Last = 0x6F;  // schedule, other TS, last table
 constexpr int32_t Eit_Service_Id_Offset = 3;
 constexpr int32_t Eit_Version_Offset = 5; // version_number (bits 5-1), current_next_indicator
+constexpr uint8_t Eit_Version_Shift = 1;
+constexpr uint8_t Eit_Version_Mask = 0x1F; // 5 bits
+inline int32_t Eit_Version(const uint8_t *section) {
+  return (section[Eit_Version_Offset] >> Eit_Version_Shift) & Eit_Version_Mask;
+}
 constexpr int32_t Eit_Section_Number_Offset = 6;
 constexpr int32_t Eit_Last_Section_Number_Offset = 7;
 constexpr int32_t Eit_Transport_Stream_Id_Offset = 8;

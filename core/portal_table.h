@@ -52,6 +52,10 @@ extern std::array<Portal_Row, Portal_Total> Portal_Table;
 extern std::array<std::atomic<int32_t>, Portal_Total> Portal_Count;
 extern std::atomic<int32_t> Current_Portal; // shown in the window, decoded by the plug-in
 
+// A portal's row as a reset leaves it: its default entry in slot 0, every
+// other entry cleared. An out-of-range portal number gives empty entries.
+Portal_Row Default_Portal_Row(int32_t portal);
+
 // Clears every entry of every portal, puts each portal's default entry into
 // its slot 0 and returns to portal 0. Portal_Count is left as it is.
 void Reset_Portal_Table();

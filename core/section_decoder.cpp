@@ -1,68 +1,65 @@
-// A decoder's work on each chunk: accumulate, find its portal's source
-// section, decode. The gathering is in section_feed.h, inlined into both
-// feeders; this file scans and decodes.
+// A decoder's scan: find its portal's source section among the gathered
+// bytes, judge it, decode it. The gathering is in section_feed.h, inlined
+// into both feeders.
 //
-// Gathering. While the decoder is armed (Scan_Idle 0), and while its feeder
-// says it takes data (the plug-in's: while the filter runs), every chunk is
-// appended to Section_Buffer; a chunk that is a whole PID 0x12 packet is
-// taken as its payload. The first chunk after a channel change starts from
-// an empty buffer; a chunk that would overflow the buffer empties it and is
-// dropped. Nothing is looked at until 920 bytes are there.
-//
-// Scanning. The buffer is walked byte by byte for the first place that holds
-// the head of the source section: an EIT section header (EN 300 468 §5.2.4)
-// whose service id, transport stream id, original network id and section
-// numbers are those of the portal (core/portal_section_rule.h). The byte in
+// Scanning. The buffer is walked in order for the first place that holds
+// the head of the source section (core/portal_section_rule.h). The byte in
 // front of it may be any byte: in a payload a section behind a zero byte
 // starts right behind a pointer field of 0, one behind any other byte starts
 // behind another section, inside the packet, as multiplexers pack EIT; a
 // host that hands over whole sections puts it at the front of a chunk. A
-// candidate whose section is not complete yet is kept at the front of the
-// buffer, with the byte in front of it, for the next call; a scan that finds
-// none keeps the last 13 bytes, which may still start one.
+// candidate whose bytes have not all arrived is kept at the front of the
+// buffer, with the byte in front of it, and judged as soon as they have; a
+// scan that finds none keeps the last 13 bytes, which may still start one.
 //
-// Checking. A complete candidate is decoded if the CRC-32 at its end holds
-// over the section (table_id to the end of the CRC), or once a stray pointer
-// field is taken out:
-// - A stray pointer field. The filter hands over whole packet payloads, so
-//   when the next section starts inside the last packet of this one, that
-//   packet's pointer field stands inside the section as we see it. Its value
-//   is the number of the section's bytes behind it, and the last packet
-//   holds at most 184 bytes. So a byte within the last 184 of the section's
-//   bytes and the stray one, whose value (1 to 183) counts the bytes behind
-//   it up to the section's end, and without which the CRC holds, is taken
-//   out (the bytes behind it move up by one, Fill one less) and the section
-//   decodes as a sound copy. In a section that began in the last 12 bytes of
-//   a packet it can stand inside the header, which is then read without it.
-// A candidate that fails is passed over: the scan goes on behind it as if
-// its header had not matched, and the decoder stays armed. A candidate behind
-// a zero byte (the one the plain decoder, which has no CRC check, would
-// decode) may still be shown as that decoder shows it:
-// - The same failure twice. The decoder remembers the last such candidate
-//   that failed: its section length, the CRC value computed over it, its
-//   portal and where it ends among the bytes gathered. If the next one that
-//   fails, starting behind it, has the same length and value, the same bytes
-//   have arrived the same way twice: that is how this stream carries the
-//   section (a wrong CRC from the multiplexer, a packet the host hands over
-//   twice), not damage on the way, and it decodes as it arrives.
-// - Every copy failing. While the portal has no list (Portal_Count below 2),
-//   a second failing copy decodes as it arrives too, unchecked: reception
-//   that damages every copy differently would otherwise show nothing ever,
-//   where the plain decoder shows the list with a marred entry. The next
-//   sound copy replaces it at the next decode; a portal that shows a list
-//   keeps it, and failing copies never replace one.
-// Candidates found only by their header (no zero byte in front) are shown
-// only when they check out. Every decode forgets the remembered failure.
+// Judging. A complete candidate is judged by the rules below, in their
+// order; the first that applies says how it decodes, or why it does not.
+// Judge_Candidate applies them and writes nothing but its work area;
+// Carry_Out does what the judgement says.
 //
-// Decoding. The section is moved to the front, 12 zero bytes are written over
-// its end (over its CRC, once checked), and every portal linkage descriptor in
-// it becomes an entry of the portal, in order. Every decode disarms the
-// decoder. A decode that finds Portal_Lock gone (On_Exit has deleted it)
-// writes nothing to the table.
+//  Rule                         The candidate...                  Why                          From
+//  1 Sound                      ...has a CRC_32 that holds over   it arrived as sent 13818-1 Annex
+//  A,
+//                               table_id to the CRC's end §2.4.4.11
+//  2 Stray_Pointer_Taken_Out    ...holds once a byte that counts  the next section starts in
+//  13818-1 §2.4.4.2
+//                               the section's bytes behind it     its last packet, whose
+//                               is taken out: in its last 184     pointer_field the payloads
+//                               bytes, or in its header if it     we are handed keep inside
+//                               began in a packet's last 12       the section
+//  Only a candidate behind a zero byte (behind a pointer field of 0, where a decoder without a
+//  CRC check takes it) goes on; others, and split headers, go to rule 7.
+//  3 As_Carried                 ...fails as the remembered        the stream carries it so (a  -
+//                               failure did, starting behind it:  multiplexer's wrong CRC);
+//                               same length and CRC value         the same bytes twice
+//  4 Repaired                   ...and the remembered failure,    every copy damaged in 13818-1
+//  §2.4.3.2
+//                               same length, rebuild one whose    another packet: together
+//                               (184-byte CRC holds (Rebuild_From_Copies)   they hold every byte
+//                               payloads)
+//  5 Unchecked                  ...follows the remembered         every copy damaged: show     -
+//                               failure and the portal shows no   what a decoder without a
+//                               list                              CRC check shows
+//  6 Failed_Remembered          ...fails otherwise, behind a      it may pair with the next    -
+//                               zero byte: remembered for 3 to 5  copy
+//  7 Failed_Passed_Over         ...fails inside a packet, or      no decoder without a CRC     -
+//                               with a split header               check would see it
+//
+// A copy counts as following the remembered failure (rules 3 to 5) only for
+// the same portal and when it starts behind that failure's end: two
+// candidates inside one stretch of bytes are not two copies. A failure is
+// passed over as if its header had not matched: the scan goes on behind it,
+// and the decoder stays armed.
+//
+// Decoding. The section is moved to the front, 12 zero bytes are written
+// over its end (over its CRC, once checked), and every portal linkage
+// descriptor in it becomes an entry, in order; the list goes to the owner,
+// which writes it into its table (Apply_Decoded_List). Every decode disarms
+// the decoder and forgets the remembered failure.
 //
 // Choices where the data leaves room:
 // - Only 17 entries fit a portal. Matches after the 17th are ignored and
-//   Portal_Count is then 17.
+//   the count is then 17.
 // - A descriptor of length 5 or 6 has no room for a name; its entry gets an
 //   empty name.
 // - A negative count, or a missing address with a positive count, is not
@@ -88,6 +85,45 @@ constexpr int32_t Section_Tail_Zeros = 12;
 // A pointer field stands first in a packet's payload, of at most 184 bytes.
 constexpr int32_t Stray_Pointer_Reach = Ts_Payload_Size;
 
+// Tells the owner's observer a step, where the build has observers.
+inline void Tell(const Decoder_Owner &owner, Decoder_Step step, int32_t portal, uint32_t at,
+                 int32_t length, int32_t value, const Decoded_List *list = nullptr) {
+  if constexpr (Decoder_Events) {
+    if (owner.Observe != nullptr) {
+      Decoder_Event event;
+      event.Step = step;
+      event.Portal = portal;
+      event.At = at;
+      event.Length = length;
+      event.Value = value;
+      event.List = list;
+      owner.Observe(event, owner.Context);
+    }
+  }
+}
+
+// A source section header found in the buffer, and what the scan knows of
+// it.
+struct Candidate {
+  int32_t At;       // its table_id in the buffer
+  int32_t Length;   // its section length
+  int32_t Stray;    // a stray pointer field inside its header, or -1
+  bool Behind_Zero; // a zero byte in front of it
+};
+
+// How a candidate is judged, and what carrying that out needs.
+struct Verdict {
+  Judgement Way = Judgement::None;
+  int32_t Stray = -1;   // the byte to take out (rule 2), in the buffer
+  bool In_Work = false; // the section to decode is in Repair_Work (rule 4)
+  uint32_t Crc = 0;     // the CRC value computed over it as it stands
+};
+
+// Where the candidate at buffer offset t stands in the bytes gathered.
+uint32_t Gathered_At(const Section_Decoder &decoder, int32_t t) {
+  return decoder.Buffer_Start + static_cast<uint32_t>(t);
+}
+
 // Moves bytes [from, Fill) to the front of the buffer.
 void Keep_Tail(Section_Decoder &decoder, int32_t from) {
   const int32_t rest = decoder.Fill - from;
@@ -97,58 +133,11 @@ void Keep_Tail(Section_Decoder &decoder, int32_t from) {
   decoder.Fill = rest;
 }
 
-// How a candidate came to be decoded.
-struct Decode_Note {
-  Decode_Way Way;
-  bool Inside_Packet; // no zero byte in front of it
-};
-
-// Decodes the section of length L whose table_id stands at t into the table
-// row of portal `portal`, then disarms the decoder and empties the buffer.
-void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
-                    Decode_Note note) {
+// Takes byte `at` out of the buffer: the bytes behind it move up by one.
+void Take_Out_Byte(Section_Decoder &decoder, int32_t at) {
   uint8_t *buffer = decoder.Section_Buffer.data();
-  if (t == 0) // a section at the buffer's first byte: make room for the byte in front
-    std::memmove(buffer + Moved_Table_Id, buffer, static_cast<std::size_t>(length + 1));
-  else
-    std::memmove(buffer, buffer + t - Moved_Table_Id, static_cast<std::size_t>(length + 2));
-  std::memset(buffer + length, 0, Section_Tail_Zeros);
-
-  // Gather the entries first, then publish them under the lock in one go.
-  Portal_Row found{};
-  int32_t k = 0;
-  for (int32_t j = Moved_Descriptor_Start; j < length; ++j) {
-    if (!Matches_Portal_Descriptor(buffer + j))
-      continue;
-    if (k < Portal_Entry_Total)
-      found[k] = Entry_From_Descriptor(buffer + j);
-    ++k;
-  }
-  const int32_t kept = k < Portal_Entry_Total ? k : Portal_Entry_Total;
-  {
-    Portal_Lock_Scope lock;
-    Portal_Row &row = Portal_Table[portal];
-    if (!lock.Taken) {
-      // On_Exit has deleted the lock: the session is over and the table is
-      // no longer ours to write.
-    } else if (kept >= 2) {
-      // A full list: it replaces the portal's entries and count.
-      for (int32_t i = 0; i < Portal_Entry_Total; ++i)
-        row[i] = i < kept ? found[i] : Portal_Entry{};
-      Portal_Count[portal] = kept;
-    } else if (kept == 1) {
-      // A single match is no list (a list has two entries or more): it
-      // overwrites entry 0 only, where it was found, and the rest and the
-      // count stay, so a list already shown is not cut to one entry.
-      row[0] = found[0];
-    }
-  }
-  decoder.Failed_Length = 0;
-  decoder.Last_Decode = note.Way;
-  decoder.Last_Inside_Packet = note.Inside_Packet;
-  decoder.Last_From_Packets = decoder.Chunk_Was_Packet;
-  decoder.Scan_Idle = 1;
-  Empty_Section_Buffer(decoder);
+  std::memmove(buffer + at, buffer + at + 1, static_cast<std::size_t>(decoder.Fill - at - 1));
+  --decoder.Fill;
 }
 
 // Where the stray pointer field stands in the failed candidate of section
@@ -172,22 +161,6 @@ int32_t Find_Stray_Pointer_Field(const uint8_t *buffer, int32_t t, int32_t lengt
   return -1;
 }
 
-// Takes byte `at` out of the buffer: the bytes behind it move up by one.
-void Take_Out_Byte(Section_Decoder &decoder, int32_t at) {
-  uint8_t *buffer = decoder.Section_Buffer.data();
-  std::memmove(buffer + at, buffer + at + 1, static_cast<std::size_t>(decoder.Fill - at - 1));
-  --decoder.Fill;
-}
-
-// Whether a failing candidate behind a zero byte, starting at `start` in the
-// gathered bytes, is a second copy of the remembered failure: one of the
-// same portal that ended before this one starts (two candidates inside one
-// stretch of bytes are not two copies).
-bool Pairs_With_Failure(const Section_Decoder &decoder, int32_t portal, uint32_t start) {
-  return decoder.Failed_Length != 0 && decoder.Failed_Portal == portal &&
-         static_cast<int32_t>(start - decoder.Failed_End) >= 0;
-}
-
 // Two failing copies of one section, each damaged in another stretch of at
 // most one packet's payload, together hold every byte of it. Damage comes
 // in two shapes: a packet's bytes changed (bit errors the receiver did not
@@ -206,12 +179,9 @@ bool Pairs_With_Failure(const Section_Decoder &decoder, int32_t portal, uint32_t
 // behind a pointer field, so packets start 183 bytes into the section and
 // every 184 bytes on; x is the last such place up to d (the bytes from x to
 // d may be alike by chance, as in stuffing).
-// Each is built in Repair_Work and kept only if its CRC holds; the first
-// that holds replaces the copy at t, `size` bytes. Says whether one did.
-bool Repair_From_Copies(Section_Decoder &decoder, int32_t t, int32_t size) {
-  uint8_t *copy = decoder.Section_Buffer.data() + t;
-  const uint8_t *other = decoder.Failed_Copy.data();
-  uint8_t *work = decoder.Repair_Work.data();
+// Each is built in `work` and kept only if its CRC holds: says whether one
+// did (it is then in `work`, `size` bytes).
+bool Rebuild_From_Copies(const uint8_t *copy, const uint8_t *other, int32_t size, uint8_t *work) {
   int32_t d = 0, e = size - 1;
   while (d < size && copy[d] == other[d])
     ++d;
@@ -243,63 +213,8 @@ bool Repair_From_Copies(Section_Decoder &decoder, int32_t t, int32_t size) {
     piece(work + x + Ts_Payload_Size, short_one + x, size - Ts_Payload_Size - x);
     repaired = holds();
   }
-  if (repaired)
-    piece(copy, work, size);
   return repaired;
 }
-
-// The candidate of section length L at t is complete: decodes it if it is
-// sound or can be mended, or, behind a zero byte, as the plain decoder would
-// where the failure rules say so (top of this file); says whether it did. A
-// failure behind a zero byte that it passes over is remembered.
-bool Decode_Checked(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
-                    bool behind_zero) {
-  const uint8_t *buffer = decoder.Section_Buffer.data();
-  const int32_t size = length + Section_Head_Bytes;
-  const uint32_t crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(size));
-  if (crc == 0) {
-    Decode_Section(decoder, t, length, portal, {Decode_Way::Sound, !behind_zero});
-    return true;
-  }
-  const int32_t stray = Find_Stray_Pointer_Field(buffer, t, length);
-  if (stray >= 0) {
-    Take_Out_Byte(decoder, stray);
-    Decode_Section(decoder, t, length, portal, {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
-    return true;
-  }
-  if (!behind_zero)
-    return false; // found only by its header: shown only if it checks out
-  const uint32_t start = decoder.Buffer_Start + static_cast<uint32_t>(t);
-  if (Pairs_With_Failure(decoder, portal, start)) {
-    if (length == decoder.Failed_Length && crc == decoder.Failed_Crc) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::As_Carried, false});
-      return true;
-    }
-    if (length == decoder.Failed_Length && Repair_From_Copies(decoder, t, size)) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::Repaired, false});
-      return true;
-    }
-    if (Read_Portal_Count(portal) < 2) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::Unchecked, false});
-      return true;
-    }
-  }
-  decoder.Failed_Length = length;
-  decoder.Failed_Crc = crc;
-  decoder.Failed_Portal = portal;
-  decoder.Failed_End = start + static_cast<uint32_t>(size);
-  std::memcpy(decoder.Failed_Copy.data(), buffer + t, static_cast<std::size_t>(size));
-  return false;
-}
-
-// A source section header found in the buffer: where its table_id stands,
-// its section length, and where a stray pointer field stands inside it (-1:
-// nowhere).
-struct Found_Header {
-  int32_t At = -1;
-  int32_t Length = 0;
-  int32_t Stray = -1;
-};
 
 // A stray pointer field inside the header itself: the section started in the
 // last 12 bytes of a packet and the next section starts in the packet that
@@ -331,7 +246,8 @@ bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
 
 // The first source section header of the portal from table_id position
 // `from` on, in buffer order (13 bytes there to judge, the fields and the
-// length word accepted), whole or with a stray pointer field inside.
+// length word accepted), whole or with a stray pointer field inside: its
+// place, length and stray byte go into `found`. Says whether there is one.
 //
 // This is the byte-by-byte walk done faster: every such header has the
 // original network id's low byte 0x85 at offset 11 (12 behind a stray
@@ -340,8 +256,14 @@ bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
 // tested, in buffer order; a split header is tried only where the byte
 // behind the 0x85 or the one behind that can be segment_last_section_number.
 // The first place that passes is the same first place the plain walk finds.
-Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
-                                const Portal_Constants &constants) {
+bool Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
+                        const Portal_Constants &constants, Candidate &found) {
+  const auto take = [&found](int32_t at, int32_t length, int32_t stray) {
+    found.At = at;
+    found.Length = length;
+    found.Stray = stray;
+    return true;
+  };
   constexpr int32_t Network_Low = Eit_Original_Network_Id_Offset + 1;
   constexpr int32_t Split_Span = Source_Header_Judged + 1; // bytes a split header takes
   constexpr int32_t Last_Split_Place = Eit_Segment_Last_Section_Number_Offset;
@@ -357,31 +279,129 @@ Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fil
         Service_Id_Near(buffer + t - 1, constants))
       for (int32_t k = 1; k < Last_Split_Place; ++k)
         if (const int32_t length = Split_Header_Length(buffer, t - 1, k, constants))
-          return {t - 1, length, t - 1 + k};
+          return take(t - 1, length, t - 1 + k);
     if (const int32_t length = Source_Section_Length(buffer + t, constants))
-      return {t, length, -1};
+      return take(t, length, -1);
     if (t + Split_Span <= fill && buffer[h + 2] == 0x01)
       if (const int32_t length = Split_Header_Length(buffer, t, Last_Split_Place, constants))
-        return {t, length, t + Last_Split_Place};
+        return take(t, length, t + Last_Split_Place);
   }
-  return {};
+  return false;
 }
 
-// A candidate whose header has a stray pointer field inside: decoded if the
-// section holds without that byte, else passed over (the plain decoder
-// never finds such a copy, so none takes part in the failure rules).
-bool Decode_Split(Section_Decoder &decoder, const Found_Header &found, int32_t portal,
-                  bool behind_zero) {
+// The rules at the top of this file, applied to a complete candidate of
+// `portal`, whose owner says it shows `shown`. Writes nothing but `work`,
+// where a rebuilt section (rule 4) is left.
+Verdict Judge_Candidate(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                        Shown_List shown, uint8_t *work, const Decoder_Owner &owner) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
-  const int32_t before = found.Stray - found.At;
-  const uint32_t crc = Mpeg_Crc32_Update(
-      Mpeg_Crc32(buffer + found.At, static_cast<std::size_t>(before)), buffer + found.Stray + 1,
-      static_cast<std::size_t>(found.Length + Section_Head_Bytes - before));
-  if (crc != 0)
+  const int32_t t = candidate.At, length = candidate.Length;
+  const int32_t size = length + Section_Head_Bytes;
+  const uint32_t at = Gathered_At(decoder, t);
+  Verdict verdict;
+  const auto judged = [&](Judgement way) {
+    verdict.Way = way;
+    Tell(owner, Decoder_Step::Judged, portal, at, length, static_cast<int32_t>(way));
+    return verdict;
+  };
+  if (candidate.Stray >= 0) { // a split header: whole only without its stray byte
+    const int32_t before = candidate.Stray - t;
+    verdict.Crc =
+        Mpeg_Crc32_Update(Mpeg_Crc32(buffer + t, static_cast<std::size_t>(before)),
+                          buffer + candidate.Stray + 1, static_cast<std::size_t>(size - before));
+    Tell(owner, Decoder_Step::Crc_Checked, portal, at, length, verdict.Crc == 0);
+    if (verdict.Crc != 0)
+      return judged(Judgement::Failed_Passed_Over);
+    verdict.Stray = candidate.Stray;
+    Tell(owner, Decoder_Step::Stray_Taken_Out, portal, at, length, before);
+    return judged(Judgement::Stray_Pointer_Taken_Out);
+  }
+  verdict.Crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(size));
+  Tell(owner, Decoder_Step::Crc_Checked, portal, at, length, verdict.Crc == 0);
+  if (verdict.Crc == 0)
+    return judged(Judgement::Sound);
+  verdict.Stray = Find_Stray_Pointer_Field(buffer, t, length);
+  if (verdict.Stray >= 0) {
+    Tell(owner, Decoder_Step::Stray_Taken_Out, portal, at, length, verdict.Stray - t);
+    return judged(Judgement::Stray_Pointer_Taken_Out);
+  }
+  if (!candidate.Behind_Zero)
+    return judged(Judgement::Failed_Passed_Over);
+  const bool follows = decoder.Failed_Length != 0 && decoder.Failed_Portal == portal &&
+                       static_cast<int32_t>(at - decoder.Failed_End) >= 0;
+  if (!follows)
+    return judged(Judgement::Failed_Remembered);
+  const bool same_length = length == decoder.Failed_Length;
+  const bool same_failure = same_length && verdict.Crc == decoder.Failed_Crc;
+  Tell(owner, Decoder_Step::Paired, portal, at, length, same_failure);
+  if (same_failure)
+    return judged(Judgement::As_Carried);
+  if (same_length) {
+    verdict.In_Work = Rebuild_From_Copies(buffer + t, decoder.Failed_Copy.data(), size, work);
+    Tell(owner, Decoder_Step::Repair_Tried, portal, at, length, verdict.In_Work);
+    if (verdict.In_Work)
+      return judged(Judgement::Repaired);
+  }
+  return judged(shown.Listed ? Judgement::Failed_Remembered : Judgement::Unchecked);
+}
+
+// Decodes the section of length L whose table_id stands at t, hands the
+// list to the owner, then disarms the decoder and empties the buffer.
+void Decode_Section(Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                    Judgement way, const Decoder_Owner &owner) {
+  const int32_t t = candidate.At, length = candidate.Length;
+  uint8_t *buffer = decoder.Section_Buffer.data();
+  Decoded_List list;
+  list.Portal = portal;
+  list.Way = way;
+  list.Inside_Packet = !candidate.Behind_Zero;
+  list.From_Packets = decoder.Chunk_Was_Packet;
+  list.At = Gathered_At(decoder, t);
+  list.Length = length;
+  list.Version = Eit_Version(buffer + t);
+  if (t == 0) // a section at the buffer's first byte: make room for the byte in front
+    std::memmove(buffer + Moved_Table_Id, buffer, static_cast<std::size_t>(length + 1));
+  else
+    std::memmove(buffer, buffer + t - Moved_Table_Id, static_cast<std::size_t>(length + 2));
+  std::memset(buffer + length, 0, Section_Tail_Zeros);
+  for (int32_t j = Moved_Descriptor_Start; j < length; ++j) {
+    if (!Matches_Portal_Descriptor(buffer + j))
+      continue;
+    if (list.Found < Portal_Entry_Total)
+      list.Entries[list.Found] = Entry_From_Descriptor(buffer + j);
+    ++list.Found;
+  }
+  list.Count = list.Found < Portal_Entry_Total ? list.Found : Portal_Entry_Total;
+  owner.Take(list, owner.Context);
+  Tell(owner, Decoder_Step::Decoded, portal, list.At, length, list.Count, &list);
+  decoder.Failed_Length = 0;
+  decoder.Scan_Idle = 1;
+  Empty_Section_Buffer(decoder);
+}
+
+// Does what the judgement says: decodes (the repaired bytes put in place of
+// the copy, or the stray byte taken out first), or remembers the failure.
+// Says whether it decoded.
+bool Carry_Out(Section_Decoder &decoder, const Candidate &candidate, const Verdict &verdict,
+               int32_t portal, const Decoder_Owner &owner) {
+  const int32_t size = candidate.Length + Section_Head_Bytes;
+  if (verdict.Way == Judgement::Failed_Remembered) {
+    decoder.Failed_Length = candidate.Length;
+    decoder.Failed_Crc = verdict.Crc;
+    decoder.Failed_Portal = portal;
+    decoder.Failed_End = Gathered_At(decoder, candidate.At) + static_cast<uint32_t>(size);
+    std::memcpy(decoder.Failed_Copy.data(), decoder.Section_Buffer.data() + candidate.At,
+                static_cast<std::size_t>(size));
     return false;
-  Take_Out_Byte(decoder, found.Stray);
-  Decode_Section(decoder, found.At, found.Length, portal,
-                 {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
+  }
+  if (!Judgement_Decodes(verdict.Way))
+    return false;
+  if (verdict.In_Work)
+    std::memcpy(decoder.Section_Buffer.data() + candidate.At, decoder.Repair_Work.data(),
+                static_cast<std::size_t>(size));
+  if (verdict.Stray >= 0)
+    Take_Out_Byte(decoder, verdict.Stray);
+  Decode_Section(decoder, candidate, portal, verdict.Way, owner);
   return true;
 }
 
@@ -403,10 +423,10 @@ int32_t Take_Scan_Portal(Section_Decoder &decoder) {
 } // namespace
 
 // One pass over the buffer, as described at the top of this file: decode
-// the first complete candidate, keep an incomplete one (with the byte in
-// front of it, which tells how it will be judged) or the last bytes, too
-// few to judge.
-void Scan_Section_Buffer(Section_Decoder &decoder) {
+// the first complete candidate that the rules let decode, keep an
+// incomplete one (with the byte in front of it, which tells how it will be
+// judged) or the last bytes, too few to judge.
+void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
   const int32_t portal = Take_Scan_Portal(decoder);
   if (portal < 0 || portal >= Portal_Total) { // cannot happen; never index outside
     Empty_Section_Buffer(decoder);
@@ -415,21 +435,45 @@ void Scan_Section_Buffer(Section_Decoder &decoder) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
   const int32_t fill = decoder.Fill;
   const Portal_Constants &constants = Portal_Constants_Table[portal];
-  for (Found_Header found;
-       (found = Find_Source_Header(buffer, found.At + 1, fill, constants)).At >= 0;) {
-    const int32_t t = found.At;
-    if (fill - t <= found.Length + Section_Complete_Extra) {
-      Keep_Tail(decoder, t > 0 ? t - 1 : 0); // the section is not complete yet
+  Candidate candidate;
+  for (int32_t from = 0; Find_Source_Header(buffer, from, fill, constants, candidate);
+       from = candidate.At + 1) {
+    const int32_t t = candidate.At;
+    candidate.Behind_Zero = t > 0 && buffer[t - 1] == 0x00;
+    Tell(owner, Decoder_Step::Candidate_Found, portal, Gathered_At(decoder, t), candidate.Length,
+         t > 0 ? buffer[t - 1] : -1);
+    const int32_t needed = t + candidate.Length + Section_Complete_Extra + 1; // Fill for whole
+    if (fill < needed) {
+      Tell(owner, Decoder_Step::Kept_Incomplete, portal, Gathered_At(decoder, t), candidate.Length,
+           needed - fill);
+      const int32_t from = t > 0 ? t - 1 : 0;
+      Keep_Tail(decoder, from);
+      decoder.Scan_Sooner = Scan_Threshold - (needed - from);
       return;
     }
-    const bool behind_zero = t > 0 && buffer[t - 1] == 0x00;
-    if (found.Stray >= 0 ? Decode_Split(decoder, found, portal, behind_zero)
-                         : Decode_Checked(decoder, t, found.Length, portal, behind_zero))
+    const Verdict verdict =
+        Judge_Candidate(decoder, candidate, portal, owner.Shows(portal, owner.Context),
+                        decoder.Repair_Work.data(), owner);
+    if (Carry_Out(decoder, candidate, verdict, portal, owner))
       return;
   }
   // No candidate: a section may still start in the last 13 bytes (and the
   // byte in front of the first of them that can is among them).
-  Keep_Tail(decoder, fill > Source_Header_Judged ? fill - Source_Header_Judged : 0);
+  const int32_t from = fill > Source_Header_Judged ? fill - Source_Header_Judged : 0;
+  Tell(owner, Decoder_Step::Tail_Kept, portal, Gathered_At(decoder, from), 0, fill - from);
+  Keep_Tail(decoder, from);
+  decoder.Scan_Sooner = 0;
+}
+
+int32_t Apply_Decoded_List(Portal_Row &row, int32_t count, const Decoded_List &list) {
+  if (list.Count >= 2) {
+    for (int32_t i = 0; i < Portal_Entry_Total; ++i)
+      row[i] = list.Entries[i];
+    return list.Count;
+  }
+  if (list.Count == 1)
+    row[0] = list.Entries[0];
+  return count;
 }
 
 void Reset_Section_Decoder(Section_Decoder &decoder) {
@@ -438,14 +482,12 @@ void Reset_Section_Decoder(Section_Decoder &decoder) {
   decoder.First_Chunk_Seen = 0;
   decoder.Scan_Portal = 0;
   decoder.Chunk_Dropped = 0;
+  decoder.Scan_Sooner = 0;
   decoder.Buffer_Start = 0;
   decoder.Failed_Length = 0;
   decoder.Failed_Crc = 0;
   decoder.Failed_Portal = 0;
   decoder.Failed_End = 0;
-  decoder.Last_Decode = Decode_Way::None;
-  decoder.Last_Inside_Packet = false;
-  decoder.Last_From_Packets = false;
   decoder.Chunk_Was_Packet = false;
 }
 

@@ -228,7 +228,7 @@ Portal_Verdict Shown_Verdict(const Portal_Result &result, const std::string &sho
     kind = kind == Verdict_Kind::Shown ? applies : kind;
     how += std::string(how.empty() ? ", " : "; ") + words;
   };
-  if (result.Way == Decode_Way::Stray_Pointer_Taken_Out)
+  if (result.Way == Judgement::Stray_Pointer_Taken_Out)
     add(Verdict_Kind::Shown_Mended, "once it has taken out the pointer field of the next "
                                     "section, which starts in this one's last packet");
   if (result.Inside_Packet)
@@ -293,12 +293,12 @@ Portal_Verdict From_Failing_Copies(Verdict_Kind kind, const std::string &says,
 // made whole; or, every copy failing differently, the last one unchecked.
 Portal_Verdict Failing_Verdict(const Portal_Evidence &evidence, const Portal_Result &result) {
   switch (result.Way) {
-  case Decode_Way::As_Carried:
+  case Judgement::As_Carried:
     return From_Failing_Copies(Verdict_Kind::Shown_As_Carried,
                                "every copy the plug-in found fails its CRC the same way, so it "
                                "shows the section as it arrives: ",
                                evidence, result);
-  case Decode_Way::Repaired:
+  case Judgement::Repaired:
     return From_Failing_Copies(Verdict_Kind::Shown_Repaired,
                                "the copies the plug-in found fail their CRC, but two of them, "
                                "each damaged in another packet, gave the section back whole: it "
@@ -367,8 +367,8 @@ void Explain_Attach(Section_Reassembler &reassembler, Capture_Evidence &evidence
 }
 
 Portal_Verdict Portal_Explain(const Portal_Evidence &evidence, const Portal_Result &result) {
-  if (result.Decoded && (result.Way == Decode_Way::As_Carried ||
-                         result.Way == Decode_Way::Repaired || result.Way == Decode_Way::Unchecked))
+  if (result.Decoded && (result.Way == Judgement::As_Carried || result.Way == Judgement::Repaired ||
+                         result.Way == Judgement::Unchecked))
     return Failing_Verdict(evidence, result);
   if (evidence.Repetitions == 0 && evidence.Flagged > 0)
     return Verdict(Verdict_Kind::Damaged,

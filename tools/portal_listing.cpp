@@ -20,6 +20,12 @@ bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
          std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
 }
 
+Portal_Listing Default_Listing(int portal) {
+  Portal_Listing listing;
+  listing.Entries = Default_Portal_Row(portal);
+  return listing;
+}
+
 int32_t Held_Entry_Count(const Portal_Listing &listing) {
   return listing.Count > 0 ? listing.Count : 1;
 }

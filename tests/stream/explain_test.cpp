@@ -175,12 +175,12 @@ Byte_Vector Capture_Of(int portal, const std::vector<Airing> &airings) {
 
 // What the plug-in's decoder left: `fed` bytes handed to it, by default
 // enough for it to look.
-Portal_Result Outcome(bool decoded, const Entries &shown, Decode_Way way = Decode_Way::Sound,
+Portal_Result Outcome(bool decoded, const Entries &shown, Judgement way = Judgement::Sound,
                       bool inside_packet = false, bool from_packets = false,
                       uint64_t fed = Scan_Threshold) {
   Portal_Result outcome;
   outcome.Decoded = decoded;
-  outcome.Way = decoded ? way : Decode_Way::None;
+  outcome.Way = decoded ? way : Judgement::None;
   outcome.Inside_Packet = inside_packet;
   outcome.From_Packets = from_packets;
   outcome.Bytes_Fed = fed;
@@ -220,13 +220,13 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
        "\"at_payload_start\": 0, \"packed\": 1"},
       {1,
        {{Three, 1, true}},
-       Outcome(true, Three, Decode_Way::Sound, true),
+       Outcome(true, Three, Judgement::Sound, true),
        Verdict_Kind::Shown_Packed,
        "shows these 3 entries, found inside a packet, packed behind another section",
        "\"verdict\": \"shown_packed\""},
       {1,
        {{Three, 1, true}},
-       Outcome(true, Three, Decode_Way::Stray_Pointer_Taken_Out, true, true),
+       Outcome(true, Three, Judgement::Stray_Pointer_Taken_Out, true, true),
        Verdict_Kind::Shown_Mended,
        "pointer field of the next section, which starts in this one's last packet; found inside "
        "a packet, packed behind another section (no pointer field in front); taken from the "
@@ -234,20 +234,20 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
        "\"verdict\": \"shown_mended\""},
       {0,
        {{Three}},
-       Outcome(true, Three, Decode_Way::Sound, false, true),
+       Outcome(true, Three, Judgement::Sound, false, true),
        Verdict_Kind::Shown_From_Packets,
        "shows these 3 entries, taken from the whole 188-byte packets it was handed",
        "\"verdict\": \"shown_from_packets\""},
       {3,
        {{Three, 1, false, true}, {Three, 1, true, true}},
-       Outcome(true, Hurt, Decode_Way::Unchecked),
+       Outcome(true, Hurt, Judgement::Unchecked),
        Verdict_Kind::Shown_Unchecked,
        "fails its CRC, so it shows one unchecked, as it arrives, until a sound copy replaces it: "
        "3 entries",
        "\"verdict\": \"shown_unchecked\""},
       {2,
        {{Three}},
-       Outcome(false, {}, Decode_Way::None, false, false, Scan_Threshold - 1),
+       Outcome(false, {}, Judgement::None, false, false, Scan_Threshold - 1),
        Verdict_Kind::Too_Short,
        "the capture ends before the plug-in has gathered the 920 bytes it looks at (it was "
        "handed 919)",
@@ -293,13 +293,13 @@ TEST(Portal_Explain, VerdictsNameWhatTheCaptureCarriesAndThePluginMissed) {
        "\"repetitions\": 1"},
       {2,
        {{Three}},
-       Outcome(true, Three, Decode_Way::Stray_Pointer_Taken_Out),
+       Outcome(true, Three, Judgement::Stray_Pointer_Taken_Out),
        Verdict_Kind::Shown_Mended,
        "shows these 3 entries, once it has taken out the pointer field of the next section",
        "\"verdict\": \"shown_mended\""},
       {1,
        {{Three, 1, false, true}, {Three, 1, false, true}},
-       Outcome(true, Hurt, Decode_Way::As_Carried),
+       Outcome(true, Hurt, Judgement::As_Carried),
        Verdict_Kind::Shown_As_Carried,
        "fails its CRC the same way, so it shows the section as it arrives: 3 entries",
        "\"crc_failures\": 2, \"at_payload_start\": 2, \"packed\": 0, \"entries\": []"},

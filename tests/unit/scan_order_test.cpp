@@ -19,7 +19,7 @@ enum class Outcome { Decode, Keep_Tail };
 struct Walk_Result {
   Outcome What;
   int32_t At; // Decode: the table_id; Keep_Tail: the first byte kept
-  Decode_Way Way;
+  Judgement Way;
 };
 
 // Whether the section of length `length` whose table_id is at t, which has
@@ -68,32 +68,32 @@ Walk_Result Plain_Walk(const Byte_Vector &b, const Portal_Constants &c) {
       if (length == 0)
         continue;
       if (fill - t <= length + 4)
-        return {Outcome::Keep_Tail, std::max(t - 1, 0), Decode_Way::None};
+        return {Outcome::Keep_Tail, std::max(t - 1, 0), Judgement::None};
       if (k > 0) {
         if (Sound_Without(b, t, length, t + k))
-          return {Outcome::Decode, t, Decode_Way::Stray_Pointer_Taken_Out};
+          return {Outcome::Decode, t, Judgement::Stray_Pointer_Taken_Out};
         continue; // a split header is never shown unchecked
       }
       const uint32_t crc = Mpeg_Crc32(b.data() + t, static_cast<std::size_t>(length + 3));
       if (crc == 0)
-        return {Outcome::Decode, t, Decode_Way::Sound};
+        return {Outcome::Decode, t, Judgement::Sound};
       // A byte from t + 13 on, within the last 184 of the L + 4 bytes from t,
       // that counts the section's bytes behind it and without which it sounds.
       for (int32_t i = std::max(t + 13, t + length + 4 - Ts_Payload_Size); i <= t + length + 2; ++i)
         if (b[i] == t + length + 3 - i && Sound_Without(b, t, length, i))
-          return {Outcome::Decode, t, Decode_Way::Stray_Pointer_Taken_Out};
+          return {Outcome::Decode, t, Judgement::Stray_Pointer_Taken_Out};
       if (t == 0 || b[t - 1] != 0)
         continue; // found by its header alone: shown only if it checks out
       if (failed_length != 0 && t >= failed_end)
         return {Outcome::Decode, t,
-                length == failed_length && crc == failed_crc ? Decode_Way::As_Carried
-                                                             : Decode_Way::Unchecked};
+                length == failed_length && crc == failed_crc ? Judgement::As_Carried
+                                                             : Judgement::Unchecked};
       failed_length = length;
       failed_crc = crc;
       failed_end = t + length + 3;
     }
   }
-  return {Outcome::Keep_Tail, std::max(fill - 13, 0), Decode_Way::None};
+  return {Outcome::Keep_Tail, std::max(fill - 13, 0), Judgement::None};
 }
 
 // A header for `portal` with one field possibly broken and a random length.
@@ -175,13 +175,13 @@ TEST(ScanOrder, FindsTheSameCandidateAsThePlainWalk) {
     Feed_Once(buffer);
     if (expected.What == Outcome::Decode) {
       ++decodes;
-      mended += expected.Way == Decode_Way::Stray_Pointer_Taken_Out;
-      as_carried += expected.Way == Decode_Way::As_Carried;
-      unchecked += expected.Way == Decode_Way::Unchecked;
+      mended += expected.Way == Judgement::Stray_Pointer_Taken_Out;
+      as_carried += expected.Way == Judgement::As_Carried;
+      unchecked += expected.Way == Judgement::Unchecked;
       inside += expected.At == 0 || buffer[static_cast<std::size_t>(expected.At - 1)] != 0;
       EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "round " << round;
       EXPECT_EQ(Plugin_Decoder.Fill, 0) << "round " << round;
-      EXPECT_EQ(Plugin_Decoder.Last_Decode, expected.Way) << "round " << round;
+      EXPECT_EQ(Last_Decoded().Way, expected.Way) << "round " << round;
     } else {
       ++(expected.At == std::max(size - 13, 0) ? lasts : tails);
       EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0) << "round " << round;
