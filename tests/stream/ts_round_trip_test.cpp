@@ -233,7 +233,8 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
 
 // The sync rule does not depend on how much data is left: a capture of any
 // number of whole packets followed by the start of one more is read up to its last
-// whole packet, whatever pieces the source hands over.
+// whole packet, whatever pieces the source hands over; followed instead by
+// fewer bytes than a packet that start none, those are a sync loss, skipped.
 TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
   Ts_Writer writer;
   for (int round = 0; round < 2; ++round)
@@ -244,18 +245,28 @@ TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
                               writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size));
     const Read_Back expected = Read_Memory(packets);
     for (std::size_t tail : {0, 1, 100, 187}) {
-      Byte_Vector cut = packets;
-      cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
-                 writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
-      for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
-        SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) +
-                     " bytes more, read limit " + std::to_string(limit));
-        const Read_Back back = Read_Memory(cut, limit);
-        EXPECT_EQ(back.Last, Ts_Read_Result::End);
-        EXPECT_EQ(back.Reader.Packets, whole);
-        EXPECT_EQ(back.Reader.Tail_Bytes, tail);
-        EXPECT_EQ(back.Reader.Skipped_Bytes, 0u);
-        EXPECT_EQ(back.Payloads, expected.Payloads);
+      for (bool junk : {false, true}) {
+        if (junk && whole < Ts_Sync_Confirm_Packets)
+          continue; // junk where a confirming packet's sync byte would stand: no sync at all
+        Byte_Vector cut = packets;
+        if (junk)
+          cut.insert(cut.end(), tail, 0x00);
+        else
+          cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
+                     writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
+        for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
+          SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) + " bytes " +
+                       (junk ? "of junk" : "of a packet") + " more, read limit " +
+                       std::to_string(limit));
+          const Read_Back back = Read_Memory(cut, limit);
+          EXPECT_EQ(back.Last, Ts_Read_Result::End);
+          EXPECT_EQ(back.Reader.Packets, whole);
+          EXPECT_EQ(back.Reader.Tail_Bytes, junk ? 0u : tail);
+          EXPECT_EQ(back.Reader.Skipped_Bytes, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Trailing_Junk, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Sync_Losses, junk && tail > 0 ? 1u : 0u);
+          EXPECT_EQ(back.Payloads, expected.Payloads);
+        }
       }
     }
   }
