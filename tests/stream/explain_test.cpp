@@ -18,18 +18,15 @@
 
 namespace {
 
-// Runs a capture through the reader into the reassembler. The reader's
-// payload ends where its packet ends, so the packet header lies one packet
-// length before that end.
+// Runs a capture through the reader into the reassembler.
 void Feed_Capture(const Byte_Vector &bytes, Section_Reassembler &reassembler) {
   Ts_Reader reader;
   Open_Ts_Memory(reader, bytes.data(), bytes.size());
   const uint8_t *payload = nullptr;
   int32_t size = 0;
   while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload) {
-    const uint8_t *packet = payload + size - Ts_Packet_Size;
-    Reassemble_Payload(reassembler, payload, size, reader.Unit_Start, packet[3] & 0x0F,
-                       reader.Offset - Ts_Packet_Size);
+    Reassemble_Payload(reassembler, payload, size, reader.Unit_Start, reader.Continuity,
+                       reader.Packet_Offset);
   }
   Close_Ts_Reader(reader);
 }
@@ -95,7 +92,7 @@ TEST(Section_Reassembler, SectionsComeBackWholeOrAreDropped) {
   Ts_Writer cut; // the last packet of `large` never sent, counters running on
   Write_Section(cut, Eit_Pid, large);
   cut.Bytes.resize(cut.Bytes.size() - Ts_Packet_Size);
-  cut.Continuity[Eit_Pid] = (cut.Continuity[Eit_Pid] + 15) & 0x0F;
+  cut.Continuity[Eit_Pid] = (cut.Continuity[Eit_Pid] + 15) & Ts_Continuity_Mask;
   Write_Section(cut, Eit_Pid, small);
 
   struct Case {

@@ -58,7 +58,7 @@ Scan_Output Run_Scan(const std::string &arguments) {
 
 // portal-scan's JSON, checked and flattened by python3's json module into
 // lines: "F packets", "H packet_size sync_losses skipped_bytes
-// transport_error_packets continuity_errors", then per portal "P decoded
+// transport_error_packets continuity_errors cut_packet_bytes", then per portal "P decoded
 // count name", with --explain "X verdict flagged says", and 17 lines "E name
 // length transport_stream_id service_id" from its "table"; text as UTF-8 in
 // hex. "entries" must be the first of those, count of them or one.
@@ -69,7 +69,7 @@ assert d["format_version"] == 2
 print("F", d["packets"], d["file"].encode().hex() or "-")
 h = d["health"]
 print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
-      h["continuity_errors"])
+      h["continuity_errors"], h["cut_packet_bytes"])
 t = d["eit"]
 print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
       t["summary"].encode().hex())
@@ -117,7 +117,7 @@ struct Portal_Lines {
 // The input's health as the report gives it.
 struct Health_Line {
   long long Packet_Size = -1, Sync_Losses = -1, Skipped_Bytes = -1, Flagged_Packets = -1,
-            Continuity_Errors = -1;
+            Continuity_Errors = -1, Cut_Packet_Bytes = -1;
 };
 // What the report says of the EIT PID.
 struct Eit_Line {
@@ -151,9 +151,10 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
       scan.Packets = a;
       scan.File = From_Hex(text);
     } else if (tag[0] == 'H') {
-      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
-                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors),
-                5);
+      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
+                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors,
+                            &h.Cut_Packet_Bytes),
+                6);
     } else if (tag[0] == 'T') {
       Eit_Line &t = scan.Eit;
       EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %999s", &t.Packets, &t.Sections,
@@ -328,10 +329,12 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
 }
 
 // What is on the EIT PID, whatever it is: the report says so in one line,
-// in JSON and text, and marks the entries of a portal without a list as its
-// defaults.
+// in JSON and text (flagged packets left out of the counts, and said so when
+// they were all there was), notes in text when there was some EIT but too
+// little for the plug-in to look at, and marks the entries of a portal
+// without a list as its defaults.
 TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
-  Ts_Writer none, foreign, damaged;
+  Ts_Writer none, foreign, damaged, flagged, single;
   for (int i = 0; i < 20; ++i)
     Write_Noise_Packet(none, 0x0100);
   for (int i = 0; i < 6; ++i) {
@@ -343,24 +346,38 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
   }
   Byte_Vector hurt = Other_Service_Section(1);
   hurt[hurt.size() - 6] ^= 0x01;
-  for (int i = 0; i < 6; ++i)
+  Ts_Packet_Options transport_error;
+  transport_error.Transport_Error = true;
+  for (int i = 0; i < 6; ++i) {
     Write_Section(damaged, Eit_Pid, hurt);
+    Write_Section(flagged, Eit_Pid, Other_Service_Section(i), transport_error);
+    Write_Noise_Packet(flagged, 0x0100);
+  }
+  Write_Section(single, Eit_Pid, Other_Service_Section(1));
   const struct {
     const char *Name;
     Byte_Vector Capture;
     long long Packets, Sections, Crc_Failures, Networks;
     const char *Summary;
+    bool Too_Little; // the note that the plug-in would not have looked yet
   } cases[] = {
       {"sample", Make_Sample_Stream(), 102, 99, 0, 1,
-       "4 of 4 portal lists decoded; EIT of network 0x0085 present"},
+       "4 of 4 portal lists decoded; EIT of network 0x0085 present", false},
       {"absent", Absent_Capture(), 13, 13, 0, 1,
-       "2 of 4 portal lists decoded; EIT of network 0x0085 present"},
+       "2 of 4 portal lists decoded; EIT of network 0x0085 present", false},
       {"no EIT", none.Bytes, 0, 0, 0, 0,
-       "0 of 4 portal lists decoded; no EIT on PID 0x12 in this capture"},
+       "0 of 4 portal lists decoded; no EIT on PID 0x12 in this capture", false},
       {"another network", foreign.Bytes, 6, 6, 0, 1,
-       "0 of 4 portal lists decoded; EIT of other networks only (0x20FA)"},
+       "0 of 4 portal lists decoded; EIT of other networks only (0x20FA)", false},
       {"every section damaged", damaged.Bytes, 6, 6, 6, 0,
-       "0 of 4 portal lists decoded; no sound EIT section on PID 0x12 (6 packets, 6 sections)"},
+       "0 of 4 portal lists decoded; no sound EIT section on PID 0x12 (6 packets, 6 sections)",
+       false},
+      {"every EIT packet flagged", flagged.Bytes, 0, 0, 0, 0,
+       "0 of 4 portal lists decoded; EIT packets arrived on PID 0x12, but all 6 were flagged "
+       "with the transport error indicator and are left out",
+       false},
+      {"one EIT packet", single.Bytes, 1, 1, 0, 1,
+       "0 of 4 portal lists decoded; EIT of network 0x0085 present", true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -373,6 +390,8 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
     EXPECT_EQ(scan.Eit.Summary, c.Summary);
     const std::string text = Run_Scan(path).Out;
     EXPECT_NE(text.find("  summary: " + std::string(c.Summary) + "\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" the plug-in gathers before it looks") != std::string::npos, c.Too_Little)
+        << text;
     for (int portal = 0; portal < Portal_Total; ++portal) {
       const std::string name = Portal_Constants_Table[portal].Default_Name;
       const bool listed = scan.Portals[static_cast<std::size_t>(portal)].Decoded == 1;
@@ -390,7 +409,7 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
 // (27 MHz), and one on PID 0x0014 carrying a TDT of `utc` (MJD and BCD).
 void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool discontinuity) {
   const uint64_t base = ticks / 300, extension = ticks % 300;
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   packet[0] = Ts_Sync_Byte;
   packet[1] = static_cast<uint8_t>(pid >> 8);
   packet[2] = static_cast<uint8_t>(pid);
@@ -410,7 +429,7 @@ void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool disc
 
 void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int seconds) {
   const auto bcd = [](int value) { return static_cast<uint8_t>(value / 10 << 4 | value % 10); };
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   // The header, a pointer field of 0, then the table: no syntax indicator,
   // section_length 5, UTC_time.
   const uint8_t head[] = {Ts_Sync_Byte,
@@ -431,13 +450,20 @@ void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int se
 }
 
 // The capture's time span from its PCR (the first PID carrying one; a jump
-// or a discontinuity is passed over) or its TDT, and with --explain the time
-// between a portal's copies at the capture's pace.
+// or a discontinuity is passed over; a single PCR gives none) or its TDT (a
+// date past the 16-bit modified Julian date's wrap on 2038-04-23 read as
+// after it when the time before says so; never a span that runs backwards),
+// and with --explain the time between a portal's copies at the capture's
+// pace.
 TEST(Whole_Stream, TimeSpanAndRepeatIntervalComeFromTheClocks) {
   constexpr uint64_t Tick = 27000000 / 100; // 10 ms
-  const auto capture = [](bool pcr, bool jump, bool tdt) {
+  struct Utc {
+    int Mjd, Hours, Minutes, Seconds;
+  };
+  // A TDT behind each round, if any: the time of each.
+  const auto capture = [](bool pcr, bool jump, std::vector<Utc> tdt = {}) {
     Ts_Writer writer;
-    for (int round = 0; round < 2; ++round) {
+    for (std::size_t round = 0; round < 2; ++round) {
       Write_Portal(writer, 3, Sample_Portal_Entries(3));
       for (int i = 0; i < 48; ++i) {
         const uint64_t at = static_cast<uint64_t>(writer.Bytes.size() / Ts_Packet_Size);
@@ -449,28 +475,45 @@ TEST(Whole_Stream, TimeSpanAndRepeatIntervalComeFromTheClocks) {
         if (pcr)
           Write_Pcr_Packet(writer, 0x0200, 5, false); // a second PID with a PCR: not taken
       }
-      if (tdt)
-        Write_Tdt_Packet(writer, 61382, 18, 30 + round, 5); // 2026-12-08
+      if (round < tdt.size())
+        Write_Tdt_Packet(writer, tdt[round].Mjd, tdt[round].Hours, tdt[round].Minutes,
+                         tdt[round].Seconds);
     }
     Write_Other_Services(writer, 4);
     return writer.Bytes;
   };
+  Ts_Writer one_pcr;
+  Write_Portal(one_pcr, 3, Sample_Portal_Entries(3));
+  Write_Pcr_Packet(one_pcr, 0x0100, 12345678, false);
+  Write_Other_Services(one_pcr, 4);
+  const std::vector<Utc> evening = {{61382, 18, 30, 5}, {61382, 18, 31, 5}}; // 2026-12-08
   const struct {
     const char *Name;
     Byte_Vector Capture;
     const char *Text, *Json;
   } cases[] = {
-      {"no clock", capture(false, false, false),
+      {"no clock", capture(false, false),
        "  time span: not known (no PCR, TDT or TOT in the capture)\n",
        "\"time\": {\"pcr_pid\": null, \"pcr_seconds\": null, \"utc_first\": null"},
-      {"PCR", capture(true, false, false), "  time span: 1.910 s by the PCR on PID 0x0100\n",
+      {"PCR", capture(true, false), "  time span: 1.910 s by the PCR on PID 0x0100\n",
        "\"pcr_pid\": 256, \"pcr_seconds\": 1.910"},
-      {"PCR with a jump", capture(true, true, false),
-       "  time span: 1.880 s by the PCR on PID 0x0100\n", "\"pcr_seconds\": 1.880"},
-      {"TDT", capture(false, false, true),
+      {"PCR with a jump", capture(true, true), "  time span: 1.880 s by the PCR on PID 0x0100\n",
+       "\"pcr_seconds\": 1.880"},
+      {"a single PCR", one_pcr.Bytes,
+       "  time span: not known (a single PCR, on PID 0x0100; no TDT or TOT in the capture)\n",
+       "\"time\": {\"pcr_pid\": 256, \"pcr_seconds\": null, \"utc_first\": null"},
+      {"TDT", capture(false, false, evening),
        "  time span: 2026-12-08 18:30:05 to 2026-12-08 18:31:05 UTC (60 s) by the TDT/TOT\n",
        "\"utc_first\": \"2026-12-08T18:30:05Z\", \"utc_last\": \"2026-12-08T18:31:05Z\", "
        "\"utc_seconds\": 60"},
+      {"TDT across the date's wrap", capture(false, false, {{65535, 23, 59, 0}, {0, 0, 2, 0}}),
+       "  time span: 2038-04-22 23:59:00 to 2038-04-23 00:02:00 UTC (180 s) by the TDT/TOT\n",
+       "\"utc_first\": \"2038-04-22T23:59:00Z\", \"utc_last\": \"2038-04-23T00:02:00Z\", "
+       "\"utc_seconds\": 180"},
+      {"TDT going back", capture(false, false, {evening[1], evening[0]}),
+       "  time span: 2026-12-08 18:31:05 to 2026-12-08 18:30:05 UTC (no span: the time goes "
+       "back) by the TDT/TOT\n",
+       "\"utc_last\": \"2026-12-08T18:30:05Z\", \"utc_seconds\": null"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -603,8 +646,8 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
   long long flagged = 0;
   std::vector<std::size_t> eit_packets; // where the packets on PID 0x12 start
   for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
-    flagged += sample[at + 1] >> 7;
-    if ((sample[at + 1] & 0x1F) == 0 && sample[at + 2] == Eit_Pid)
+    flagged += Ts_Packet_Flagged(&sample[at]);
+    if (Ts_Packet_Pid(&sample[at]) == Eit_Pid)
       eit_packets.push_back(at);
   }
   Byte_Vector lost = sample; // the third packet on PID 0x12 missing
@@ -614,8 +657,9 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
   uint32_t seed = 0x2545F491u;
   for (uint8_t &byte : garbage)
     byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
-  enum class Damage { None, Garbage, Lost_Packet, Junk_At_End, Cut_Time_Stamp };
-  constexpr long long Junk = 250; // more than a packet of any size
+  enum class Damage { None, Garbage, Lost_Packet, Junk_At_End, Short_Junk_At_End, Cut_Time_Stamp };
+  constexpr long long Junk = 250;       // more than a packet of any size
+  constexpr long long Short_Junk = 100; // less than a packet, and no packet's start
   const struct {
     const char *Name;
     Damage Kind;
@@ -627,6 +671,9 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
       {"a PID 0x12 packet lost", Damage::Lost_Packet, sample_packets - 1, 0, 0, 1, ""},
       {"junk behind the last packet", Damage::Junk_At_End, sample_packets, 1, Junk, 0,
        "the last 250 bytes after the last packet hold no packet: skipped\n"},
+      {"less than a packet of junk behind the last packet", Damage::Short_Junk_At_End,
+       sample_packets, 1, Short_Junk, 0,
+       "the last 100 bytes after the last packet hold no packet: skipped\n"},
       {"cut inside the first time stamp", Damage::Cut_Time_Stamp, sample_packets, 0, 0, 0, ""},
   };
   for (const std::size_t size : {188u, 192u, 204u}) {
@@ -640,6 +687,8 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
         bytes.insert(bytes.begin() + static_cast<long>(100 * size), garbage.begin(), garbage.end());
       if (damage.Kind == Damage::Junk_At_End)
         bytes.insert(bytes.end(), Junk, 0x00);
+      if (damage.Kind == Damage::Short_Junk_At_End)
+        bytes.insert(bytes.end(), Short_Junk, 0x00);
       if (damage.Kind == Damage::Cut_Time_Stamp)
         bytes.erase(bytes.begin(), bytes.begin() + 2);
       const std::string path = Temp_File("sized.ts", bytes);
@@ -653,6 +702,7 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
       EXPECT_EQ(scan.Health.Skipped_Bytes, damage.Skipped_Bytes);
       EXPECT_EQ(scan.Health.Flagged_Packets, flagged);
       EXPECT_EQ(scan.Health.Continuity_Errors, damage.Continuity_Errors);
+      EXPECT_EQ(scan.Health.Cut_Packet_Bytes, 0);
       for (int portal = 0; portal < Portal_Total; ++portal) {
         Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
         ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
@@ -673,7 +723,7 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
 }
 
 // A capture that ends inside a packet is read up to its last whole packet,
-// whatever its size, and says so on stderr.
+// whatever its size, and says so on stderr and in the report's health.
 TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
   const Byte_Vector sample = Make_Sample_Stream();
   const long long sample_packets = static_cast<long long>(sample.size() / Ts_Packet_Size);
@@ -685,18 +735,18 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
     const char *Name;
     Byte_Vector Whole;    // whole packets (and garbage)
     std::size_t Cut_Kept; // bytes of one more packet behind them
-    long long Packets;
+    long long Packets, Skipped_Bytes;
     bool Sample_Entries;
   } cases[] = {
       {"cut-sample.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 100,
-       sample_packets - 1, true},
+       sample_packets - 1, 0, true},
       {"cut-one-byte.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 1,
-       sample_packets - 1, true},
+       sample_packets - 1, 0, true},
       {"cut-three-packets.ts", Byte_Vector(sample.begin(), sample.begin() + 3 * Ts_Packet_Size),
-       187, 3, false},
-      {"cut-one-packet.ts", Byte_Vector(sample.begin(), sample.begin() + Ts_Packet_Size), 50, 1,
+       187, 3, 0, false},
+      {"cut-one-packet.ts", Byte_Vector(sample.begin(), sample.begin() + Ts_Packet_Size), 50, 1, 0,
        false},
-      {"cut-after-garbage.ts", garbled.Bytes, 120, sample_packets + 2, true},
+      {"cut-after-garbage.ts", garbled.Bytes, 120, sample_packets + 2, 77, true},
   };
   for (const auto &cut : cases) {
     SCOPED_TRACE(cut.Name);
@@ -710,6 +760,14 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
                               std::to_string(cut.Cut_Kept) + " bytes after it left out\n");
     const Scan_Lines scan = Flatten(Flatten_Json, output.Out);
     EXPECT_EQ(scan.Packets, cut.Packets);
+    EXPECT_EQ(scan.Health.Cut_Packet_Bytes, static_cast<long long>(cut.Cut_Kept));
+    EXPECT_EQ(scan.Health.Skipped_Bytes, cut.Skipped_Bytes);
+    const std::string text = Run_Scan(path).Out;
+    EXPECT_NE(text.find(" continuity errors on PID 0x12; the last packet cut short, its first " +
+                        std::to_string(cut.Cut_Kept) + (cut.Cut_Kept == 1 ? " byte" : " bytes") +
+                        " left out\n"),
+              std::string::npos)
+        << text;
     for (int portal = 0; cut.Sample_Entries && portal < Portal_Total; ++portal)
       Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
   }
@@ -1010,6 +1068,8 @@ TEST(Whole_Stream, CommandLineCases) {
       {"\"$SCAN\" --json --feed payloads " + sample, Expect::Json, ""},
       {"\"$SCAN\" --feed frames " + sample, Expect::Error, "--feed"},
       {"\"$SCAN\" " + sample + " --feed", Expect::Error, "--feed"},
+      // An endless input that never syncs: given up on, saying so.
+      {"timeout 60 \"$SCAN\" /dev/zero", Expect::Error, "no sync found in its first 16 MiB"},
   };
   for (const auto &command : cases) {
     SCOPED_TRACE(command.Command_Line);
