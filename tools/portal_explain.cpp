@@ -385,15 +385,15 @@ const char *Rule_Name(Judgement judgement) {
   case Judgement::Stray_Pointer_Taken_Out:
     return "stray pointer field taken out";
   case Judgement::As_Carried:
-    return "as carried: the same failure twice";
+    return "the same failure twice";
   case Judgement::Repaired:
     return "repaired";
   case Judgement::Unchecked:
     return "unchecked";
   case Judgement::Failed_Remembered:
-    return "failed, remembered";
+    return "failed and remembered";
   case Judgement::Failed_Passed_Over:
-    return "failed, passed over";
+    return "failed and passed over";
   case Judgement::None:
     break;
   }

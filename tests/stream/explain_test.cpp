@@ -301,7 +301,7 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
       {1,
        {{Three, 1, false, 5}, {Three, 1, false, 5}},
        Verdict_Kind::Shown_As_Carried,
-       "by rule 3 (as carried: the same failure twice)",
+       "by rule 3 (the same failure twice)",
        "\"crc_failures\": 2, \"at_payload_start\": 2, \"packed\": 0, \"entries\": []"},
       {2,
        {{Three}},
@@ -321,8 +321,8 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        {{Three, 1, false, 5}, {Three, 1, true, 5}},
        Verdict_Kind::Damaged,
        "damaged in every repetition (2 on air); the plug-in decoded none: 2 candidates (before "
-       "the last: rule 6 (failed, remembered) 1); the last at byte 77 of the payload of the "
-       "packet at offset 564, behind byte 0xF8, section length 105, CRC failed, rule 7 (failed, "
+       "the last: rule 6 (failed and remembered) 1); the last at byte 77 of the payload of the "
+       "packet at offset 564, behind byte 0xF8, section length 105, CRC failed, rule 7 (failed and "
        "passed over)",
        "\"crc_failures\": 2, \"at_payload_start\": 1, \"packed\": 1, \"entries\": []"},
       {1,
@@ -354,7 +354,7 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        Verdict_Kind::Disagree,
        "a sound copy is on air (the first in the packet at offset 376, at a payload start), but "
        "the plug-in decoded none: 1 candidate, at byte 1 of the payload of the packet at offset "
-       "376, behind byte 0x00, section length 374, CRC failed, rule 6 (failed, remembered)",
+       "376, behind byte 0x00, section length 374, CRC failed, rule 6 (failed and remembered)",
        "\"decoded_at\": null"},
       {3,
        {{Accented}},

@@ -817,7 +817,7 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
       {"damaged the same way",
        carousel_ends(same_hurt),
        {"shown_as_carried", "not_on_air", "not_on_air", "not_on_air"},
-       "by rule 3 (as carried: the same failure twice)"},
+       "by rule 3 (the same failure twice)"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
