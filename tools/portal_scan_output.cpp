@@ -250,15 +250,18 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
               ? "; repeated every " + Seconds_Text(evidence.Repeat_Seconds) + " s on average"
               : "") +
          "\n";
+  if (evidence.Others.Count > 0)
+    out += indent + "also on air: " + Other_Sections_Words(evidence.Others) + "\n";
+  out += indent + "decoder: " + Account_Words(evidence.Account) + "\n";
   const bool agrees = verdict.Kind == Verdict_Kind::Shown ||
                       verdict.Kind == Verdict_Kind::Shown_Mended ||
                       verdict.Kind == Verdict_Kind::Shown_Packed ||
                       verdict.Kind == Verdict_Kind::Shown_From_Packets;
+  const Source_Copy &last = evidence.Last_Sound;
   if (evidence.Sound_Seen && !agrees) {
-    out +=
-        indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
-    for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-      const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+    out += indent + "last sound copy lists " + Plural(last.Entry_Count, "entry", "entries") + "\n";
+    for (int32_t k = 0; k < last.Entry_Count; ++k) {
+      const Explain_Entry &entry = last.Entries[static_cast<std::size_t>(k)];
       out += indent + Entry_Row(k, entry.Name, entry.Transport_Stream_Id, entry.Service_Id);
     }
   }
@@ -266,6 +269,8 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
 }
 
 std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
+  const Source_Copy &last = evidence.Last_Sound;
+  const Decoder_Account &account = evidence.Account;
   std::string out =
       "{\"repetitions\": " + std::to_string(evidence.Repetitions) + ", \"versions\": [";
   for (int32_t i = 0; i < evidence.Version_Count; ++i)
@@ -273,15 +278,25 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
   out += "], \"crc_failures\": " + std::to_string(evidence.Crc_Failures) +
          ", \"at_payload_start\": " + std::to_string(evidence.At_Payload_Start) +
          ", \"packed\": " + std::to_string(evidence.Packed) + ", \"entries\": [";
-  for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-    const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+  for (int32_t k = 0; k < last.Entry_Count; ++k) {
+    const Explain_Entry &entry = last.Entries[static_cast<std::size_t>(k)];
     out += std::string(k ? ", " : "") + "{\"name\": " + Json_String(entry.Name, Json_Text::Latin1) +
            ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
-  return out + "], \"refused\": " + std::to_string(evidence.Refused) +
+  const bool decoded = account.Decoded;
+  const bool placed = decoded && account.Decoded_Where.Known;
+  return out + "], \"refused\": " + std::to_string(last.Refused) +
          ", \"flagged\": " + std::to_string(evidence.Flagged) + ", \"repeat_seconds\": " +
          (evidence.Repeat_Seconds >= 0 ? Seconds_Text(evidence.Repeat_Seconds) : "null") +
+         ", \"other_sections\": " + std::to_string(evidence.Others.Count) + ", \"decoded_at\": " +
+         (placed ? Number(account.Decoded_Where.Packet_Offset) : std::string("null")) +
+         ", \"rule\": " +
+         (decoded ? std::to_string(static_cast<int32_t>(account.List.Way)) : std::string("null")) +
+         ", \"rule_name\": " +
+         (decoded ? Json_String(Rule_Name(account.List.Way), Json_Text::Utf8)
+                  : std::string("null")) +
+         ", \"decoder\": " + Json_String(Account_Words(account), Json_Text::Utf8) +
          ", \"verdict\": \"" + Verdict_Word(verdict.Kind) +
          "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }

@@ -17,6 +17,7 @@
 #include "core/host_contract.h"
 #include "core/section_decoder.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -31,6 +32,48 @@ constexpr int Batch_Records = 1024; // payloads handed over at a time
 constexpr int Batch_Total = 4;      // batches in the ring between the threads
 
 Section_Decoder Decoders[Portal_Total]; // 32 KB each: kept off the stack
+
+// The chunks a decoder took last, each by its first byte's place in the
+// bytes gathered and its packet, so that the places its steps name can be
+// found in the input. Kept only while someone observes the steps: enough to
+// cover the most bytes a decoder holds in 184-byte chunks.
+constexpr int Chunks_Remembered = 256;
+struct Chunk_Place {
+  uint32_t Gathered = 0;
+  uint64_t Packet_Offset = 0;
+};
+struct Fed_Chunks {
+  std::array<Chunk_Place, Chunks_Remembered> Chunks{};
+  int Next = 0, Count = 0;
+};
+Fed_Chunks Chunks_Fed[Portal_Total];
+
+// Remembers the chunk a decoder is about to take: its bytes, if it gathers
+// them, go behind those it holds.
+void Remember_Chunk(Fed_Chunks &fed, const Section_Decoder &decoder, uint64_t packet_offset) {
+  fed.Chunks[static_cast<std::size_t>(fed.Next)] = {
+      decoder.Buffer_Start + static_cast<uint32_t>(decoder.Fill), packet_offset};
+  fed.Next = (fed.Next + 1) % Chunks_Remembered;
+  fed.Count += fed.Count < Chunks_Remembered;
+}
+
+// Where the byte at `at` in the bytes gathered stands in the input: in the
+// latest chunk that starts at or before it.
+Input_Place Place_Of(const Fed_Chunks &fed, uint32_t at) {
+  Input_Place place;
+  for (int back = 1; back <= fed.Count; ++back) {
+    const Chunk_Place &chunk = fed.Chunks[static_cast<std::size_t>(
+        (fed.Next - back + Chunks_Remembered) % Chunks_Remembered)];
+    const int32_t into = static_cast<int32_t>(at - chunk.Gathered);
+    if (into < 0)
+      continue;
+    place.Known = true;
+    place.Packet_Offset = chunk.Packet_Offset;
+    place.Payload_Byte = into;
+    break;
+  }
+  return place;
+}
 
 // The decoders' side of a pass: the portals' rows the decoders' owner
 // keeps, and how far each decoder has come.
@@ -59,6 +102,13 @@ Shown_List Listing_Shows(int32_t portal, void *context) {
   return static_cast<Decoding *>(context)->Results[portal].Listing.Shown;
 }
 
+// The decoders' observer: each step to the setup's, with its place in the
+// input.
+void Tell_Step(const Decoder_Event &event, void *context) {
+  const Scan_Setup &setup = *static_cast<Decoding *>(context)->Setup;
+  setup.Observe(event, Place_Of(Chunks_Fed[event.Portal], event.At), setup.Observe_Context);
+}
+
 // One chunk to every decoder still scanning. In follow mode a decode is
 // reported and the decoder re-armed; otherwise the decoder is done.
 void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint64_t packet_offset) {
@@ -67,6 +117,8 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint6
     Section_Decoder &decoder = Decoders[portal];
     if (decoding.Decoded[portal] && !setup.Follow)
       continue;
+    if (setup.Observe != nullptr)
+      Remember_Chunk(Chunks_Fed[portal], decoder, packet_offset);
     Feed_Section_Decoder(decoder, size, chunk, decoding.Owner);
     decoding.Bytes_Fed[portal] += static_cast<uint64_t>(size);
     if (!decoder.Scan_Idle)
@@ -266,9 +318,11 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   Scan_Outcome outcome;
   Decoding decoding;
   decoding.Setup = &setup;
-  decoding.Owner = {Keep_List, Listing_Shows, nullptr, &decoding};
+  decoding.Owner = {Keep_List, Listing_Shows, setup.Observe != nullptr ? Tell_Step : nullptr,
+                    &decoding};
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Set_Up_Portal_Decoder(Decoders[portal], portal);
+    Chunks_Fed[portal] = Fed_Chunks{};
     decoding.Results[portal].Listing = Default_Listing(portal);
   }
   reader.Continuity_Pid = Eit_Pid;

@@ -122,6 +122,8 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
     setup.Decode_Context = &printer;
   }
   gathering.Explain = options.Explain;
+  if (options.Explain)
+    Explain_Observe(setup, gathering.Evidence);
   gathering.Reassembler.Deliver = Take_Section;
   gathering.Reassembler.Context = &gathering;
   setup.Consumer = Gather_Evidence;

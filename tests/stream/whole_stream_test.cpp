@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 namespace {
@@ -61,27 +62,29 @@ Scan_Output Run_Scan(const std::string &arguments) {
 // transport_error_packets continuity_errors cut_packet_bytes", then per portal "P decoded
 // count name", with --explain "X verdict flagged says", and 17 lines "E name
 // length transport_stream_id service_id" from its "table"; text as UTF-8 in
-// hex. "entries" must be the first of those, count of them or one.
+// hex. "entries" must be the first of those, count of them or one. Given
+// several files, their lines one file after the other.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
-d = json.load(open(sys.argv[1], encoding="utf-8"))
-assert d["format_version"] == 2
-print("F", d["packets"], d["file"].encode().hex() or "-")
-h = d["health"]
-print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
-      h["continuity_errors"], h["cut_packet_bytes"])
-t = d["eit"]
-print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
-      t["summary"].encode().hex())
-for p in d["portals"]:
-    print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
-    assert p["entries"] == p["table"][:max(p["count"], 1)]
-    if "explain" in p:
-        x = p["explain"]
-        print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
-    for e in p["table"]:
-        print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
-              e["transport_stream_id"], e["service_id"])
+for path in sys.argv[1:]:
+  d = json.load(open(path, encoding="utf-8"))
+  assert d["format_version"] == 2
+  print("F", d["packets"], d["file"].encode().hex() or "-")
+  h = d["health"]
+  print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
+        h["continuity_errors"], h["cut_packet_bytes"])
+  t = d["eit"]
+  print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
+        t["summary"].encode().hex())
+  for p in d["portals"]:
+      print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+      assert p["entries"] == p["table"][:max(p["count"], 1)]
+      if "explain" in p:
+          x = p["explain"]
+          print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
+      for e in p["table"]:
+          print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
+                e["transport_stream_id"], e["service_id"])
 ' )";
 
 // Follow mode's JSON lines, one object each, flattened the same way: per
@@ -139,11 +142,11 @@ std::string From_Hex(const std::string &hex) {
   return out;
 }
 
-Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
-  const std::string path = Temp_File("scan.json", Byte_Vector(json.begin(), json.end()));
-  std::FILE *pipe = popen((flattener + path).c_str(), "r");
+// The lines of the flattener run over `paths` (separated by spaces).
+Scan_Lines Flatten_Files(const std::string &flattener, const std::string &paths) {
+  std::FILE *pipe = popen((flattener + paths).c_str(), "r");
   Scan_Lines scan;
-  char tag[2], text[1000], more[1000];
+  char tag[2], text[1000], more[4000];
   long long a, b, c;
   Health_Line &h = scan.Health;
   while (std::fscanf(pipe, "%1s", tag) == 1) {
@@ -171,14 +174,18 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
                std::fscanf(pipe, "%999s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
     } else if (tag[0] == 'X' && !scan.Portals.empty() &&
-               std::fscanf(pipe, "%999s %lld %999s", text, &a, more) == 3) {
+               std::fscanf(pipe, "%999s %lld %3999s", text, &a, more) == 3) {
       scan.Portals.back().Verdict = text;
       scan.Portals.back().Flagged = a;
       scan.Portals.back().Says = From_Hex(more);
     }
   }
-  EXPECT_EQ(pclose(pipe), 0) << json;
+  EXPECT_EQ(pclose(pipe), 0) << paths;
   return scan;
+}
+
+Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
+  return Flatten_Files(flattener, Temp_File("scan.json", Byte_Vector(json.begin(), json.end())));
 }
 
 // The scan of a capture whose stderr must stay empty.
@@ -775,10 +782,13 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
 
 // --explain on captures where one portal's section is on air in a given way
 // (each capture has the others' off air): every portal gets its verdict, in
-// JSON and as the last of its lines in text. A section damaged on the way is
-// damaged differently in each copy (here in the same byte, so no copy mends
-// another), and shown unchecked while no sound copy comes; one damaged the
-// same way in every transmission is how the stream carries it.
+// JSON and as the last of its lines in text, naming the decoder's rule where
+// it decoded. A section damaged on the way is damaged differently in each
+// copy (here in the same byte, so no copy mends another), and shown
+// unchecked while no sound copy comes; one damaged the same way in every
+// transmission is how the stream carries it. A service that carries only
+// sections other than the portal's source section leaves the portal off air,
+// and its sections are named.
 TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   Ts_Packet_Options flagged, packed;
   flagged.Transport_Error = true;
@@ -853,23 +863,24 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
       {"damaged differently in each copy",
        carousel_ends(hurt),
        {"shown_unchecked", "not_on_air", "not_on_air", "not_on_air"},
-       "so it shows one unchecked, as it arrives, until a sound copy replaces it"},
+       "of a copy that fails its CRC, by rule 5 (unchecked)"},
       {"damaged in different packets",
        carousel_ends(hurt_apart),
        {"not_on_air", "shown_repaired", "not_on_air", "not_on_air"},
-       "each damaged in another packet, gave the section back whole"},
+       "of a copy that fails its CRC, by rule 4 (repaired)"},
       {"header",
        carousel_ends(header),
-       {"not_on_air", "disagree", "not_on_air", "not_on_air"},
-       "requires segment_last_section_number 1 (the section has 0)"},
+       {"not_on_air", "not_on_air", "not_on_air", "not_on_air"},
+       "not on air in this capture (2 other sections of service 513: "
+       "segment_last_section_number 0, not 1)"},
       {"followed",
        carousel_ends(followed),
        {"not_on_air", "shown_mended", "not_on_air", "not_on_air"},
-       "once it has taken out the pointer field of the next section"},
+       "by rule 2 (stray pointer field taken out)"},
       {"damaged the same way",
        carousel_ends(same_hurt),
        {"shown_as_carried", "not_on_air", "not_on_air", "not_on_air"},
-       "fails its CRC the same way"},
+       "by rule 3 (the same failure twice)"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -899,6 +910,97 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   ASSERT_EQ(whole.Portals.size(), std::size_t{Portal_Total});
   EXPECT_EQ(whole.Portals[3].Verdict, "shown_from_packets") << whole.Portals[3].Says;
   EXPECT_NE(whole.Portals[3].Says.find("taken from the whole 188-byte packets"), std::string::npos);
+
+  // EIT packed as multiplexers pack it, each portal's source section among
+  // other sections of its own service (same service, transport stream and
+  // network; another section_number or last_section_number), in front of it,
+  // behind it or both, at several alignments in the packets, as a carousel
+  // goes round twice: portal-scan lists each source section's entries, and
+  // the explanation says the plug-in shows them, never that they disagree or
+  // that the section lists none. The verdicts of this table are counted and
+  // printed.
+  // A section of `portal`'s source service with these numbers, carried as the
+  // sample carries the source section.
+  const auto service_section = [](int portal, const std::vector<Portal_Listing_Entry> &entries,
+                                  uint8_t section_number, uint8_t last_section_number) {
+    Eit_Section section = Portal_Source_Section(portal, entries);
+    const Byte_Vector sample = Sample_Source_Section(portal, entries);
+    section.Table_Id = section.Last_Table_Id = sample[Section_Table_Id_Offset];
+    section.Section_Number = section_number;
+    section.Last_Section_Number = last_section_number;
+    return Build_Eit_Section(section);
+  };
+  const auto filler = [](std::size_t text) { // an ordinary service's section
+    Eit_Section section;
+    section.Service_Id = 0x0060;
+    section.Transport_Stream_Id = 4;
+    Eit_Event event;
+    event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Wetter", std::string(text, 'w'));
+    section.Events.push_back(event);
+    return Build_Eit_Section(section);
+  };
+  enum Place { Before = 1, After = 2, Around = 3 };
+  const struct { uint8_t Section_Number, Last_Section_Number; } kinds[] = {{1, 1}, {0, 0}};
+  const std::size_t alignments[] = {0, 37, 61, 98, 140, 171}; // the filler's text
+  std::vector<std::string> names;
+  std::string reports; // each stream's JSON report, by path
+  for (const Place place : {Before, After, Around}) {
+    for (const auto &kind : kinds) {
+      for (std::size_t a = 0; a < std::size(alignments); ++a) {
+        names.push_back("place " + std::to_string(place) + ", section_number " +
+                        std::to_string(kind.Section_Number) + ", last_section_number " +
+                        std::to_string(kind.Last_Section_Number) + ", filler text " +
+                        std::to_string(alignments[a]));
+        std::vector<Byte_Vector> carousel;
+        for (int round = 0; round < 2; ++round) {
+          for (int portal = 0; portal < Portal_Total; ++portal) {
+            // Every other stream's other sections list entries of their own.
+            const Byte_Vector other = service_section(
+                portal, a % 2 ? Many_Entries(2, "Anderswo") : std::vector<Portal_Listing_Entry>{},
+                kind.Section_Number, kind.Last_Section_Number);
+            carousel.push_back(filler(alignments[a]));
+            if (place & Before)
+              carousel.push_back(other);
+            carousel.push_back(Sample_Source_Section(portal, Sample_Portal_Entries(portal)));
+            if (place & After)
+              carousel.push_back(other);
+          }
+        }
+        Ts_Writer writer;
+        Write_Sections(writer, Eit_Pid, carousel, packed);
+        Write_Other_Services(writer, 8);
+        const std::string stream = "packed-" + std::to_string(names.size()) + ".ts";
+        const Scan_Output output = Run_Scan("--explain --json " + Temp_File(stream, writer.Bytes));
+        EXPECT_EQ(output.Status, 0) << names.back();
+        reports +=
+            " " + Temp_File(stream + ".json", Byte_Vector(output.Out.begin(), output.Out.end()));
+      }
+    }
+  }
+  const Scan_Lines all = Flatten_Files(Flatten_Json, reports);
+  ASSERT_EQ(all.Portals.size(), names.size() * Portal_Total);
+  std::map<std::string, int> tally;
+  int portals = 0;
+  for (std::size_t stream = 0; stream < names.size(); ++stream) {
+    SCOPED_TRACE(names[stream]);
+    Scan_Lines scan;
+    scan.Portals.assign(all.Portals.begin() + static_cast<long>(stream * Portal_Total),
+                        all.Portals.begin() + static_cast<long>((stream + 1) * Portal_Total));
+    for (int portal = 0; portal < Portal_Total; ++portal) {
+      Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
+      const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+      const bool no_entries = result.Says.find("lists no entries") != std::string::npos;
+      ++tally[no_entries ? "lists no entries" : result.Verdict];
+      ++portals;
+      EXPECT_TRUE(result.Verdict.rfind("shown", 0) == 0 && !no_entries)
+          << "portal " << portal << ": " << result.Verdict << ": " << result.Says;
+    }
+  }
+  std::string counts = std::to_string(portals) + " portals:";
+  for (const auto &verdict : tally)
+    counts += " " + verdict.first + " " + std::to_string(verdict.second) + ",";
+  counts.back() = '\n';
+  std::printf("packed-stream table: %s", counts.c_str());
 }
 
 // --follow on a stream where portal 1's list changes midway (each version
