@@ -222,10 +222,10 @@ std::string Step_Words(Decoder_Step step, int32_t value) {
   case Decoder_Step::Stray_Taken_Out:
     return "stray byte at byte " + std::to_string(value) + " of the section taken out";
   case Decoder_Step::Paired:
-    return std::string("paired with the remembered failure: ") +
-           (value ? "same length and CRC value" : "not the same length and CRC value");
+    return value ? "judged with a failing copy kept before: the same bytes"
+                 : "judged with a failing copy kept before";
   case Decoder_Step::Repair_Tried:
-    return value ? "a copy rebuilt from the two held" : "no copy rebuilt from the two held";
+    return value ? "a section made of the copies held" : "no section made of the copies held";
   case Decoder_Step::Judged:
     return Rule_Words(static_cast<Judgement>(value));
   case Decoder_Step::Decoded:

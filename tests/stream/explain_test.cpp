@@ -164,6 +164,7 @@ struct Airing {
   bool Followed = false;     // the next section starts in its last packet
   bool Hidden_Entry = false; // an event's text holds a portal descriptor's bytes
   int Repeated_Packet = -1;  // this packet of it sent twice, counted from 0
+  uint8_t Damage_Bit = 0x01; // the bit Damaged flips
 };
 
 // Every capture carries another portal's section first; unless cut short,
@@ -184,7 +185,7 @@ Byte_Vector Capture_Of(int portal, const std::vector<Airing> &airings, bool cut 
     }
     Byte_Vector bytes = Build_Eit_Section(section);
     if (airing.Damaged > 0)
-      bytes[bytes.size() - static_cast<std::size_t>(airing.Damaged)] ^= 0x01;
+      bytes[bytes.size() - static_cast<std::size_t>(airing.Damaged)] ^= airing.Damage_Bit;
     Ts_Packet_Options options;
     options.Pack_Sections = airing.Packed || airing.Followed;
     std::vector<Byte_Vector> sections = {Filler_Section(0x40, 1), bytes};
@@ -290,8 +291,8 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        "packed behind another section (no pointer field in front); by rule 2 (stray pointer "
        "field taken out)",
        "\"rule\": 2, \"rule_name\": \"stray pointer field taken out\""},
-      {3,
-       {{Three, 1, false, 5}, {Three, 1, false, 7}},
+      {3, // one byte damaged differently in each copy: no copy mends the other
+       {{Three, 1, false, 5}, {Three, 1, false, 5, 1, false, false, -1, 0x02}},
        Verdict_Kind::Shown_Unchecked,
        "shows 3 entries of a copy that fails its CRC, by rule 5 (unchecked)",
        "\"verdict\": \"shown_unchecked\""},
@@ -319,8 +320,8 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        Verdict_Kind::Damaged,
        "damaged in every repetition (2 on air); the plug-in decoded none: 2 candidates (before "
        "the last: rule 6 (failed and remembered) 1); the last at byte 77 of the payload of the "
-       "packet at offset 564, behind byte 0xF8, section length 105, CRC failed, rule 7 (failed and "
-       "passed over)",
+       "packet at offset 564, behind byte 0xF8, section length 105, CRC failed, judged with a "
+       "failing copy kept before: the same bytes, rule 7 (failed and passed over)",
        "\"crc_failures\": 2, \"at_payload_start\": 1, \"packed\": 1, \"entries\": []"},
       {1,
        {{Three, 1, false, 0, 0}},
@@ -339,8 +340,8 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        "\"rule\": 1"},
       // A packet sent twice reaches the decoder twice, the reassembler once:
       // the decoder takes the copy behind the first packet's second coming,
-      // which is the copy on air; it can take no copy with its middle packet
-      // twice.
+      // which is the copy on air; a copy with its middle packet twice it
+      // makes whole by taking that packet once.
       {3,
        {{Many(17), 1, false, 0, 1, false, false, 0}},
        Verdict_Kind::Shown,
@@ -348,11 +349,9 @@ TEST(Portal_Explain, VerdictsFollowTheDecodersAccount) {
        "\"decoded_at\": 564"},
       {3,
        {{Many(17), 1, false, 0, 1, false, false, 1}},
-       Verdict_Kind::Disagree,
-       "a sound copy is on air (the first in the packet at offset 376, at a payload start), but "
-       "the plug-in decoded none: 1 candidate, at byte 1 of the payload of the packet at offset "
-       "376, behind byte 0x00, section length 374, CRC failed, rule 6 (failed and remembered)",
-       "\"decoded_at\": null"},
+       Verdict_Kind::Shown_Repaired,
+       "the plug-in shows 17 entries of a copy that fails its CRC, by rule 4 (repaired)",
+       "\"decoded_at\": 376"},
       {3,
        {{Accented}},
        Verdict_Kind::Disagree,
