@@ -378,30 +378,8 @@ Portal_Verdict Decoded_Verdict(const Portal_Evidence &evidence) {
 
 } // namespace
 
-const char *Rule_Name(Judgement judgement) {
-  switch (judgement) {
-  case Judgement::Sound:
-    return "sound";
-  case Judgement::Stray_Pointer_Taken_Out:
-    return "stray pointer field taken out";
-  case Judgement::As_Carried:
-    return "the same failure twice";
-  case Judgement::Repaired:
-    return "repaired";
-  case Judgement::Unchecked:
-    return "unchecked";
-  case Judgement::Failed_Remembered:
-    return "failed and remembered";
-  case Judgement::Failed_Passed_Over:
-    return "failed and passed over";
-  case Judgement::None:
-    break;
-  }
-  return "";
-}
-
 std::string Rule_Words(Judgement judgement) {
-  const std::string name = Rule_Name(judgement);
+  const std::string name = Judgement_Name(judgement);
   return "rule " + std::to_string(static_cast<int32_t>(judgement)) +
          (name.empty() ? "" : " (" + name + ")");
 }

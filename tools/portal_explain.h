@@ -166,9 +166,8 @@ const char *Verdict_Word(Verdict_Kind kind);
 
 // The rule a judgement names, in words: its number (the table at the top of
 // core/section_decoder.cpp) and name, e.g. "rule 2 (stray pointer field
-// taken out)"; Rule_Name gives the name alone.
+// taken out)"; the name alone is Judgement_Name's.
 std::string Rule_Words(Judgement judgement);
-const char *Rule_Name(Judgement judgement);
 
 // The decoder's account in words, one line: its candidates and the steps of
 // the last.

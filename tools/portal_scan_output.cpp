@@ -294,7 +294,7 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
          ", \"rule\": " +
          (decoded ? std::to_string(static_cast<int32_t>(account.List.Way)) : std::string("null")) +
          ", \"rule_name\": " +
-         (decoded ? Json_String(Rule_Name(account.List.Way), Json_Text::Utf8)
+         (decoded ? Json_String(Judgement_Name(account.List.Way), Json_Text::Utf8)
                   : std::string("null")) +
          ", \"decoder\": " + Json_String(Account_Words(account), Json_Text::Utf8) +
          ", \"verdict\": \"" + Verdict_Word(verdict.Kind) +
