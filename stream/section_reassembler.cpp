@@ -16,42 +16,6 @@ constexpr uint8_t Syntax_Indicator = 0x80;
 constexpr int32_t Continuity_Modulo = 16;
 constexpr int32_t Given_Up = -1;
 
-// The MPEG-2 CRC-32 of core/section_crc.h, eight bytes a step through eight
-// tables ("slicing by eight"): every section on the PID is checked, and a
-// byte at a time that took a tool's scan of a busy capture twice as long.
-// The tables are made from the byte-at-a-time routine on first use.
-constexpr int Slices = 8;
-struct Crc_Slices {
-  uint32_t Table[Slices][256];
-  Crc_Slices() {
-    for (uint32_t byte = 0; byte < 256; ++byte) {
-      const uint8_t one = static_cast<uint8_t>(byte);
-      Table[0][byte] = Mpeg_Crc32_Update(0, &one, 1);
-    }
-    for (int slice = 1; slice < Slices; ++slice)
-      for (uint32_t byte = 0; byte < 256; ++byte) {
-        const uint32_t previous = Table[slice - 1][byte];
-        Table[slice][byte] = (previous << 8) ^ Table[0][previous >> 24];
-      }
-  }
-};
-
-bool Crc_Holds(const uint8_t *bytes, std::size_t size) {
-  static const Crc_Slices slices;
-  const auto &t = slices.Table;
-  uint32_t crc = Mpeg_Crc32_Initial;
-  std::size_t at = 0;
-  for (; at + Slices <= size; at += Slices) {
-    const uint32_t high =
-        crc ^ (static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-               static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3]);
-    crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^
-          t[4][high & 0xFF] ^ t[3][bytes[at + 4]] ^ t[2][bytes[at + 5]] ^ t[1][bytes[at + 6]] ^
-          t[0][bytes[at + 7]];
-  }
-  return Mpeg_Crc32_Update(crc, bytes + at, size - at) == 0;
-}
-
 int32_t Section_Size(uint8_t length_high, uint8_t length_low) {
   return Length_Field_End + (((length_high & 0x0F) << 8) | length_low);
 }
@@ -85,7 +49,7 @@ void Deliver_Section(Section_Reassembler &r) {
   section.Bytes = r.Buffer.data();
   section.Size = r.Total;
   section.Crc_Ok = (r.Buffer[1] & Syntax_Indicator) != 0 && r.Total >= Crc_Section_Min &&
-                   Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
+                   Section_Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
   section.At_Payload_Start = r.Began_At_Payload_Start;
   section.Packet_Offset = r.Began_Offset;
   ++r.Sections;
