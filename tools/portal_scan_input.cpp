@@ -34,23 +34,6 @@ void Report_Progress(Ts_Reader &reader, void *context) {
   std::fflush(stderr);
 }
 
-// The reader maps a regular file rather than copying it; should the file
-// shrink while it is read, touching the lost bytes raises SIGBUS. That ends
-// the scan with one line, as a read error would.
-void On_Lost_Bytes(int) {
-  static const char message[] = "portal-scan: the capture shrank while it was read\n";
-  const ssize_t written = write(2, message, sizeof message - 1);
-  (void)written;
-  _exit(Input_Status);
-}
-
-void Catch_Lost_Bytes() {
-  struct sigaction action {};
-  action.sa_handler = On_Lost_Bytes;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGBUS, &action, nullptr);
-}
-
 // SIGINT and SIGTERM stay blocked except while the reader waits for input
 // or for a followed file to grow, so a record is never cut short; arriving
 // there they end the input, and the report shows what was read.
@@ -164,7 +147,6 @@ void Catch_Stop_Signals(Ts_Reader &reader) {
 
 bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
                      int *status) {
-  Catch_Lost_Bytes();
   const bool from_standard_input =
       options.Path == nullptr || std::strcmp(options.Path, Standard_Input_Name) == 0;
   if (options.Path == nullptr && isatty(0)) {
