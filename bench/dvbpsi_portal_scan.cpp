@@ -134,20 +134,27 @@ int Usage_Error(const std::string &what) {
   return 2;
 }
 
+// Writes `text` to stdout; a failure is one line on stderr and exit status 2.
+int Write_Out(const std::string &text) {
+  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "%s: standard output: %s\n", Tool, std::strerror(errno));
+    return 2;
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-      std::printf("usage: %s FILE.ts\n"
-                  "Finds the portals' entries in a capture through libdvbpsi's demultiplexer "
-                  "and EIT decoder,\nfor comparison with portal-scan "
-                  "(bench/portal-scan-speed.sh).\n"
-                  "  -h, --help   print this help and exit\n"
-                  "  --version    print the version and exit\n",
-                  Tool);
-      return std::fflush(stdout) == 0 ? 0 : 2;
-    }
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
+      return Write_Out(std::string("usage: ") + Tool +
+                       " FILE.ts\n"
+                       "Finds the portals' entries in a capture through libdvbpsi's "
+                       "demultiplexer and EIT decoder,\nfor comparison with portal-scan "
+                       "(bench/portal-scan-speed.sh).\n"
+                       "  -h, --help   print this help and exit\n"
+                       "  --version    print the version and exit\n");
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--version") == 0)
       return Print_Version(Tool) ? 0 : 2;
@@ -185,9 +192,5 @@ int main(int argc, char **argv) {
   }
   const std::string out = Report(path, reader, scan);
   Close_Ts_Reader(reader);
-  if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "%s: standard output: %s\n", Tool, std::strerror(errno));
-    return 2;
-  }
-  return 0;
+  return Write_Out(out);
 }
