@@ -9,9 +9,10 @@
 // an SSE register (bit i the coefficient of x^i); such a block A = H x^64 +
 // L moves D bits on as H (x^(D+64) mod P) + L (x^D mod P), two carry-less
 // products of degree below 96. Four blocks are carried side by side, folded
-// on by 512 bits a step, then folded into one; what is left, a block
-// congruent to all the bytes before, and a tail of fewer than 16 bytes, goes
-// through the tables.
+// on by 512 bits a step, then folded into one, which takes in the last whole
+// blocks and the tail; the register is that block times x^32 mod P, reduced
+// by two more folds and Barrett's reduction. Fewer than 64 bytes go through
+// the tables.
 #include "core/section_crc_fast.h"
 #include "core/section_crc.h"
 
@@ -100,11 +101,52 @@ constexpr std::array<Fold_Multipliers, Lanes + 1> By_Blocks = {
     Fold_Multipliers{0, 0}, Multipliers_For(Block_Bits), Multipliers_For(2 * Block_Bits),
     Multipliers_For(3 * Block_Bits), Multipliers_For(4 * Block_Bits)};
 
+// The reduction of the last block to the register (Barrett's, for
+// polynomials): P with its x^32, and the quotient x^64 / P (33 bits).
+constexpr uint64_t Polynomial_Whole = uint64_t{1} << 32 | Crc_Polynomial;
+constexpr uint64_t X64_Quotient() {
+  uint64_t remainder = 0, quotient = 0;
+  for (int bit = 64; bit >= 0; --bit) {
+    remainder = remainder << 1 | (bit == 64 ? 1 : 0);
+    if ((remainder >> 32 & 1) != 0) {
+      remainder ^= Polynomial_Whole;
+      quotient |= uint64_t{1} << bit;
+    }
+  }
+  return quotient;
+}
+constexpr Fold_Multipliers To_64_Bits = {X_Power_Mod(64), X_Power_Mod(96)};
+constexpr Fold_Multipliers Barrett = {Polynomial_Whole, X64_Quotient()};
+
+// A tail of r bytes is taken in by shifting the folded block r bytes up
+// (the bytes that leave it are folded back on) and putting the tail in the
+// room. Shuffles and masks for r from 1 to 15 are 16-byte windows into these.
+constexpr uint8_t Zero_Lane = 0x80; // a shuffle index that gives a zero byte
+constexpr std::array<uint8_t, 3 *Block> Shift_Windows = [] {
+  std::array<uint8_t, 3 * Block> windows{};
+  for (std::size_t i = 0; i < windows.size(); ++i)
+    windows[i] = i >= Block && i < 2 * Block ? static_cast<uint8_t>(i - Block) : Zero_Lane;
+  return windows;
+}();
+constexpr std::array<uint8_t, 2 *Block> Low_Byte_Masks = [] {
+  std::array<uint8_t, 2 * Block> masks{};
+  for (std::size_t i = 0; i < Block; ++i)
+    masks[i] = 0xFF;
+  return masks;
+}();
+
 #define PICTO_FOLDING_TARGET [[gnu::target("pclmul,ssse3")]]
 
-PICTO_FOLDING_TARGET inline __m128i Multipliers(std::size_t blocks) {
-  const Fold_Multipliers &m = By_Blocks[blocks];
+PICTO_FOLDING_TARGET inline __m128i Pair(const Fold_Multipliers &m) {
   return _mm_set_epi64x(static_cast<long long>(m.High), static_cast<long long>(m.Low));
+}
+
+PICTO_FOLDING_TARGET inline __m128i Multipliers(std::size_t blocks) {
+  return Pair(By_Blocks[blocks]);
+}
+
+PICTO_FOLDING_TARGET inline __m128i Window(const uint8_t *at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
 // A block moved on by the bits its multipliers are for: congruent to A x^bits.
@@ -137,11 +179,27 @@ PICTO_FOLDING_TARGET uint32_t Folded_Update(uint32_t crc, const uint8_t *bytes, 
   const __m128i by_block = Multipliers(1);
   for (; at + Block <= size; at += Block)
     folded = _mm_xor_si128(Fold(folded, by_block), Load_Block(bytes + at, reverse));
-  // The register after the bytes folded is that of the block's 16 bytes
-  // from 0, as they are congruent.
-  alignas(Block) uint8_t last[Block];
-  _mm_store_si128(reinterpret_cast<__m128i *>(last), _mm_shuffle_epi8(folded, reverse));
-  return Sliced_Update(Sliced_Update(0, last, Block), bytes + at, size - at);
+  const std::size_t tail = size - at;
+  if (tail > 0) {
+    const __m128i up = _mm_shuffle_epi8(folded, Window(Shift_Windows.data() + Block - tail));
+    const __m128i out = _mm_shuffle_epi8(folded, Window(Shift_Windows.data() + 2 * Block - tail));
+    const __m128i last = Load_Block(bytes + size - Block, reverse); // the tail in its low bytes
+    folded = _mm_xor_si128(_mm_xor_si128(up, Fold(out, by_block)),
+                           _mm_and_si128(last, Window(Low_Byte_Masks.data() + Block - tail)));
+  }
+  // The register is the block times x^32 mod P: the high half folded onto
+  // the low one (64 + 32 bits), the top 32 of those folded down (64 bits),
+  // then the remainder by Barrett's reduction.
+  const __m128i to_64 = Pair(To_64_Bits);
+  const __m128i wide = _mm_xor_si128(_mm_clmulepi64_si128(folded, to_64, 0x01),
+                                     _mm_slli_si128(_mm_move_epi64(folded), 4));
+  const __m128i narrow =
+      _mm_xor_si128(_mm_clmulepi64_si128(wide, to_64, 0x11), _mm_move_epi64(wide));
+  const __m128i barrett = Pair(Barrett);
+  const __m128i quotient =
+      _mm_srli_epi64(_mm_clmulepi64_si128(_mm_srli_epi64(narrow, 32), barrett, 0x00), 32);
+  return static_cast<uint32_t>(
+      _mm_cvtsi128_si32(_mm_xor_si128(narrow, _mm_clmulepi64_si128(quotient, barrett, 0x10))));
 }
 
 #endif
