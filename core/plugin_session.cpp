@@ -5,9 +5,12 @@
 // - A module path without a backslash (or no path at all, when the loader
 //   can't give one) leaves Module_Directory empty, as for a module in the
 //   root; the position file is then "\Pictolandrum.INI".
-// - A module path that does not fit the buffer is never cut: its last
-//   backslash would name a folder above the module's own. The position file
-//   is then neither read nor written, and the position lives for the load.
+// - A module path is never cut: its last backslash would name a folder
+//   above the module's own. The path is read whole wherever the position
+//   file's path could fit; a path that still does not fit, or whose
+//   directory leaves no room for the position file's path, keeps no
+//   position file: it is neither read nor written, and the position lives
+//   for the load.
 // - Null out-arguments to On_Start are skipped.
 // - Calls in an unexpected order are harmless: commands need On_Start's host
 //   window, On_Exit may run twice, and after On_Exit a channel change keeps
@@ -91,12 +94,12 @@ Window_Order Close_Window() {
 }
 
 // Settings_Path = Module_Directory + "\" + Settings_File_Name; empty when
-// the module's path was cut.
-static_assert(Settings_Path_Size >= Module_Path_Size + sizeof Settings_File_Name,
-              "the longest directory, a backslash and the name fit");
+// there is no position file.
+static_assert(Module_Directory_Size + sizeof Settings_File_Name <= Settings_Path_Size,
+              "the longest directory, a backslash, the name and its NUL fit");
 void Build_Settings_Path() {
   char *path = Plugin_Session.Settings_Path;
-  if (Plugin_Session.Module_Path_Cut) {
+  if (Plugin_Session.No_Settings_File) {
     path[0] = '\0';
     return;
   }
@@ -122,15 +125,17 @@ void Open_Session() {
 void Session_Record_Module_Path(const char *module_path, bool whole) {
   char *directory = Plugin_Session.Module_Directory;
   directory[0] = '\0';
-  Plugin_Session.Module_Path_Cut = !whole;
+  Plugin_Session.No_Settings_File = !whole;
   if (!whole)
     return;
   const char *backslash = std::strrchr(module_path, '\\');
   if (backslash == nullptr)
     return;
-  std::size_t size = static_cast<std::size_t>(backslash - module_path);
-  if (size >= sizeof Plugin_Session.Module_Directory)
-    size = sizeof Plugin_Session.Module_Directory - 1;
+  const std::size_t size = static_cast<std::size_t>(backslash - module_path);
+  if (size >= sizeof Plugin_Session.Module_Directory) {
+    Plugin_Session.No_Settings_File = true;
+    return;
+  }
   std::memcpy(directory, module_path, size);
   directory[size] = '\0';
 }

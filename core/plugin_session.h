@@ -16,9 +16,19 @@
 
 #include <cstdint>
 
-constexpr int Module_Path_Size = 256; // the loader's path to the module is read into this
+// The position file, beside the module. Its path must fit what the narrow
+// file functions open: MAX_PATH, 260 bytes with the NUL.
 constexpr char Settings_File_Name[] = "Pictolandrum.INI";
-constexpr int Settings_Path_Size = Module_Path_Size + sizeof Settings_File_Name + 1;
+constexpr int Settings_Path_Size = 260;
+// The longest module directory whose position file fits, with its NUL: the
+// directory, a backslash and the file name fill Settings_Path_Size.
+constexpr int Module_Directory_Size =
+    Settings_Path_Size - static_cast<int>(sizeof Settings_File_Name);
+// The loader's path to the module is read into this: whole whenever its
+// directory fits Module_Directory_Size, whatever the module's file name (at
+// most 255 UTF-16 units, each at most 3 bytes in the ANSI code page).
+constexpr int Longest_File_Name = 255 * 3;
+constexpr int Module_Path_Size = Module_Directory_Size + Longest_File_Name + 1;
 constexpr uint32_t Refresh_Period_Ms = 1500; // the refresh timer's period
 constexpr char Start_Answer_Letter = 'G';    // what On_Start hands back
 constexpr int32_t Start_Answer_Word = 0;
@@ -28,9 +38,9 @@ struct Session_State {
   Window_Handle Host_Window; // receives every host command; null before On_Start, after On_Exit
   bool Window_Open;          // the portal window is open, or opening and still wanted
   bool Window_Opening;       // the shell is making the window
-  bool Module_Path_Cut;      // the path did not fit: no position file
-  char Module_Directory[Module_Path_Size]; // the module's path before its last backslash
-  char Settings_Path[Settings_Path_Size];  // the position file, built by On_Start; empty: none
+  bool No_Settings_File;     // the module's directory is not known whole or is too long
+  char Module_Directory[Module_Directory_Size]; // the module's path before its last backslash
+  char Settings_Path[Settings_Path_Size];       // the position file, built by On_Start; empty: none
 };
 extern Session_State Plugin_Session;
 
@@ -55,7 +65,9 @@ struct Shell_Orders {
 };
 
 // LibMain at process attach: the module's full path as the loader gave it,
-// and whether it was whole (it did not fit Module_Path_Size and was cut).
+// and whether it was whole (false: it did not fit Module_Path_Size and was
+// cut). A position file is kept where the path was whole and its directory
+// fits Module_Directory_Size; elsewhere the position lives for the load.
 void Session_Record_Module_Path(const char *module_path, bool whole);
 
 // LibMain at process detach: `process_ending` when the whole process ends

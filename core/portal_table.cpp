@@ -8,21 +8,29 @@
 std::array<Portal_Row, Portal_Total> Portal_Table{};
 std::array<std::atomic<int32_t>, Portal_Total> Portal_Count{};
 std::atomic<int32_t> Current_Portal{0};
+std::array<Shown_List, Portal_Total> Portal_Shown{};
 
 static bool Is_Portal(int32_t portal) {
   return portal >= 0 && portal < Portal_Total;
+}
+
+Portal_Row Default_Portal_Row(int32_t portal) {
+  Portal_Row row{};
+  if (!Is_Portal(portal))
+    return row;
+  const Portal_Constants &constants = Portal_Constants_Table[portal];
+  std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
+  row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
+  row[0].Service_Id = constants.Default_Service_Id;
+  return row;
 }
 
 void Reset_Portal_Table() {
   Current_Portal = 0;
   Portal_Lock_Scope lock;
   for (int portal = 0; portal < Portal_Total; ++portal) {
-    Portal_Row &row = Portal_Table[portal];
-    std::memset(row.data(), 0, sizeof row);
-    const Portal_Constants &constants = Portal_Constants_Table[portal];
-    std::strncpy(row[0].Name, constants.Default_Name, Portal_Name_Size - 1);
-    row[0].Transport_Stream_Id = constants.Default_Transport_Stream_Id;
-    row[0].Service_Id = constants.Default_Service_Id;
+    Portal_Table[portal] = Default_Portal_Row(portal);
+    Portal_Shown[portal] = Shown_List{};
   }
 }
 

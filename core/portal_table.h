@@ -48,12 +48,30 @@ constexpr uint16_t Portal_Original_Network_Id = 0x0085;
 constexpr uint8_t Portal_Linkage_Type = 0xB0;
 
 using Portal_Row = std::array<Portal_Entry, Portal_Entry_Total>;
+
+// What kind of list a portal's buttons show: a decoded list of two entries
+// or more (not the default entry a reset left), whether the section it came
+// from checked out (its CRC held, over the copy or a combination of
+// copies), and that section's version_number.
+struct Shown_List {
+  bool Listed = false;
+  bool Checked = false;
+  int32_t Version = 0;
+};
 extern std::array<Portal_Row, Portal_Total> Portal_Table;
 extern std::array<std::atomic<int32_t>, Portal_Total> Portal_Count;
 extern std::atomic<int32_t> Current_Portal; // shown in the window, decoded by the plug-in
+// What kind of list each portal shows, kept beside its row under
+// Portal_Lock: set with the row by a decode, cleared by a reset.
+extern std::array<Shown_List, Portal_Total> Portal_Shown;
+
+// A portal's row as a reset leaves it: its default entry in slot 0, every
+// other entry cleared. An out-of-range portal number gives empty entries.
+Portal_Row Default_Portal_Row(int32_t portal);
 
 // Clears every entry of every portal, puts each portal's default entry into
-// its slot 0 and returns to portal 0. Portal_Count is left as it is.
+// its slot 0 (none shows a list then) and returns to portal 0. Portal_Count
+// is left as it is.
 void Reset_Portal_Table();
 
 // Sets every portal's Portal_Count back to 0, as at load.

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 constexpr uint32_t Mpeg_Crc32_Initial = 0xFFFFFFFFu;
+constexpr uint32_t Mpeg_Crc32_Polynomial = 0x04C11DB7u;
 
 // The CRC register after `size` more bytes, from the register `crc`: a CRC
 // can be carried over bytes in pieces, leaving out a byte between them.

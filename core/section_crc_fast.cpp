@@ -25,14 +25,13 @@
 
 namespace {
 
-constexpr uint32_t Crc_Polynomial = 0x04C11DB7u; // x^32 left out
 constexpr uint32_t Top_Bit = 0x80000000u;
 constexpr int Slices = 8;
 constexpr int Byte_Values = 256;
 
 // The register after one more bit of zero: the polynomial times x, mod P.
 constexpr uint32_t Times_X(uint32_t crc) {
-  return (crc & Top_Bit) != 0 ? (crc << 1) ^ Crc_Polynomial : crc << 1;
+  return (crc & Top_Bit) != 0 ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
 }
 
 using Crc_Table = std::array<std::array<uint32_t, Byte_Values>, Slices>;
@@ -103,7 +102,7 @@ constexpr std::array<Fold_Multipliers, Lanes + 1> By_Blocks = {
 
 // The reduction of the last block to the register (Barrett's, for
 // polynomials): P with its x^32, and the quotient x^64 / P (33 bits).
-constexpr uint64_t Polynomial_Whole = uint64_t{1} << 32 | Crc_Polynomial;
+constexpr uint64_t Polynomial_Whole = uint64_t{1} << 32 | Mpeg_Crc32_Polynomial;
 constexpr uint64_t X64_Quotient() {
   uint64_t remainder = 0, quotient = 0;
   for (int bit = 64; bit >= 0; --bit) {

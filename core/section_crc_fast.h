@@ -1,5 +1,5 @@
 // The native builds' CRC-32 of core/section_crc.h. The section_crc library
-// compiles section_crc_fast.cpp in place of the compact byte-table
+// compiles section_crc_fast.cpp in place of the compact table
 // routine the plug-in's DLL keeps: Mpeg_Crc32_Update there folds 64 bytes a
 // step with carry-less multiplication (PCLMULQDQ) where the processor has
 // it, and takes eight bytes a step through eight tables where not. The

@@ -1,74 +1,78 @@
-// A decoder's work on each chunk: accumulate, find its portal's source
-// section, decode. The gathering is in section_feed.h, inlined into both
-// feeders; this file scans and decodes.
+// A decoder's scan: find its portal's source section among the gathered
+// bytes, judge it, decode it. The gathering is in section_feed.h, inlined
+// into both feeders; making a sound section of failing copies is in
+// failed_copies.cpp.
 //
-// Gathering. While the decoder is armed (Scan_Idle 0), and while its feeder
-// says it takes data (the plug-in's: while the filter runs), every chunk is
-// appended to Section_Buffer; a chunk that is a whole PID 0x12 packet is
-// taken as its payload. The first chunk after a channel change starts from
-// an empty buffer; a chunk that would overflow the buffer empties it and is
-// dropped. Nothing is looked at until 920 bytes are there.
-//
-// Scanning. The buffer is walked byte by byte for the first place that holds
-// the head of the source section: an EIT section header (EN 300 468 §5.2.4)
-// whose service id, transport stream id, original network id and section
-// numbers are those of the portal (core/portal_section_rule.h). The byte in
+// Scanning. The buffer is walked in order for the first place that holds
+// the head of the source section (core/portal_section_rule.h). The byte in
 // front of it may be any byte: in a payload a section behind a zero byte
 // starts right behind a pointer field of 0, one behind any other byte starts
 // behind another section, inside the packet, as multiplexers pack EIT; a
 // host that hands over whole sections puts it at the front of a chunk. A
-// candidate whose section is not complete yet is kept at the front of the
-// buffer, with the byte in front of it, for the next call; a scan that finds
-// none keeps the last 13 bytes, which may still start one.
+// candidate whose bytes have not all arrived is kept at the front of the
+// buffer, with the byte in front of it, and judged as soon as they have; a
+// scan that finds none keeps the last 13 bytes, which may still start one.
 //
-// Checking. A complete candidate is decoded if the CRC-32 at its end holds
-// over the section (table_id to the end of the CRC), or once a stray pointer
-// field is taken out:
-// - A stray pointer field. The filter hands over whole packet payloads, so
-//   when the next section starts inside the last packet of this one, that
-//   packet's pointer field stands inside the section as we see it. Its value
-//   is the number of the section's bytes behind it, and the last packet
-//   holds at most 184 bytes. So a byte within the last 184 of the section's
-//   bytes and the stray one, whose value (1 to 183) counts the bytes behind
-//   it up to the section's end, and without which the CRC holds, is taken
-//   out (the bytes behind it move up by one, Fill one less) and the section
-//   decodes as a sound copy. In a section that began in the last 12 bytes of
-//   a packet it can stand inside the header, which is then read without it.
-// A candidate that fails is passed over: the scan goes on behind it as if
-// its header had not matched, and the decoder stays armed. A candidate behind
-// a zero byte (the one the plain decoder, which has no CRC check, would
-// decode) may still be shown as that decoder shows it:
-// - The same failure twice. The decoder remembers the last such candidate
-//   that failed: its section length, the CRC value computed over it, its
-//   portal and where it ends among the bytes gathered. If the next one that
-//   fails, starting behind it, has the same length and value, the same bytes
-//   have arrived the same way twice: that is how this stream carries the
-//   section (a wrong CRC from the multiplexer, a packet the host hands over
-//   twice), not damage on the way, and it decodes as it arrives.
-// - Every copy failing. While the portal has no list (Portal_Count below 2),
-//   a second failing copy decodes as it arrives too, unchecked: reception
-//   that damages every copy differently would otherwise show nothing ever,
-//   where the plain decoder shows the list with a marred entry. The next
-//   sound copy replaces it at the next decode; a portal that shows a list
-//   keeps it, and failing copies never replace one.
-// Candidates found only by their header (no zero byte in front) are shown
-// only when they check out. Every decode forgets the remembered failure.
+// Judging. A complete candidate is judged by the rules below, in their
+// order; the first that applies says how it decodes, or why it does not.
+// Judge_Candidate applies them and writes nothing but its work areas;
+// Carry_Out does what the judgement says.
 //
-// Decoding. The section is moved to the front, 12 zero bytes are written over
-// its end (over its CRC, once checked), and every portal linkage descriptor in
-// it becomes an entry of the portal, in order. Every decode disarms the
-// decoder. A decode that finds Portal_Lock gone (On_Exit has deleted it)
-// writes nothing to the table.
+//  Rule                        The candidate...                  Why                          From
+//  1 Sound                     ...has a CRC_32 that holds over   it arrived as sent 13818-1 Annex
+//  A,
+//                              table_id to the CRC's end §2.4.4.11
+//  2 Stray_Pointer_Taken_Out   ...holds once a byte that counts  the next section starts in 13818-1
+//  §2.4.4.2
+//                              the section's bytes behind it is  its last packet, whose
+//                              taken out: in its last 184        pointer_field the payloads
+//                              bytes, or in its header if it     we are handed keep inside
+//                              began in a packet's last 12       the section
+//  A candidate that fails is shaped as it is kept: a stray pointer field at a packet start and a
+//  packet's bytes that stand in it twice are taken out, where the packet starts say so.
+//  4 Repaired                  ...shaped so, or together with    each copy damaged elsewhere,
+//  13818-1 §2.4.3.2
+//                              the failing copies kept before,   a packet lost or sent twice  and
+//                              §2.4.3.3 makes a section whose CRC holds:  (once, as the standard
+//                              lets a splice of two, a lost packet    a multiplexer): together put
+//                              back, the vote of three or    they hold every byte more
+//                              (failed_copies.h)
+//  Where nothing checks out, a decoder without a CRC check is matched, one repetition later: it
+//  shows the first failing copy behind a zero byte it meets. Rules 3 and 5 show a failing copy
+//  only where the portal shows no list, the default entry a reset left, a list of another
+//  version_number, or one that did not check out either; first the rest of the buffer is
+//  looked at, and a section that checks out there wins.
+//  3 As_Carried                ...behind a zero byte, has the    the stream carries it so (a  -
+//                              bytes of a kept copy that stood   multiplexer's wrong CRC)
+//                              a packet's payload or more before
+//  5 Unchecked                 ...fails, and a failing copy      every copy damaged: show     -
+//                              behind a zero byte was kept: that what the plain decoder shows
+//                              one is shown
+//  6 Failed_Remembered         ...fails otherwise: kept          it may make a sound one      -
+//                                                                with the next copies
+//  7 Failed_Passed_Over        ...has the bytes of a kept copy   one transmission, or one 13818-1
+//  §2.4.3.3
+//                              and is not shown: it adds nothing copy standing twice
+//
+// A failure is passed over as if its header had not matched: the scan goes
+// on behind it, and the decoder stays armed.
+//
+// Decoding. The section is moved to the front, 12 zero bytes are written
+// over its end (over its CRC, once checked), and every portal linkage
+// descriptor in it becomes an entry, in order; the list goes to the owner,
+// which writes it into its table (Apply_Decoded_List). Every decode disarms
+// the decoder; one that checked out forgets the portal's kept copies.
 //
 // Choices where the data leaves room:
 // - Only 17 entries fit a portal. Matches after the 17th are ignored and
-//   Portal_Count is then 17.
+//   the count is then 17.
 // - A descriptor of length 5 or 6 has no room for a name; its entry gets an
 //   empty name.
 // - A negative count, or a missing address with a positive count, is not
 //   data: the call returns at once and the buffer stays as it was.
 #include "core/section_decoder.h"
 
+#include "core/failed_copies.h"
 #include "core/portal_lock.h"
 #include "core/portal_section_rule.h"
 #include "core/portal_table.h"
@@ -88,6 +92,60 @@ constexpr int32_t Section_Tail_Zeros = 12;
 // A pointer field stands first in a packet's payload, of at most 184 bytes.
 constexpr int32_t Stray_Pointer_Reach = Ts_Payload_Size;
 
+// Tells the owner's observer a step, where the build has observers.
+inline void Tell(const Decoder_Owner &owner, Decoder_Step step, int32_t portal, uint32_t at,
+                 int32_t length, int32_t value, const Decoded_List *list = nullptr) {
+  if constexpr (Decoder_Events) {
+    if (owner.Observe != nullptr) {
+      Decoder_Event event;
+      event.Step = step;
+      event.Portal = portal;
+      event.At = at;
+      event.Length = length;
+      event.Value = value;
+      event.List = list;
+      owner.Observe(event, owner.Context);
+    }
+  }
+}
+
+// A source section header found in the buffer, and what the scan knows of
+// it.
+struct Candidate {
+  int32_t At;       // its table_id in the buffer
+  int32_t Length;   // its section length
+  int32_t Stray;    // a stray pointer field inside its header, or -1
+  bool Behind_Zero; // a zero byte in front of it
+};
+
+// Where the section a judgement decodes stands.
+enum class Source : int32_t { Buffer, Made_Work, Kept };
+
+// How a candidate is judged, and what carrying that out needs; the shaped
+// copy and its packet starts are in the decoder's Judge_Work.
+// (No initializers: the module's compiler would keep a copy of them in
+// writable data, which costs the module a section of its own.)
+struct Verdict {
+  Judgement Way;
+  Source From;
+  int32_t Stray; // the byte to take out of the buffer (rule 2), or -1
+  int32_t Slot;  // the kept copy shown (rules 3 and 5), or -1
+  int32_t Needs; // bytes more the candidate needs: a packet stands in it twice
+  bool Keep;     // the shaped copy is kept as a failing copy
+};
+
+// What a decode hands on besides the entries.
+struct Decode_Note {
+  Judgement Way;
+  bool Inside_Packet; // no zero byte in front
+  uint32_t At;        // table_id's place in the bytes gathered
+};
+
+// Where the candidate at buffer offset t stands in the bytes gathered.
+uint32_t Gathered_At(const Section_Decoder &decoder, int32_t t) {
+  return decoder.Buffer_Start + static_cast<uint32_t>(t);
+}
+
 // Moves bytes [from, Fill) to the front of the buffer.
 void Keep_Tail(Section_Decoder &decoder, int32_t from) {
   const int32_t rest = decoder.Fill - from;
@@ -97,58 +155,11 @@ void Keep_Tail(Section_Decoder &decoder, int32_t from) {
   decoder.Fill = rest;
 }
 
-// How a candidate came to be decoded.
-struct Decode_Note {
-  Decode_Way Way;
-  bool Inside_Packet; // no zero byte in front of it
-};
-
-// Decodes the section of length L whose table_id stands at t into the table
-// row of portal `portal`, then disarms the decoder and empties the buffer.
-void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
-                    Decode_Note note) {
+// Takes byte `at` out of the buffer: the bytes behind it move up by one.
+void Take_Out_Byte(Section_Decoder &decoder, int32_t at) {
   uint8_t *buffer = decoder.Section_Buffer.data();
-  if (t == 0) // a section at the buffer's first byte: make room for the byte in front
-    std::memmove(buffer + Moved_Table_Id, buffer, static_cast<std::size_t>(length + 1));
-  else
-    std::memmove(buffer, buffer + t - Moved_Table_Id, static_cast<std::size_t>(length + 2));
-  std::memset(buffer + length, 0, Section_Tail_Zeros);
-
-  // Gather the entries first, then publish them under the lock in one go.
-  Portal_Row found{};
-  int32_t k = 0;
-  for (int32_t j = Moved_Descriptor_Start; j < length; ++j) {
-    if (!Matches_Portal_Descriptor(buffer + j))
-      continue;
-    if (k < Portal_Entry_Total)
-      found[k] = Entry_From_Descriptor(buffer + j);
-    ++k;
-  }
-  const int32_t kept = k < Portal_Entry_Total ? k : Portal_Entry_Total;
-  {
-    Portal_Lock_Scope lock;
-    Portal_Row &row = Portal_Table[portal];
-    if (!lock.Taken) {
-      // On_Exit has deleted the lock: the session is over and the table is
-      // no longer ours to write.
-    } else if (kept >= 2) {
-      // A full list: it replaces the portal's entries and count.
-      for (int32_t i = 0; i < Portal_Entry_Total; ++i)
-        row[i] = i < kept ? found[i] : Portal_Entry{};
-      Portal_Count[portal] = kept;
-    } else if (kept == 1) {
-      // A single match is no list (a list has two entries or more): it
-      // overwrites entry 0 only, where it was found, and the rest and the
-      // count stay, so a list already shown is not cut to one entry.
-      row[0] = found[0];
-    }
-  }
-  decoder.Failed_Length = 0;
-  decoder.Last_Decode = note.Way;
-  decoder.Last_Inside_Packet = note.Inside_Packet;
-  decoder.Last_From_Packets = decoder.Chunk_Was_Packet;
-  decoder.Scan_Idle = 1;
-  Empty_Section_Buffer(decoder);
+  std::memmove(buffer + at, buffer + at + 1, static_cast<std::size_t>(decoder.Fill - at - 1));
+  --decoder.Fill;
 }
 
 // Where the stray pointer field stands in the failed candidate of section
@@ -171,135 +182,6 @@ int32_t Find_Stray_Pointer_Field(const uint8_t *buffer, int32_t t, int32_t lengt
   }
   return -1;
 }
-
-// Takes byte `at` out of the buffer: the bytes behind it move up by one.
-void Take_Out_Byte(Section_Decoder &decoder, int32_t at) {
-  uint8_t *buffer = decoder.Section_Buffer.data();
-  std::memmove(buffer + at, buffer + at + 1, static_cast<std::size_t>(decoder.Fill - at - 1));
-  --decoder.Fill;
-}
-
-// Whether a failing candidate behind a zero byte, starting at `start` in the
-// gathered bytes, is a second copy of the remembered failure: one of the
-// same portal that ended before this one starts (two candidates inside one
-// stretch of bytes are not two copies).
-bool Pairs_With_Failure(const Section_Decoder &decoder, int32_t portal, uint32_t start) {
-  return decoder.Failed_Length != 0 && decoder.Failed_Portal == portal &&
-         static_cast<int32_t>(start - decoder.Failed_End) >= 0;
-}
-
-// Two failing copies of one section, each damaged in another stretch of at
-// most one packet's payload, together hold every byte of it. Damage comes
-// in two shapes: a packet's bytes changed (bit errors the receiver did not
-// flag) or a packet lost (the bytes behind it move up, and the copy ends in
-// the next section's bytes). Counted from the first byte where the copies
-// differ, d, and the last, e, the sound section is one of:
-// - this copy with the other's bytes from d on, for 184 bytes: this one was
-//   damaged first (the window covers every byte its damage changed);
-// - this copy with the other's bytes up to e, for 184 bytes: this one was
-//   damaged last;
-// - this copy with the other's 184 bytes from x put in at x: this one lost
-//   a packet first;
-// - the other copy with this one's 184 bytes from x put in at x: the other
-//   lost a packet first.
-// A packet is lost whole, so x is where a packet starts: both copies stand
-// behind a pointer field, so packets start 183 bytes into the section and
-// every 184 bytes on; x is the last such place up to d (the bytes from x to
-// d may be alike by chance, as in stuffing).
-// Each is built in Repair_Work and kept only if its CRC holds; the first
-// that holds replaces the copy at t, `size` bytes. Says whether one did.
-bool Repair_From_Copies(Section_Decoder &decoder, int32_t t, int32_t size) {
-  uint8_t *copy = decoder.Section_Buffer.data() + t;
-  const uint8_t *other = decoder.Failed_Copy.data();
-  uint8_t *work = decoder.Repair_Work.data();
-  int32_t d = 0, e = size - 1;
-  while (d < size && copy[d] == other[d])
-    ++d;
-  while (e > d && copy[e] == other[e])
-    --e;
-  if (d == size)
-    return false; // the same bytes
-  const auto holds = [&] { return Mpeg_Crc32(work, static_cast<std::size_t>(size)) == 0; };
-  const auto piece = [](uint8_t *to, const uint8_t *from, int32_t count) {
-    std::memcpy(to, from, static_cast<std::size_t>(count));
-  };
-  const int32_t first_end = d + Ts_Payload_Size < size ? d + Ts_Payload_Size : size;
-  const int32_t last_start = e + 1 - Ts_Payload_Size > 0 ? e + 1 - Ts_Payload_Size : 0;
-  piece(work, copy, size);
-  piece(work + d, other + d, first_end - d);
-  bool repaired = holds();
-  if (!repaired) {
-    piece(work, copy, size);
-    piece(work + last_start, other + last_start, e + 1 - last_start);
-    repaired = holds();
-  }
-  constexpr int32_t First_Packet_End = Ts_Payload_Size - Pointer_Field_Size;
-  const int32_t x = d - (d - First_Packet_End) % Ts_Payload_Size;
-  for (int32_t lost = 0;
-       lost < 2 && !repaired && d >= First_Packet_End && size - Ts_Payload_Size > x; ++lost) {
-    const uint8_t *short_one = lost == 0 ? copy : other, *long_one = lost == 0 ? other : copy;
-    piece(work, short_one, x);
-    piece(work + x, long_one + x, Ts_Payload_Size);
-    piece(work + x + Ts_Payload_Size, short_one + x, size - Ts_Payload_Size - x);
-    repaired = holds();
-  }
-  if (repaired)
-    piece(copy, work, size);
-  return repaired;
-}
-
-// The candidate of section length L at t is complete: decodes it if it is
-// sound or can be mended, or, behind a zero byte, as the plain decoder would
-// where the failure rules say so (top of this file); says whether it did. A
-// failure behind a zero byte that it passes over is remembered.
-bool Decode_Checked(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
-                    bool behind_zero) {
-  const uint8_t *buffer = decoder.Section_Buffer.data();
-  const int32_t size = length + Section_Head_Bytes;
-  const uint32_t crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(size));
-  if (crc == 0) {
-    Decode_Section(decoder, t, length, portal, {Decode_Way::Sound, !behind_zero});
-    return true;
-  }
-  const int32_t stray = Find_Stray_Pointer_Field(buffer, t, length);
-  if (stray >= 0) {
-    Take_Out_Byte(decoder, stray);
-    Decode_Section(decoder, t, length, portal, {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
-    return true;
-  }
-  if (!behind_zero)
-    return false; // found only by its header: shown only if it checks out
-  const uint32_t start = decoder.Buffer_Start + static_cast<uint32_t>(t);
-  if (Pairs_With_Failure(decoder, portal, start)) {
-    if (length == decoder.Failed_Length && crc == decoder.Failed_Crc) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::As_Carried, false});
-      return true;
-    }
-    if (length == decoder.Failed_Length && Repair_From_Copies(decoder, t, size)) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::Repaired, false});
-      return true;
-    }
-    if (Read_Portal_Count(portal) < 2) {
-      Decode_Section(decoder, t, length, portal, {Decode_Way::Unchecked, false});
-      return true;
-    }
-  }
-  decoder.Failed_Length = length;
-  decoder.Failed_Crc = crc;
-  decoder.Failed_Portal = portal;
-  decoder.Failed_End = start + static_cast<uint32_t>(size);
-  std::memcpy(decoder.Failed_Copy.data(), buffer + t, static_cast<std::size_t>(size));
-  return false;
-}
-
-// A source section header found in the buffer: where its table_id stands,
-// its section length, and where a stray pointer field stands inside it (-1:
-// nowhere).
-struct Found_Header {
-  int32_t At = -1;
-  int32_t Length = 0;
-  int32_t Stray = -1;
-};
 
 // A stray pointer field inside the header itself: the section started in the
 // last 12 bytes of a packet and the next section starts in the packet that
@@ -331,7 +213,8 @@ bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
 
 // The first source section header of the portal from table_id position
 // `from` on, in buffer order (13 bytes there to judge, the fields and the
-// length word accepted), whole or with a stray pointer field inside.
+// length word accepted), whole or with a stray pointer field inside: its
+// place, length and stray byte go into `found`. Says whether there is one.
 //
 // This is the byte-by-byte walk done faster: every such header has the
 // original network id's low byte 0x85 at offset 11 (12 behind a stray
@@ -340,8 +223,14 @@ bool Service_Id_Near(const uint8_t *at, const Portal_Constants &constants) {
 // tested, in buffer order; a split header is tried only where the byte
 // behind the 0x85 or the one behind that can be segment_last_section_number.
 // The first place that passes is the same first place the plain walk finds.
-Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
-                                const Portal_Constants &constants) {
+bool Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fill,
+                        const Portal_Constants &constants, Candidate &found) {
+  const auto take = [&found](int32_t at, int32_t length, int32_t stray) {
+    found.At = at;
+    found.Length = length;
+    found.Stray = stray;
+    return true;
+  };
   constexpr int32_t Network_Low = Eit_Original_Network_Id_Offset + 1;
   constexpr int32_t Split_Span = Source_Header_Judged + 1; // bytes a split header takes
   constexpr int32_t Last_Split_Place = Eit_Segment_Last_Section_Number_Offset;
@@ -357,31 +246,294 @@ Found_Header Find_Source_Header(const uint8_t *buffer, int32_t from, int32_t fil
         Service_Id_Near(buffer + t - 1, constants))
       for (int32_t k = 1; k < Last_Split_Place; ++k)
         if (const int32_t length = Split_Header_Length(buffer, t - 1, k, constants))
-          return {t - 1, length, t - 1 + k};
+          return take(t - 1, length, t - 1 + k);
     if (const int32_t length = Source_Section_Length(buffer + t, constants))
-      return {t, length, -1};
+      return take(t, length, -1);
     if (t + Split_Span <= fill && buffer[h + 2] == 0x01)
       if (const int32_t length = Split_Header_Length(buffer, t, Last_Split_Place, constants))
-        return {t, length, t + Last_Split_Place};
+        return take(t, length, t + Last_Split_Place);
   }
-  return {};
+  return false;
 }
 
-// A candidate whose header has a stray pointer field inside: decoded if the
-// section holds without that byte, else passed over (the plain decoder
-// never finds such a copy, so none takes part in the failure rules).
-bool Decode_Split(Section_Decoder &decoder, const Found_Header &found, int32_t portal,
-                  bool behind_zero) {
+// Takes `count` bytes at `at` out of the raw copy, `size` bytes, and moves
+// the packet starts behind them up (those among them go).
+void Cut_Copy(Judge_Work &work, int32_t &size, int32_t at, int32_t count) {
+  uint8_t *raw = work.Raw.data();
+  std::memmove(raw + at, raw + at + count, static_cast<std::size_t>(size - at - count));
+  size -= count;
+  Failed_Copy &copy = work.Copy;
+  int32_t kept = 0;
+  for (int32_t i = 0; i < copy.Packet_Start_Count; ++i) {
+    const int32_t start = copy.Packet_Starts[i];
+    if (start < at || start >= at + count)
+      copy.Packet_Starts[kept++] = static_cast<uint16_t>(start < at ? start : start - count);
+  }
+  copy.Packet_Start_Count = kept;
+}
+
+// The failing candidate of `portal` shaped as it is kept, into the work's
+// Copy: a stray pointer field inside its header and one at its last packet
+// start are taken out. A packet that stands in it twice is taken out once
+// where the CRC then holds: that section is left in the work's Made
+// (true). Where such a cut leaves it short of bytes, the verdict says how
+// many more it needs.
+bool Shape_Failing_Copy(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                        Judge_Work &work, Verdict &verdict) {
+  const int32_t size = candidate.Length + Section_Head_Bytes;
+  const int32_t t = candidate.At;
+  constexpr int32_t Margin = Section_Complete_Extra - 2; // bytes behind it a whole one has
+  int32_t have = decoder.Fill - t; // the bytes from table_id on, as far as they can matter
+  if (have > size + Ts_Payload_Size + Margin)
+    have = size + Ts_Payload_Size + Margin;
+  uint8_t *raw = work.Raw.data();
+  std::memcpy(raw, decoder.Section_Buffer.data() + t, static_cast<std::size_t>(have));
+  Failed_Copy &copy = work.Copy;
+  copy.Length = candidate.Length;
+  copy.Portal = portal;
+  copy.Start = Gathered_At(decoder, t);
+  copy.End = copy.Start + static_cast<uint32_t>(size);
+  copy.Behind_Zero = candidate.Behind_Zero;
+  copy.Packet_Start_Count =
+      Find_Packet_Starts(decoder.Chunks, copy.Start, copy.Start + static_cast<uint32_t>(have),
+                         candidate.Behind_Zero, copy.Packet_Starts.data());
+  if (candidate.Stray >= 0)
+    Cut_Copy(work, have, candidate.Stray - t, 1);
+  // A packet sent twice: its bytes right behind themselves. Alike packets
+  // of stuffing or filler are no sign; the CRC tells.
+  for (int32_t i = 0; i < copy.Packet_Start_Count; ++i) {
+    const int32_t start = copy.Packet_Starts[i];
+    const int32_t packet =
+        Packet_Size_At(copy.Packet_Starts.data(), copy.Packet_Start_Count, start);
+    if (start < packet || start + packet > have || start >= size ||
+        std::memcmp(raw + start - packet, raw + start, static_cast<std::size_t>(packet)) != 0)
+      continue;
+    if (have - packet < size + Margin) {
+      verdict.Needs = size + Margin - (have - packet);
+      return false;
+    }
+    std::memcpy(work.Made.data(), raw, static_cast<std::size_t>(start));
+    std::memcpy(work.Made.data() + start, raw + start + packet,
+                static_cast<std::size_t>(size - start));
+    if (Mpeg_Crc32(work.Made.data(), static_cast<std::size_t>(size)) == 0)
+      return true;
+  }
+  for (int32_t i = copy.Packet_Start_Count - 1; i >= 0; --i) {
+    const int32_t start = copy.Packet_Starts[i];
+    if (start <= size - Stray_Pointer_Reach || start < Descriptor_Scan_Start)
+      break;
+    if (start < size && raw[start] == size - start) {
+      Cut_Copy(work, have, start, 1);
+      break;
+    }
+  }
+  while (copy.Packet_Start_Count > 0 && copy.Packet_Starts[copy.Packet_Start_Count - 1] >= size)
+    --copy.Packet_Start_Count;
+  std::memcpy(copy.Bytes.data(), raw, static_cast<std::size_t>(size));
+  return false;
+}
+
+// Whether a failing copy may be shown, as the portal shows `shown`: not
+// where it shows a list of the same version that checked out.
+bool May_Show_Failing(const Shown_List &shown, const uint8_t *section) {
+  return !shown.Listed || !shown.Checked || shown.Version != Eit_Version(section);
+}
+
+// Rules 1 and 2 (the top of this file) on a complete candidate: the
+// verdict's way is Sound, Stray_Pointer_Taken_Out or, where neither holds,
+// None.
+void Judge_Sound(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                 const Decoder_Owner &owner, Verdict &verdict) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
-  const int32_t before = found.Stray - found.At;
-  const uint32_t crc = Mpeg_Crc32_Update(
-      Mpeg_Crc32(buffer + found.At, static_cast<std::size_t>(before)), buffer + found.Stray + 1,
-      static_cast<std::size_t>(found.Length + Section_Head_Bytes - before));
-  if (crc != 0)
+  const int32_t t = candidate.At, length = candidate.Length;
+  const int32_t size = length + Section_Head_Bytes;
+  const uint32_t at = Gathered_At(decoder, t);
+  verdict.Way = Judgement::None;
+  verdict.From = Source::Buffer;
+  verdict.Slot = -1;
+  verdict.Needs = 0;
+  verdict.Keep = false;
+  uint32_t crc;
+  if (candidate.Stray >= 0) { // a split header: whole only without its stray byte
+    const int32_t before = candidate.Stray - t;
+    crc = Mpeg_Crc32_Update(Mpeg_Crc32(buffer + t, static_cast<std::size_t>(before)),
+                            buffer + candidate.Stray + 1, static_cast<std::size_t>(size - before));
+    verdict.Stray = crc == 0 ? candidate.Stray : -1;
+  } else {
+    crc = Mpeg_Crc32(buffer + t, static_cast<std::size_t>(size));
+    verdict.Stray = crc == 0 ? -1 : Find_Stray_Pointer_Field(buffer, t, length);
+  }
+  Tell(owner, Decoder_Step::Crc_Checked, portal, at, length, crc == 0);
+  if (verdict.Stray >= 0) {
+    Tell(owner, Decoder_Step::Stray_Taken_Out, portal, at, length, verdict.Stray - t);
+    verdict.Way = Judgement::Stray_Pointer_Taken_Out;
+  } else if (crc == 0) {
+    verdict.Way = Judgement::Sound;
+  }
+}
+
+// Rules 3 to 7 on a failing copy (the top of this file), the candidate
+// shaped in `work`, judged with the kept copies of `portal`. Writes nothing
+// but `work`.
+void Judge_Failing(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                   Judge_Work &work, const Decoder_Owner &owner, Verdict &verdict) {
+  const int32_t length = candidate.Length, size = length + Section_Head_Bytes;
+  const uint32_t at = Gathered_At(decoder, candidate.At);
+  const uint8_t *copy = work.Copy.Bytes.data();
+  verdict.Way = Judgement::Repaired;
+  verdict.From = Source::Made_Work;
+  // (The shaped copy alone never holds: its cuts are stray bytes rules 1
+  // and 2 have tried.)
+  if (Shape_Failing_Copy(decoder, candidate, portal, work, verdict) || verdict.Needs > 0)
+    return;
+  const uint8_t *voters[Failed_Copy_Total + 1] = {copy};
+  int32_t voter_count = 1, same = -1, previous = -1;
+  for (int32_t slot = 0; slot < Failed_Copy_Total; ++slot) {
+    const Failed_Copy &other = decoder.Failed[slot];
+    if (other.Length == 0 || other.Portal != portal)
+      continue;
+    // The newest copy behind a zero byte before this one (not a candidate
+    // among its bytes): the one a decoder without a CRC check showed.
+    if (other.Behind_Zero && static_cast<int32_t>(at - other.End) >= 0 &&
+        (previous < 0 || other.Order > decoder.Failed[previous].Order))
+      previous = slot;
+    if (other.Length != length)
+      continue;
+    voters[voter_count++] = other.Bytes.data();
+    const bool alike = std::memcmp(copy, other.Bytes.data(), static_cast<std::size_t>(size)) == 0;
+    Tell(owner, Decoder_Step::Paired, portal, other.Start, length, alike);
+    if (alike) {
+      same = slot;
+      continue;
+    }
+    const bool made = Splice_Copies(copy, other.Bytes.data(), size, work.Made.data()) ||
+                      Put_Back_Lost_Packet(work.Copy, other, size, work.Made.data()) ||
+                      Put_Back_Lost_Packet(other, work.Copy, size, work.Made.data());
+    Tell(owner, Decoder_Step::Repair_Tried, portal, other.Start, length, made);
+    if (made)
+      return;
+  }
+  if (voter_count >= 3) {
+    const bool made = Vote_Copies(voters, voter_count, size, work.Made.data());
+    Tell(owner, Decoder_Step::Repair_Tried, portal, at, length, made);
+    if (made)
+      return;
+  }
+  // Nothing checks out: as a decoder without a CRC check would show it.
+  const Shown_List shown = owner.Shows(portal, owner.Context);
+  verdict.From = Source::Kept;
+  if (same >= 0) {
+    const bool two_transmissions =
+        static_cast<int32_t>(at - decoder.Failed[same].End) >= Ts_Payload_Size;
+    verdict.Slot = same;
+    verdict.Way = two_transmissions && candidate.Behind_Zero && May_Show_Failing(shown, copy)
+                      ? Judgement::As_Carried
+                      : Judgement::Failed_Passed_Over;
+    return;
+  }
+  verdict.Keep = true;
+  verdict.Slot = previous;
+  verdict.Way = previous >= 0 && May_Show_Failing(shown, decoder.Failed[previous].Bytes.data())
+                    ? Judgement::Unchecked
+                    : Judgement::Failed_Remembered;
+}
+
+// The rules at the top of this file, applied to a complete candidate of
+// `portal`. Writes nothing but the decoder's Judge_Work.
+void Judge_Candidate(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
+                     Judge_Work &work, const Decoder_Owner &owner, Verdict &verdict) {
+  Judge_Sound(decoder, candidate, portal, owner, verdict);
+  if (verdict.Way == Judgement::None)
+    Judge_Failing(decoder, candidate, portal, work, owner, verdict);
+  if (verdict.Needs == 0)
+    Tell(owner, Decoder_Step::Judged, portal, Gathered_At(decoder, candidate.At), candidate.Length,
+         static_cast<int32_t>(verdict.Way));
+}
+
+// Keeps the shaped copy: in a free slot, or in place of the oldest copy but
+// `spare`.
+void Keep_Copy(Section_Decoder &decoder, int32_t spare) {
+  int32_t slot = -1;
+  for (int32_t i = 0; i < Failed_Copy_Total; ++i) {
+    if (i == spare)
+      continue;
+    if (decoder.Failed[i].Length == 0) {
+      slot = i;
+      break;
+    }
+    if (slot < 0 || decoder.Failed[i].Order < decoder.Failed[slot].Order)
+      slot = i;
+  }
+  decoder.Failed[slot] = decoder.Work.Copy;
+  decoder.Failed[slot].Order = decoder.Failed_Kept++;
+}
+
+// Decodes the section of length L whose table_id stands at buffer offset t,
+// hands the list to the owner, then disarms the decoder and empties the
+// buffer; a section that checked out makes the portal's kept copies go.
+void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t portal,
+                    const Decode_Note &note, const Decoder_Owner &owner) {
+  uint8_t *buffer = decoder.Section_Buffer.data();
+  Decoded_List list;
+  list.Portal = portal;
+  list.Way = note.Way;
+  list.Inside_Packet = note.Inside_Packet;
+  list.From_Packets = decoder.Chunk_Was_Packet;
+  list.At = note.At;
+  list.Length = length;
+  list.Version = Eit_Version(buffer + t);
+  if (t == 0) // a section at the buffer's first byte: make room for the byte in front
+    std::memmove(buffer + Moved_Table_Id, buffer, static_cast<std::size_t>(length + 1));
+  else
+    std::memmove(buffer, buffer + t - Moved_Table_Id, static_cast<std::size_t>(length + 2));
+  std::memset(buffer + length, 0, Section_Tail_Zeros);
+  for (int32_t j = Moved_Descriptor_Start; j < length; ++j) {
+    if (!Matches_Portal_Descriptor(buffer + j))
+      continue;
+    if (list.Found < Portal_Entry_Total)
+      list.Entries[list.Found] = Entry_From_Descriptor(buffer + j);
+    ++list.Found;
+  }
+  list.Count = list.Found < Portal_Entry_Total ? list.Found : Portal_Entry_Total;
+  owner.Take(list, owner.Context);
+  Tell(owner, Decoder_Step::Decoded, portal, list.At, length, list.Count, &list);
+  if (Judgement_Checked(note.Way))
+    for (Failed_Copy &kept : decoder.Failed)
+      if (kept.Portal == portal)
+        kept.Length = 0;
+  decoder.Scan_Idle = 1;
+  Empty_Section_Buffer(decoder);
+}
+
+// Does what the judgement says: decodes the section where it stands (the
+// stray byte taken out first, a section made of copies put in place of the
+// copy, a kept copy put at the front), and keeps the failing copy. Says
+// whether it decoded.
+bool Carry_Out(Section_Decoder &decoder, const Candidate &candidate, const Verdict &verdict,
+               int32_t portal, const Decoder_Owner &owner) {
+  if (verdict.Keep)
+    Keep_Copy(decoder, verdict.Slot);
+  if (!Judgement_Decodes(verdict.Way))
     return false;
-  Take_Out_Byte(decoder, found.Stray);
-  Decode_Section(decoder, found.At, found.Length, portal,
-                 {Decode_Way::Stray_Pointer_Taken_Out, !behind_zero});
+  uint8_t *buffer = decoder.Section_Buffer.data();
+  int32_t t = candidate.At, length = candidate.Length;
+  Decode_Note note{verdict.Way, !candidate.Behind_Zero, Gathered_At(decoder, t)};
+  if (verdict.From == Source::Kept) {
+    const Failed_Copy &kept = decoder.Failed[verdict.Slot];
+    t = Moved_Table_Id;
+    length = kept.Length;
+    if (verdict.Way == Judgement::Unchecked)
+      note = {verdict.Way, !kept.Behind_Zero, kept.Start};
+    buffer[0] = 0x00;
+    std::memcpy(buffer + t, kept.Bytes.data(),
+                static_cast<std::size_t>(length + Section_Head_Bytes));
+  } else if (verdict.From == Source::Made_Work) {
+    std::memcpy(buffer + t, decoder.Work.Made.data(),
+                static_cast<std::size_t>(length + Section_Head_Bytes));
+  } else if (verdict.Stray >= 0) {
+    Take_Out_Byte(decoder, verdict.Stray);
+  }
+  Decode_Section(decoder, t, length, portal, note, owner);
   return true;
 }
 
@@ -403,10 +555,11 @@ int32_t Take_Scan_Portal(Section_Decoder &decoder) {
 } // namespace
 
 // One pass over the buffer, as described at the top of this file: decode
-// the first complete candidate, keep an incomplete one (with the byte in
-// front of it, which tells how it will be judged) or the last bytes, too
-// few to judge.
-void Scan_Section_Buffer(Section_Decoder &decoder) {
+// the first complete candidate that checks out, or else the failing copy
+// the rules show; keep an incomplete candidate (with the byte in front of
+// it, which tells how it will be judged) or the last bytes, too few to
+// judge.
+void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
   const int32_t portal = Take_Scan_Portal(decoder);
   if (portal < 0 || portal >= Portal_Total) { // cannot happen; never index outside
     Empty_Section_Buffer(decoder);
@@ -415,21 +568,78 @@ void Scan_Section_Buffer(Section_Decoder &decoder) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
   const int32_t fill = decoder.Fill;
   const Portal_Constants &constants = Portal_Constants_Table[portal];
-  for (Found_Header found;
-       (found = Find_Source_Header(buffer, found.At + 1, fill, constants)).At >= 0;) {
-    const int32_t t = found.At;
-    if (fill - t <= found.Length + Section_Complete_Extra) {
-      Keep_Tail(decoder, t > 0 ? t - 1 : 0); // the section is not complete yet
+  // A failing copy to show (rules 3 and 5) once the rest of the buffer
+  // holds no section that checks out.
+  Candidate shown_candidate{};
+  Verdict shown;
+  shown.Way = Judgement::None;
+  Candidate candidate;
+  for (int32_t from = 0; Find_Source_Header(buffer, from, fill, constants, candidate);
+       from = candidate.At + 1) {
+    const int32_t t = candidate.At;
+    candidate.Behind_Zero = t > 0 && buffer[t - 1] == 0x00;
+    Tell(owner, Decoder_Step::Candidate_Found, portal, Gathered_At(decoder, t), candidate.Length,
+         t > 0 ? buffer[t - 1] : -1);
+    int32_t needed = t + candidate.Length + Section_Complete_Extra + 1; // Fill for whole
+    Verdict verdict;
+    if (fill >= needed) {
+      if (shown.Way != Judgement::None)
+        Judge_Sound(decoder, candidate, portal, owner, verdict);
+      else
+        Judge_Candidate(decoder, candidate, portal, decoder.Work, owner, verdict);
+      needed = fill + verdict.Needs;
+    }
+    if (fill < needed) {
+      if (shown.Way != Judgement::None)
+        break;
+      Tell(owner, Decoder_Step::Kept_Incomplete, portal, Gathered_At(decoder, t), candidate.Length,
+           needed - fill);
+      const int32_t from_byte = t > 0 ? t - 1 : 0;
+      Keep_Tail(decoder, from_byte);
+      decoder.Scan_Sooner = Scan_Threshold - (needed - from_byte);
       return;
     }
-    const bool behind_zero = t > 0 && buffer[t - 1] == 0x00;
-    if (found.Stray >= 0 ? Decode_Split(decoder, found, portal, behind_zero)
-                         : Decode_Checked(decoder, t, found.Length, portal, behind_zero))
+    if (Judgement_Checked(verdict.Way)) {
+      Carry_Out(decoder, candidate, verdict, portal, owner);
       return;
+    }
+    if (shown.Way != Judgement::None)
+      continue;
+    if (verdict.Way == Judgement::Unchecked || verdict.Way == Judgement::As_Carried) {
+      if (verdict.Keep)
+        Keep_Copy(decoder, verdict.Slot);
+      verdict.Keep = false;
+      shown_candidate = candidate;
+      shown = verdict;
+      continue;
+    }
+    Carry_Out(decoder, candidate, verdict, portal, owner);
+  }
+  if (shown.Way != Judgement::None) {
+    Carry_Out(decoder, shown_candidate, shown, portal, owner);
+    return;
   }
   // No candidate: a section may still start in the last 13 bytes (and the
   // byte in front of the first of them that can is among them).
-  Keep_Tail(decoder, fill > Source_Header_Judged ? fill - Source_Header_Judged : 0);
+  const int32_t from = fill > Source_Header_Judged ? fill - Source_Header_Judged : 0;
+  Tell(owner, Decoder_Step::Tail_Kept, portal, Gathered_At(decoder, from), 0, fill - from);
+  Keep_Tail(decoder, from);
+  decoder.Scan_Sooner = 0;
+}
+
+int32_t Apply_Decoded_List(Portal_Row &row, int32_t count, Shown_List &shown,
+                           const Decoded_List &list) {
+  if (list.Count >= 2) {
+    for (int32_t i = 0; i < Portal_Entry_Total; ++i)
+      row[i] = list.Entries[i];
+    shown.Listed = true;
+    shown.Checked = Judgement_Checked(list.Way);
+    shown.Version = list.Version;
+    return list.Count;
+  }
+  if (list.Count == 1)
+    row[0] = list.Entries[0];
+  return count;
 }
 
 void Reset_Section_Decoder(Section_Decoder &decoder) {
@@ -438,15 +648,13 @@ void Reset_Section_Decoder(Section_Decoder &decoder) {
   decoder.First_Chunk_Seen = 0;
   decoder.Scan_Portal = 0;
   decoder.Chunk_Dropped = 0;
+  decoder.Scan_Sooner = 0;
   decoder.Buffer_Start = 0;
-  decoder.Failed_Length = 0;
-  decoder.Failed_Crc = 0;
-  decoder.Failed_Portal = 0;
-  decoder.Failed_End = 0;
-  decoder.Last_Decode = Decode_Way::None;
-  decoder.Last_Inside_Packet = false;
-  decoder.Last_From_Packets = false;
   decoder.Chunk_Was_Packet = false;
+  decoder.Chunks = Chunk_Log{};
+  decoder.Failed_Kept = 0;
+  for (Failed_Copy &kept : decoder.Failed)
+    kept.Length = 0;
 }
 
 void Arm_Section_Decoder(Section_Decoder &decoder) {

@@ -1,8 +1,8 @@
 // A decoder's work on each chunk, up to the scan: take the chunk apart if it
 // is a whole packet, keep out a second thread, gather, and scan once 920
-// bytes are there. Written inline here because both feeders inline it: the
-// plug-in's callback runs once per filter packet, and a call more would
-// cost it a fifth of its time.
+// bytes are there, or as soon as a candidate kept at the front is whole. Written inline here
+// because both feeders inline it: the plug-in's callback runs once per filter packet, and a call
+// more would cost it a fifth of its time.
 #pragma once
 
 #include "core/dvb_layout.h"
@@ -34,11 +34,12 @@ inline Chunk_Kind Unwrap_Packet(const uint8_t *&bytes, int32_t &n) {
 }
 
 // The work of a call that has the decoder to itself; `takes_data` says
-// whether the decoder takes data now (asked only while it is armed).
+// whether the decoder takes data now (asked only while it is armed), and
+// `owner` takes what a scan decodes.
 template <typename Gate>
 [[gnu::always_inline]] inline void Feed_Alone(Section_Decoder &decoder, int32_t n,
                                               const uint8_t *bytes, Chunk_Kind kind,
-                                              Gate takes_data) {
+                                              Gate takes_data, const Decoder_Owner &owner) {
   if (decoder.Scan_Idle) {
     Empty_Section_Buffer(decoder);
     return;
@@ -57,17 +58,19 @@ template <typename Gate>
   if (n == 0)
     return;
   uint8_t *end = decoder.Section_Buffer.data() + decoder.Fill;
-  if (n == Ts_Payload_Size) // the usual call: a copy of known size, done inline
+  if (n == Ts_Payload_Size) { // the usual call: a copy of known size, done inline
     std::memcpy(end, bytes, Ts_Payload_Size);
-  else
+  } else { // any other size is logged: it tells where packets began
     std::memcpy(end, bytes, static_cast<std::size_t>(n));
+    Log_Odd_Chunk(decoder.Chunks, decoder.Buffer_Start + static_cast<uint32_t>(decoder.Fill), n);
+  }
   decoder.Fill += n;
   decoder.Chunk_Was_Packet = kind == Chunk_Kind::Packet;
-  if (decoder.Fill < Scan_Threshold)
+  if (decoder.Fill + decoder.Scan_Sooner < Scan_Threshold)
     return;
   if (decoder.Scan_Idle)
     return;
-  Scan_Section_Buffer(decoder);
+  Scan_Section_Buffer(decoder, owner);
 }
 
 // The work of every call. A call that finds another at work on the same
@@ -80,7 +83,8 @@ template <typename Gate>
 // threads never block on each other here.
 template <typename Gate>
 [[gnu::always_inline]] inline void Feed_Chunk(Section_Decoder &decoder, int32_t n,
-                                              const uint8_t *bytes, Gate takes_data) {
+                                              const uint8_t *bytes, Gate takes_data,
+                                              const Decoder_Owner &owner) {
   if (n < 0 || (n > 0 && bytes == nullptr))
     return;
   const Chunk_Kind kind = Unwrap_Packet(bytes, n);
@@ -94,6 +98,6 @@ template <typename Gate>
     decoder.Chunk_Dropped.store(0, std::memory_order_relaxed);
     decoder.First_Chunk_Seen = 0;
   }
-  Feed_Alone(decoder, n, bytes, kind, takes_data);
+  Feed_Alone(decoder, n, bytes, kind, takes_data, owner);
   decoder.Feeding.store(0, std::memory_order_release);
 }

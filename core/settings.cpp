@@ -73,7 +73,9 @@ void Write_Setting(FILE *file, const char *key, int32_t value) {
   char digits[Settings_Number_Size];
   char *at = digits + sizeof digits;
   *--at = '\0';
-  int64_t rest = value < 0 ? -static_cast<int64_t>(value) : value;
+  // The magnitude in 32 unsigned bits, which hold INT32_MIN's too; 64-bit
+  // division would pull the runtime's division routines into the module.
+  uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   do {
     *--at = static_cast<char>('0' + rest % 10);
     rest /= 10;

@@ -78,25 +78,40 @@ bool Scan_Headers(Demo_Capture &capture, std::string &error) {
   return error.empty();
 }
 
-// Runs the capture through the decoder armed for `portal` (as portal-scan
+// The list the demo's own decoder takes, by the table's rule.
+struct Demo_Row {
+  Portal_Row Entries{};
+  int32_t Count = 0;
+  Shown_List Shown;
+};
+
+void Keep_Demo_Row(const Decoded_List &list, void *context) {
+  Demo_Row &row = *static_cast<Demo_Row *>(context);
+  row.Count = Apply_Decoded_List(row.Entries, row.Count, row.Shown, list);
+}
+
+Shown_List Demo_Row_Shows(int32_t, void *context) {
+  return static_cast<Demo_Row *>(context)->Shown;
+}
+
+// Runs the capture through a decoder armed for `portal` (as portal-scan
 // does) and adds the entries it decodes.
 void Scan_Portal_Entries(Demo_Capture &capture, int portal) {
   Ts_Reader reader;
   if (!Open_Reader(capture, reader))
     return;
   static Section_Decoder decoder; // 32 KB: kept off the stack
-  Reset_Core_State();
+  Demo_Row row;
+  const Decoder_Owner owner{Keep_Demo_Row, Demo_Row_Shows, nullptr, &row};
   Set_Up_Portal_Decoder(decoder, portal);
   const uint8_t *payload = nullptr;
   int32_t size = 0;
   while (!decoder.Scan_Idle &&
          Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
-    Feed_Section_Decoder(decoder, size, payload);
+    Feed_Section_Decoder(decoder, size, payload, owner);
   Close_Ts_Reader(reader);
-  if (!decoder.Scan_Idle)
-    return;
-  for (int i = 0; i < Read_Portal_Count(portal) && i < Portal_Entry_Total; ++i) {
-    const Portal_Entry entry = Copy_Portal_Entry(portal, i);
+  for (int i = 0; i < row.Count; ++i) {
+    const Portal_Entry &entry = row.Entries[i];
     if (entry.Transport_Stream_Id != 0 && entry.Service_Id != 0)
       Add_Demo_Channel(capture, static_cast<uint16_t>(entry.Transport_Stream_Id),
                        static_cast<uint16_t>(entry.Service_Id));

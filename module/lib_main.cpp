@@ -15,10 +15,11 @@
 
 namespace {
 
-// The module's path as the loader gives it. A path that fills the buffer
-// was cut (and may lack its NUL).
+// The module's path as the loader gives it, into a buffer that holds it
+// whole wherever a position file can be kept. A path that fills the buffer
+// was cut (and lacks its NUL on older systems); a failed call gives none.
 void Record_Module_Path(HINSTANCE instance) {
-  char path[Module_Path_Size] = "";
+  char path[Module_Path_Size];
   const DWORD length = GetModuleFileNameA(instance, path, sizeof path);
   const bool whole = length < sizeof path;
   path[whole ? length : sizeof path - 1] = '\0';

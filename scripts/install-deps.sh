@@ -33,6 +33,14 @@ readonly Binfmt_Entry=qemu-i386
 readonly Elf_I386_Magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 readonly Elf_I386_Mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 
+# apt-get update is tried this often, this many seconds apart (the
+# environment variable overrides the pause): a mirror that is being synced
+# serves lists that disagree with its Release file for a while.
+readonly Update_Tries=3
+readonly Pause_Variable=PICTO_APT_RETRY_SECONDS
+readonly Pause_Default_Seconds=30
+readonly Pause_Max_Seconds=3600
+
 Print_Usage() {
   printf '%s\n' \
     "usage: scripts/$Name.sh" \
@@ -45,7 +53,10 @@ Print_Usage() {
     "  test tools: ${Test_Tools[*]}" \
     "On a kernel that runs no 32-bit x86 programs it also installs $Emulator_Package" \
     "($Emulator_Major_Min or later, from the backports suite where the release has an older one) and" \
-    "registers it with binfmt_misc for 32-bit x86 programs, so that 32-bit Wine runs emulated."
+    "registers it with binfmt_misc for 32-bit x86 programs, so that 32-bit Wine runs emulated." \
+    "An apt-get update that cannot fetch an index is tried $Update_Tries times, $Pause_Default_Seconds seconds apart" \
+    "($Pause_Variable=SECONDS, 0 to $Pause_Max_Seconds, sets the pause); then the packages are" \
+    "installed all the same, and if that fails too, one line names the step and the index."
 }
 
 here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
@@ -53,6 +64,11 @@ here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
 source "$here/../scripts/messages.sh"
 Answer_Help_And_Version "$@"
 (($# == 0)) || Usage_Error "unknown argument '$1'"
+Pause_Seconds=${!Pause_Variable-$Pause_Default_Seconds}
+if ! [[ $Pause_Seconds =~ ^[0-9]{1,4}$ ]] || ((10#$Pause_Seconds > Pause_Max_Seconds)); then
+  Usage_Error "$Pause_Variable: '$Pause_Seconds' is no whole number of seconds from 0 to $Pause_Max_Seconds"
+fi
+Pause_Seconds=$((10#$Pause_Seconds))
 
 packages=("${Native_Build[@]}" "${Cross_Compiler[@]}" "${Wine_Packages[@]}"
           "${Display_Packages[@]}" "${Test_Tools[@]}")
@@ -77,6 +93,98 @@ Need_Root() { # what is to be done, for the message when it can't be
     Fail "$1 needs root; run as root or install sudo"
 }
 
+# apt-get's output, shown as it comes and kept here to be read afterwards.
+Apt_Log=''
+trap '[[ -z $Apt_Log ]] || rm -f "$Apt_Log"' EXIT
+
+# Runs apt-get ARG... as root, non-interactive; its standard output and
+# error each stay where they were, and both are copied into Apt_Log.
+Apt_Get() {
+  [[ -n $Apt_Log ]] || Apt_Log=$(mktemp) || Fail "cannot make a temporary file for apt-get's output"
+  : >"$Apt_Log"
+  local status=0
+  { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>&1 >&3 3>&- |
+      tee -a "$Apt_Log" >&2 3>&-; } 3>&1 | tee -a "$Apt_Log" || status=$?
+  return "$status"
+}
+
+# The last "E:" line of Apt_Log, without the "E: ".
+Apt_Error() {
+  local line error=''
+  while IFS= read -r line; do
+    [[ $line =~ ^E:\ (.*) ]] && error=${BASH_REMATCH[1]}
+  done <"$Apt_Log"
+  echo "$error"
+}
+
+# What the apt-get update in Apt_Log failed to do, for "apt-get update ...";
+# empty when it fetched everything and exited 0. The indexes it names are
+# those of its "Err:" lines, else the files of its "Failed to fetch" lines,
+# with the first reason it gives (the mirror's address dropped). apt may
+# exit 0 after such a failure: the lines count, whatever its status.
+Update_Failure_Of() { # apt-get's exit status
+  local line names='' files='' reason='' after_error=0
+  while IFS= read -r line; do
+    if [[ $line =~ ^Err:[0-9]+\ +(.*[^ ]) ]]; then
+      names+="${names:+, }${BASH_REMATCH[1]}"
+      after_error=1
+      continue
+    fi
+    if ((after_error)) && [[ $line =~ ^\ +([^ ].*) ]]; then
+      reason=${reason:-${BASH_REMATCH[1]}}
+    elif [[ $line =~ ^[EW]:\ Failed\ to\ fetch\ ([^ ]+)\ *(.*) ]]; then
+      files+="${files:+, }${BASH_REMATCH[1]}"
+      reason=${reason:-${BASH_REMATCH[2]}}
+    fi
+    after_error=0
+  done <"$Apt_Log"
+  names=${names:-$files}
+  reason=${reason% \[IP:*\]}
+  if [[ -n $names ]]; then
+    echo "could not fetch $names${reason:+ ($reason)}"
+  elif (($1 != 0)); then
+    local error
+    error=$(Apt_Error)
+    echo "failed (exit status $1${error:+: $error})"
+  fi
+}
+
+# apt-get update, tried up to Update_Tries times, Pause_Seconds apart,
+# each failure named. When the last try fails too, Update_Failure says how
+# and the install goes on all the same: it often needs nothing from the
+# index that failed.
+Update_Failure=''
+Update_Package_Lists() {
+  local try status
+  for ((try = 1; ; ++try)); do
+    status=0
+    Apt_Get update -q || status=$?
+    Update_Failure=$(Update_Failure_Of "$status")
+    [[ -n $Update_Failure ]] || return 0
+    ((try < Update_Tries)) || break
+    echo "$Name: apt-get update $Update_Failure; trying again in $Pause_Seconds s" \
+      "(try $((try + 1)) of $Update_Tries)"
+    sleep "$Pause_Seconds"
+  done
+  echo "$Name: apt-get update $Update_Failure, $Update_Tries times; going on all the same"
+}
+
+# apt-get install ARG... for the step STEP ("installing ..."). A failure is
+# one line: the step, apt's own reason, and the index the update could not
+# fetch, if any, with what to do about it.
+Install() { # STEP ARG...
+  local step=$1
+  shift
+  Apt_Get install -y -q --no-install-recommends "$@" && return 0
+  local error text
+  error=$(Apt_Error)
+  text="$step failed${error:+ (apt-get: $error)}"
+  [[ -z $Update_Failure ]] || text+="; apt-get update $Update_Failure $Update_Tries times: the \
+mirror is likely in the middle of a sync, or its lists disagree; try again later, or point apt at \
+another mirror (/etc/apt/sources.list.d/)"
+  Fail "$text"
+}
+
 if ((${#missing[@]} > 0 || need_i386)); then
   Need_Root "installing ${missing[*]}"
   if ((need_i386)); then
@@ -84,10 +192,9 @@ if ((${#missing[@]} > 0 || need_i386)); then
     "${as_root[@]}" dpkg --add-architecture i386
   fi
   echo "$Name: installing ${missing[*]}"
-  "${as_root[@]}" apt-get update -q
+  Update_Package_Lists
   if ((${#missing[@]} > 0)); then
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -q --no-install-recommends "${missing[@]}"
+    Install "installing ${missing[*]}" "${missing[@]}"
   fi
 fi
 Runs_32_Bit && exit 0
@@ -113,7 +220,7 @@ Add_Backports() {
   printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\n%s' "$uri" "$codename" \
     "${keyring:+Signed-By: $keyring$'\n'}" |
     "${as_root[@]}" tee "/etc/apt/sources.list.d/$codename-backports.sources" >/dev/null
-  "${as_root[@]}" apt-get update -q
+  Update_Package_Lists
   Backports_Suite=$codename-backports
 }
 
@@ -127,9 +234,8 @@ if (($(Emulator_Major) < Emulator_Major_Min)); then
   if ((candidate < Emulator_Major_Min)); then
     Add_Backports || Fail "$Emulator_Package $Emulator_Major_Min or later is not to be had here"
   fi
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends ${Backports_Suite:+-t "$Backports_Suite"} \
-    "$Emulator_Package"
+  Install "installing $Emulator_Package${Backports_Suite:+ from $Backports_Suite}" \
+    ${Backports_Suite:+-t "$Backports_Suite"} "$Emulator_Package"
   (($(Emulator_Major) >= Emulator_Major_Min)) ||
     Fail "$Emulator_Package $(Emulator_Major) installed; 32-bit Wine needs $Emulator_Major_Min or later"
 fi

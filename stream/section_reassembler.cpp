@@ -9,15 +9,13 @@
 
 namespace {
 
-constexpr uint8_t Stuffing_Byte = 0xFF;
-constexpr int32_t Length_Field_End = 3; // table_id and the 12-bit section_length
-constexpr int32_t Crc_Section_Min = 12; // 8 header bytes and the CRC
-constexpr uint8_t Syntax_Indicator = 0x80;
-constexpr int32_t Continuity_Modulo = 16;
+// The least a section with a CRC holds: its long-form header and the CRC.
+constexpr int32_t Crc_Section_Min = Section_Filter_Head_Size + Section_Crc_Size; // 12
 constexpr int32_t Given_Up = -1;
 
-int32_t Section_Size(uint8_t length_high, uint8_t length_low) {
-  return Length_Field_End + (((length_high & 0x0F) << 8) | length_low);
+// The whole section's size from its table_id and length word at `head`.
+int32_t Section_Size(const uint8_t *head) {
+  return Section_Head_Bytes + (Big_Endian_16(head + Section_Length_Offset) & Section_Length_Mask);
 }
 
 void Drop_Section(Section_Reassembler &r) {
@@ -38,9 +36,9 @@ void Begin_Section(Section_Reassembler &r, bool at_payload_start, uint64_t packe
 // The byte count the current phase gathers up to.
 int32_t Phase_Target(const Section_Reassembler &r) {
   if (r.Phase == Section_Phase::Length)
-    return Length_Field_End;
+    return Section_Head_Bytes;
   if (r.Phase == Section_Phase::Head)
-    return std::min(Section_Head_Size, r.Total);
+    return std::min(Section_Filter_Head_Size, r.Total);
   return r.Total;
 }
 
@@ -48,8 +46,10 @@ void Deliver_Section(Section_Reassembler &r) {
   Reassembled_Section section;
   section.Bytes = r.Buffer.data();
   section.Size = r.Total;
-  section.Crc_Ok = (r.Buffer[1] & Syntax_Indicator) != 0 && r.Total >= Crc_Section_Min &&
-                   Section_Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
+  section.Crc_Ok =
+      (Big_Endian_16(r.Buffer.data() + Section_Length_Offset) & Section_Syntax_Bit) != 0 &&
+      r.Total >= Crc_Section_Min &&
+      Section_Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
   section.At_Payload_Start = r.Began_At_Payload_Start;
   section.Packet_Offset = r.Began_Offset;
   ++r.Sections;
@@ -62,7 +62,7 @@ void Deliver_Section(Section_Reassembler &r) {
 bool Finish_Phase(Section_Reassembler &r) {
   switch (r.Phase) {
   case Section_Phase::Length:
-    r.Total = Section_Size(r.Buffer[1], r.Buffer[2]);
+    r.Total = Section_Size(r.Buffer.data());
     if (r.Total > Section_Size_Max) {
       Drop_Section(r);
       return false;
@@ -108,8 +108,8 @@ int32_t Feed_Section(Section_Reassembler &r, const uint8_t *bytes, int32_t n) {
 int32_t Bytes_Still_Needed(const Section_Reassembler &r, const uint8_t *next, int32_t n) {
   if (r.Phase != Section_Phase::Length)
     return r.Total - r.Fill;
-  uint8_t field[Length_Field_End];
-  for (int32_t k = 0; k < Length_Field_End; ++k) {
+  uint8_t field[Section_Head_Bytes];
+  for (int32_t k = 0; k < Section_Head_Bytes; ++k) {
     if (k < r.Fill)
       field[k] = r.Buffer[static_cast<std::size_t>(k)];
     else if (k - r.Fill < n)
@@ -117,7 +117,7 @@ int32_t Bytes_Still_Needed(const Section_Reassembler &r, const uint8_t *next, in
     else
       return -1;
   }
-  return Section_Size(field[1], field[2]) - r.Fill;
+  return Section_Size(field) - r.Fill;
 }
 
 // False for a duplicate of the previous packet; drops the section in
@@ -128,7 +128,7 @@ bool Accept_Continuity(Section_Reassembler &r, const uint8_t *payload, int32_t s
     if (continuity == r.Last_Continuity && size == r.Last_Size &&
         std::memcmp(payload, r.Last_Payload.data(), static_cast<std::size_t>(size)) == 0)
       return false;
-    if (continuity != (r.Last_Continuity + 1) % Continuity_Modulo)
+    if (continuity != ((r.Last_Continuity + 1) & Ts_Continuity_Mask))
       Drop_Section(r);
   }
   r.Last_Continuity = continuity;

@@ -19,18 +19,21 @@
 
 namespace {
 
-constexpr std::size_t Packet = 188; // a transport stream packet, 0x47 to its last byte
-constexpr uint8_t Sync_Byte = 0x47;
+constexpr std::size_t Packet = Ts_Packet_Size; // sync byte to the packet's last byte
 
 // The packet sizes a stream may have, tried in this order: the 188-byte
-// packet alone, behind a 4-byte time stamp, or before 16 bytes of parity.
+// packet alone, behind a 4-byte time stamp (.m2ts), or before 16 bytes of
+// Reed-Solomon parity.
+constexpr std::size_t Time_Stamp_Size = 4;
+constexpr std::size_t Parity_Size = 16;
 struct Packet_Layout {
   std::size_t Size;
-  std::size_t Prefix; // bytes in front of the 0x47
+  std::size_t Prefix; // bytes in front of the sync byte
 };
-constexpr Packet_Layout Layouts[] = {{188, 0}, {192, 4}, {204, 0}};
-constexpr std::size_t Prefix_Max = 4;
-constexpr std::size_t Size_Max = 204;
+constexpr Packet_Layout Layouts[] = {
+    {Packet, 0}, {Time_Stamp_Size + Packet, Time_Stamp_Size}, {Packet + Parity_Size, 0}};
+constexpr std::size_t Prefix_Max = Time_Stamp_Size;
+constexpr std::size_t Size_Max = Packet + Parity_Size;
 // The bytes a sync check needs: from the packet's first byte up to the 0x47
 // of the last confirming packet. (Other spacings, to name a stream that never
 // syncs, are looked at in whatever bytes are there.)
@@ -96,6 +99,21 @@ std::size_t Read_Source(Ts_Reader &reader, uint8_t *into, std::size_t max) {
   return n;
 }
 
+// Whether a regular file read through its descriptor is now shorter than
+// where the descriptor stands in it.
+bool Descriptor_Shrank(const Ts_Reader &reader) {
+#if defined(_WIN32)
+  (void)reader;
+  return false;
+#else
+  struct stat status {};
+  if (reader.Descriptor < 0 || fstat(reader.Descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    return false;
+  const off_t at = lseek(reader.Descriptor, 0, SEEK_CUR);
+  return at >= 0 && status.st_size < at;
+#endif
+}
+
 // Makes at least `want` unread bytes available unless the source ends first:
 // the unread bytes move in front of Read_At, then reads follow until `want`
 // bytes are there or the source ends.
@@ -111,9 +129,15 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   while (reader.End - reader.Start < want) {
     const std::size_t room = reader.Read_At + Ts_Reader_Buffer_Size - reader.End;
     const std::size_t n = Read_Source(reader, buffer + reader.End, std::min(limit, room));
-    if (n == 0 && !reader.Failed && !reader.Stopped && reader.At_End_Wait != nullptr &&
-        reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
-      continue;
+    if (n == 0 && !reader.Failed && !reader.Stopped) {
+      if (Descriptor_Shrank(reader)) {
+        reader.Source_Shrank = reader.At_End = true;
+        return;
+      }
+      if (reader.At_End_Wait != nullptr &&
+          reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
+        continue;
+    }
     if (n == 0) {
       reader.At_End = true;
       return;
@@ -133,13 +157,13 @@ void Consume(Ts_Reader &reader, std::size_t n) {
 // of those steps must lie in the data.
 bool Sync_Confirmed(const uint8_t *at, std::size_t available, const Packet_Layout &layout,
                     bool every_step) {
-  if (available < layout.Size || at[layout.Prefix] != Sync_Byte)
+  if (available < layout.Size || at[layout.Prefix] != Ts_Sync_Byte)
     return false;
   for (std::size_t k = 1; k < Ts_Sync_Confirm_Packets; ++k) {
     const std::size_t next = k * layout.Size + layout.Prefix;
     if (next >= available)
       return !every_step;
-    if (at[next] != Sync_Byte)
+    if (at[next] != Ts_Sync_Byte)
       return false;
   }
   return true;
@@ -154,7 +178,7 @@ void Note_Other_Spacing(Ts_Reader &reader, const uint8_t *at, std::size_t availa
     if (spacing * (Ts_Sync_Confirm_Packets - 1) >= available)
       return;
     std::size_t k = 1;
-    while (k < Ts_Sync_Confirm_Packets && at[k * spacing] == Sync_Byte)
+    while (k < Ts_Sync_Confirm_Packets && at[k * spacing] == Ts_Sync_Byte)
       ++k;
     if (k == Ts_Sync_Confirm_Packets) {
       reader.Other_Spacing = static_cast<int32_t>(spacing);
@@ -168,6 +192,10 @@ void Note_Other_Spacing(Ts_Reader &reader, const uint8_t *at, std::size_t availa
 // the data. Once a stream has synced, only its own packet size is tried.
 bool Find_Sync(Ts_Reader &reader) {
   for (;;) {
+    if (!reader.Ever_Synced && reader.Offset >= reader.Sync_Search_Most) {
+      reader.Gave_Up = true;
+      return false;
+    }
     // A stream's first sync must have every confirming packet in the data,
     // unless the data begins with it (a capture of fewer than five packets):
     // so the last bytes of garbage never pass for a packet. The bytes filled
@@ -182,7 +210,7 @@ bool Find_Sync(Ts_Reader &reader) {
     // layout whose prefix fits in front of it.
     const std::size_t last = available - Packet + 1;
     for (std::size_t sync = 0; sync < last; ++sync) {
-      const void *next = std::memchr(at + sync, Sync_Byte, last - sync);
+      const void *next = std::memchr(at + sync, Ts_Sync_Byte, last - sync);
       if (next == nullptr)
         break;
       sync = static_cast<std::size_t>(static_cast<const uint8_t *>(next) - at);
@@ -236,22 +264,20 @@ bool Find_Sync(Ts_Reader &reader) {
 // after the last one's, or repeats it once; a packet without payload keeps
 // it.
 void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
-  const int control = (packet[3] >> 4) & 3;
-  if ((packet[1] & 0x80) != 0) { // flagged: its counter is no evidence either way
+  if (Ts_Packet_Flagged(packet)) { // its counter is no evidence either way
     reader.Last_Counter = -1;
     return;
   }
-  if ((control & 1) == 0)
+  if (!Ts_Packet_Has_Payload(packet))
     return;
-  const int32_t counter = packet[3] & 0x0F;
-  const bool discontinuity = control == 3 && packet[4] > 0 && (packet[5] & 0x80) != 0;
+  const int32_t counter = Ts_Packet_Continuity(packet);
   const int32_t last = reader.Last_Counter;
-  if (last >= 0 && !discontinuity) {
+  if (last >= 0 && !Ts_Packet_Discontinuity(packet)) {
     if (counter == last && !reader.Last_Repeated) {
       reader.Last_Repeated = true;
       return;
     }
-    if (counter != ((last + 1) & 0x0F))
+    if (counter != ((last + 1) & Ts_Continuity_Mask))
       ++reader.Continuity_Errors;
   }
   reader.Last_Counter = counter;
@@ -262,22 +288,21 @@ void Check_Continuity(Ts_Reader &reader, const uint8_t *packet) {
 // Next_Ts_Payload), or nullptr if it has none (adaptation field only, or a
 // length past the packet).
 [[gnu::always_inline]] inline const uint8_t *Payload_Of(const uint8_t *packet, int32_t *size) {
-  const int control = (packet[3] >> 4) & 3;
-  if ((control & 1) == 0) // reserved, or adaptation field only
+  const int32_t start = Ts_Payload_Start(packet);
+  if (start == Ts_No_Payload)
     return nullptr;
-  const std::size_t start = control == 3 ? 5u + packet[4] : 4u;
-  if (start >= Packet) // no payload left, or a length past the packet
-    return nullptr;
-  *size = static_cast<int32_t>(Packet - start);
+  *size = Ts_Packet_Size - start;
   return packet + start;
 }
 
 constexpr int32_t Mjd_Of_1970 = 40587; // the modified Julian date of 1970-01-01
 constexpr int32_t Seconds_Per_Day = 86400;
+// The 16-bit date's range: 65535 is 2038-04-22, and the day after reads 0.
+constexpr int64_t Mjd_Wrap_Seconds = (int64_t{1} << 16) * Seconds_Per_Day;
 
 // A PCR in the adaptation field of an unflagged packet (see Ts_Reader).
 [[gnu::noinline]] void Note_Pcr(Ts_Reader &reader, const uint8_t *packet) {
-  if ((packet[1] & Ts_Error_Bit) != 0 || packet[Ts_Adaptation_Length_Offset] < 1 + Ts_Pcr_Size)
+  if (Ts_Packet_Flagged(packet) || packet[Ts_Adaptation_Length_Offset] < 1 + Ts_Pcr_Size)
     return;
   const int32_t pid = Ts_Packet_Pid(packet);
   const bool first = reader.Pcr_Pid < 0;
@@ -285,15 +310,17 @@ constexpr int32_t Seconds_Per_Day = 86400;
     reader.Pcr_Pid = pid;
   else if (pid != reader.Pcr_Pid)
     return;
+  ++reader.Pcr_Count;
   const uint8_t *at = packet + Ts_Pcr_Offset;
   const uint64_t base = uint64_t{at[0]} << 25 | uint64_t{at[1]} << 17 | uint64_t{at[2]} << 9 |
                         uint64_t{at[3]} << 1 | at[4] >> 7;
   const uint64_t ticks = base * Pcr_Base_To_Ticks + ((at[4] & 1u) << 8 | at[5]);
   const uint64_t modulo = Pcr_Base_Modulo * Pcr_Base_To_Ticks;
   const uint64_t step = (ticks + modulo - reader.Pcr_Last) % modulo;
-  if (!first && (packet[Ts_Adaptation_Flags_Offset] & Ts_Discontinuity_Bit) == 0 &&
-      step < Ts_Pcr_Step_Most)
+  if (!first && !Ts_Packet_Discontinuity(packet) && step < Ts_Pcr_Step_Most) {
     reader.Pcr_Ticks += step;
+    ++reader.Pcr_Steps;
+  }
   reader.Pcr_Last = ticks;
 }
 
@@ -303,7 +330,7 @@ int32_t Bcd(uint8_t byte) {
 
 // The UTC time of a TDT or TOT starting in an unflagged packet on PID 0x0014.
 [[gnu::noinline]] void Note_Utc(Ts_Reader &reader, const uint8_t *packet) {
-  if ((packet[1] & (Ts_Error_Bit | Ts_Unit_Start_Bit)) != Ts_Unit_Start_Bit)
+  if (Ts_Packet_Flagged(packet) || !Ts_Packet_Unit_Start(packet))
     return;
   int32_t payload_size = 0;
   const uint8_t *payload = Payload_Of(packet, &payload_size);
@@ -318,8 +345,11 @@ int32_t Bcd(uint8_t byte) {
   const int32_t hours = Bcd(time[2]), minutes = Bcd(time[3]), seconds = Bcd(time[4]);
   if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59)
     return;
-  const int64_t utc = (int64_t{Big_Endian_16(time)} - Mjd_Of_1970) * Seconds_Per_Day +
-                      hours * 3600 + minutes * 60 + seconds;
+  int64_t utc = (int64_t{Big_Endian_16(time)} - Mjd_Of_1970) * Seconds_Per_Day + hours * 3600 +
+                minutes * 60 + seconds;
+  // Past the date's wrap when the time before says so.
+  while (reader.Utc_Seen && utc < reader.Utc_Last - Mjd_Wrap_Seconds / 2)
+    utc += Mjd_Wrap_Seconds;
   if (!reader.Utc_Seen)
     reader.Utc_First = utc;
   reader.Utc_Seen = true;
@@ -339,7 +369,7 @@ bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uin
   Consume(reader, Packet);
   reader.Last_Packet_End = reader.Offset;
   ++reader.Packets;
-  reader.Error_Packets += packet[1] >> 7;
+  reader.Error_Packets += Ts_Packet_Flagged(packet);
   if (Ts_Packet_Pid(packet) == reader.Continuity_Pid)
     Check_Continuity(reader, packet);
   if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
@@ -347,9 +377,9 @@ bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uin
   *payload = Payload_Of(packet, size);
   if (*payload == nullptr)
     return false;
-  reader.Unit_Start = (packet[1] & Ts_Unit_Start_Bit) != 0;
-  reader.Flagged = (packet[1] & Ts_Error_Bit) != 0;
-  reader.Continuity = packet[3] & Ts_Continuity_Mask;
+  reader.Unit_Start = Ts_Packet_Unit_Start(packet);
+  reader.Flagged = Ts_Packet_Flagged(packet);
+  reader.Continuity = Ts_Packet_Continuity(packet);
   reader.Packet_Offset = 0;
   return true;
 }
@@ -357,9 +387,9 @@ bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uin
 } // namespace
 
 bool Ts_Input_Left(Ts_Reader &reader) {
-  if (reader.End > reader.Start)
+  if (reader.End > reader.Start && reader.Tail_Bytes == 0) // (a cut packet is all there is)
     return true;
-  if (reader.At_End)
+  if (reader.At_End && !reader.Stopped) // the source said it has no more
     return false;
   if (reader.Descriptor < 0)
     return reader.Memory_At < reader.Memory_Size;
@@ -420,7 +450,7 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
   // A packet is ours when byte 1, less the unit start and priority bits (and
   // the transport error indicator, if flagged packets are wanted), and byte
   // 2 match: so flagged packets are passed over unless wanted.
-  const uint8_t pid_mask = reader.Hand_Flagged ? 0x1F : 0x9F;
+  const uint8_t pid_mask = reader.Hand_Flagged ? Ts_Pid_High_Mask : Ts_Pid_High_Mask | Ts_Error_Bit;
   const uint8_t pid_high = static_cast<uint8_t>(pid >> 8);
   const uint8_t pid_low = static_cast<uint8_t>(pid & 0xFF);
   const uint8_t watched_high = static_cast<uint8_t>(reader.Continuity_Pid >> 8);
@@ -447,9 +477,18 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     const std::size_t unit = static_cast<std::size_t>(reader.Packet_Size);
     const std::size_t prefix = static_cast<std::size_t>(reader.Packet_Prefix);
     Fill_Buffer(reader, unit);
-    if (reader.End - reader.Start < unit) {
-      reader.Tail_Bytes = reader.End - reader.Start;
-      break; // a partial packet at the end
+    const std::size_t rest = reader.End - reader.Start;
+    if (rest < unit) { // the end: the start of one more packet, or bytes that hold none
+      if (rest > prefix && reader.Data[reader.Start + prefix] != Ts_Sync_Byte) {
+        reader.Synced = false;
+        ++reader.Sync_Losses;
+        reader.Skipped_Bytes += rest;
+        Consume(reader, rest);
+        reader.Trailing_Junk = reader.Offset - reader.Last_Packet_End;
+      } else {
+        reader.Tail_Bytes = rest;
+      }
+      break;
     }
     // Every whole packet in view (up to the packet limit), with the counters
     // in locals.
@@ -470,7 +509,7 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       // The loop waits on memory, not on work: ask for the packet 16 ahead
       // (harmless past the end of the data).
       __builtin_prefetch(packet + Prefetch_Packets * unit);
-      if (packet[0] != Sync_Byte) {
+      if (packet[0] != Ts_Sync_Byte) {
         reader.Synced = false;
         ++reader.Sync_Losses;
         break;
@@ -483,8 +522,8 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
         reader.Progress(reader, reader.Progress_Context);
       }
       ++packets;
-      errors += packet[1] >> 7;
-      if ((packet[1] & 0x1F) == watched_high && packet[2] == watched_low)
+      errors += Ts_Packet_Flagged(packet);
+      if ((packet[1] & Ts_Pid_High_Mask) == watched_high && packet[2] == watched_low)
         Check_Continuity(reader, packet);
       if ((packet[3] & Ts_Adaptation_Field_Bit) != 0 &&
           (packet[Ts_Adaptation_Flags_Offset] & Ts_Pcr_Bit) != 0)
@@ -509,9 +548,9 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
     reader.Packets = packets;
     reader.Error_Packets = errors;
     if (found != nullptr) {
-      reader.Unit_Start = (found[1] & 0x40) != 0;
-      reader.Flagged = (found[1] & 0x80) != 0;
-      reader.Continuity = found[3] & 0x0F;
+      reader.Unit_Start = Ts_Packet_Unit_Start(found);
+      reader.Flagged = Ts_Packet_Flagged(found);
+      reader.Continuity = Ts_Packet_Continuity(found);
       reader.Packet_Offset = offset - unit;
       return Ts_Read_Result::Payload;
     }

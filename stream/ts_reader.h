@@ -11,7 +11,7 @@
 // while walking a mapping of it takes a miss in the address translation per
 // page (on a virtual machine several times as long as the reads). A file that
 // grows while it is read is read up to the end it has when the reader gets
-// there; one that shrinks ends where its reads end.
+// there; one found shorter than what was read from it sets Source_Shrank.
 //
 // Packet sizes: 188 bytes, 192 (a 4-byte time stamp in front of each
 // packet, as recorders write .m2ts) or 204 (16 bytes of parity behind it).
@@ -21,10 +21,14 @@
 // size found first is the stream's from then on. The rule is the same at
 // every position: near the end of the data only the steps that lie inside it
 // are looked at, so a capture that ends inside a packet syncs like any other
-// and is read up to its last whole packet. A capture of 192-byte packets cut
-// inside its first time stamp keeps its first packet. Bytes at the end that
-// hold no packet count as skipped (Trailing_Junk). Data that never syncs is looked at
-// for 0x47 bytes at another even spacing, to name it. Packets flagged with
+// and is read up to its last whole packet (Tail_Bytes: a packet cut short
+// there is one whose sync byte stands where the last whole packet's spacing
+// puts it, or lies past the end). A capture of 192-byte packets cut inside
+// its first time stamp keeps its first packet. Bytes at the end that hold no
+// packet, fewer than a packet or more, are a sync loss and count as skipped
+// (Trailing_Junk). Data that never syncs is looked at for 0x47 bytes at
+// another even spacing, to name it; a reader may give up on it after
+// Sync_Search_Most bytes (Gave_Up). Packets flagged with
 // the transport error indicator (unless asked for), packets without payload
 // and packets with an impossible adaptation field length are skipped.
 #pragma once
@@ -77,9 +81,10 @@ struct Ts_Reader {
   Ts_Before_Read_Callback Before_Read = nullptr;
   void *Before_Read_Context = nullptr; // also At_End's
   Ts_At_End_Callback At_End_Wait = nullptr;
-  uint64_t Packet_Limit = UINT64_MAX; // packets read, then the input ends (Stopped set)
-  bool Hand_Flagged = false;          // hand out flagged packets on the PID too
-  uint16_t Continuity_Pid = 0xFFFF;   // the PID whose continuity is counted; none
+  uint64_t Packet_Limit = UINT64_MAX;     // packets read, then the input ends (Stopped set)
+  bool Hand_Flagged = false;              // hand out flagged packets on the PID too
+  uint16_t Continuity_Pid = 0xFFFF;       // the PID whose continuity is counted; none
+  uint64_t Sync_Search_Most = UINT64_MAX; // bytes looked through for a first sync, at most
 
   // The unread bytes are Data[Start, End); Data is Buffer's. Reads land at
   // Read_At in Buffer, the unread bytes of the last read moved in front of it.
@@ -91,6 +96,11 @@ struct Ts_Reader {
   bool At_End = false;  // the source has no more bytes
   bool Failed = false;  // a read failed
   bool Stopped = false; // Before_Read ended the input
+  bool Gave_Up = false; // no first sync in Sync_Search_Most bytes: the input ends there
+  // A regular file read to its end was cut shorter than what had been taken
+  // from it, e.g. truncated to be written anew: the input ends there, and
+  // bytes taken but not yet read are dropped (they are gone).
+  bool Source_Shrank = false;
   bool Synced = false;
   bool Ever_Synced = false;
   int32_t Packet_Size = 0;   // 188, 192 or 204 once synced; 0 before
@@ -108,7 +118,7 @@ struct Ts_Reader {
   uint64_t Error_Packets = 0;   // of those, flagged with transport_error_indicator
   uint64_t Sync_Losses = 0;     // times a packet did not start with 0x47
   uint64_t Skipped_Bytes = 0;   // bytes passed over looking for sync
-  uint64_t Tail_Bytes = 0;      // at the end, in sync: bytes after the last whole packet
+  uint64_t Tail_Bytes = 0;      // at the end, in sync: the bytes of a packet cut short
   uint64_t Trailing_Junk = 0;   // at the end, out of sync: bytes that hold no packet (skipped)
   uint64_t Last_Packet_End = 0; // where the last packet read ends in the input
   bool Short_First = false;     // the first record lacks part of its time stamp (see Find_Sync)
@@ -123,11 +133,16 @@ struct Ts_Reader {
   // The capture's clocks, for its time span (unflagged packets only). The
   // PCR of the first PID seen carrying one: Pcr_Ticks sums its forward steps
   // (27 MHz), a step of Ts_Pcr_Step_Most or more or a discontinuity_indicator
-  // starting afresh. UTC: the first and last time a TDT or TOT gave, in
-  // seconds since 1970.
+  // starting afresh; Pcr_Steps counts the steps summed (none: the PCR gives
+  // no span). UTC: the first and last time a TDT or TOT gave, in seconds
+  // since 1970; a 16-bit modified Julian date that has wrapped (on
+  // 2038-04-23) is read as past the wrap when the time before lies more than
+  // half the date's range after it.
   int32_t Pcr_Pid = -1;
   uint64_t Pcr_Last = 0;
   uint64_t Pcr_Ticks = 0;
+  uint64_t Pcr_Count = 0; // PCRs taken on Pcr_Pid
+  uint64_t Pcr_Steps = 0;
   bool Utc_Seen = false;
   int64_t Utc_First = 0, Utc_Last = 0;
 };
@@ -141,9 +156,9 @@ void Open_Ts_Descriptor(Ts_Reader &reader, int descriptor);
 void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size);
 void Close_Ts_Reader(Ts_Reader &reader);
 
-// Whether the input has bytes behind those read, as far as can be told
-// without waiting: a live input that has nothing ready yet may still bring
-// more, and counts as having it.
+// Whether the input has bytes behind those read (a packet cut short at the
+// end aside), as far as can be told without waiting: a live input that has
+// nothing ready yet may still bring more, and counts as having it.
 bool Ts_Input_Left(Ts_Reader &reader);
 
 // The next payload of a packet on `pid`. The bytes stay valid until the next

@@ -5,7 +5,8 @@ version set in project() in CMakeLists.txt; a bad option or value is named
 in one line on stderr with exit status 2, nothing on stdout and nothing
 written; a failed write to stdout is one line and exit 2; good ones do what
 they say, portal-scan also on live inputs (a growing file, an open pipe,
-Ctrl+C, its limits).
+Ctrl+C, its limits), install-deps, ./test and ./run against a package
+mirror in the middle of a sync (stand-ins for apt-get and dpkg).
   command_line_test.py SOURCE_DIR MAKE_SAMPLE_STREAM [BUILD]
 With BUILD (a build folder with the Windows build and its Wine prefix), also
 runs demo/run-demo.sh under Wine: a failing demo keeps the previous
@@ -20,8 +21,11 @@ import sys
 import tempfile
 import time
 
-Packet_Size = 188
 Wine_Seconds = 300
+# The values core/dvb_layout.h names (the packet format is told there, once),
+# by name; read by main().
+Layout = {}
+Packet_Size = None
 
 failures = []
 
@@ -50,6 +54,13 @@ def run(command, cwd, bare=False, timeout=60):
                             stderr=subprocess.PIPE, timeout=timeout)
     return (result.returncode, result.stdout.decode("utf-8", "replace"),
             result.stderr.decode("utf-8", "replace"))
+
+
+def layout_values(source):
+    """The plain values core/dvb_layout.h names, by name."""
+    with open(os.path.join(source, "core", "dvb_layout.h")) as header:
+        return {name: int(value, 0) for name, value in re.findall(
+            r"^constexpr \w+ (\w+) = (0x[0-9A-Fa-f]+|[0-9]+);", header.read(), re.M)}
 
 
 def project_version(source):
@@ -107,7 +118,7 @@ def check_tools_and_scripts(source, make_sample, work):
     open(kept, "w").close()
     for name in ("capture.ts", "other.ts"):
         with open(os.path.join(work, name), "wb") as capture:
-            capture.write(b"\x47" + bytes(Packet_Size - 1))
+            capture.write(bytes([Layout["Ts_Sync_Byte"]]) + bytes(Packet_Size - 1))
 
     # (label, command, expect, bare): the scripts run bare where they may
     # use nothing but builtins, so a help or a refusal that got as far as
@@ -197,6 +208,136 @@ def check_tools_and_scripts(source, make_sample, work):
           "make-sample-stream: the three samples differ or are no capture")
 
 
+# Stand-ins for the package tools, first on PATH: apt-get answers as a
+# mirror in the middle of a sync does (STAND_IN_UPDATES: one word a call of
+# "apt-get update", the last repeated: "ok", or "fail" and the exit status
+# apt gives, which may be 0 although an index failed) and fails to install;
+# dpkg-query finds the packages of STAND_IN_MISSING missing; every call is
+# logged in STAND_IN_LOG, and cmake, which must not be reached, fails.
+Mirror_Index = "http://mirror.example.org/os-security stable-security/main i386 Packages"
+Mirror_Reason = "File has unexpected size (374820 != 376004). Mirror sync in progress?"
+Stand_Ins = {
+    "apt-get": r"""
+echo "apt-get $*" >>"$STAND_IN_LOG"
+if [[ " $* " == *" install "* ]]; then
+  echo "Reading package lists..."
+  echo "E: Unable to correct problems, you have held broken packages." >&2
+  exit 100
+fi
+tries=$(grep -c '^apt-get .*update' "$STAND_IN_LOG")
+answers=($STAND_IN_UPDATES)
+answer=${answers[tries - 1]:-${answers[-1]}}
+echo "Hit:1 http://mirror.example.org/os stable InRelease"
+if [[ $answer == ok ]]; then
+  echo "Reading package lists..."
+  exit 0
+fi
+echo "Ign:6 %(index)s"
+echo "Get:6 %(index)s [376 kB]"
+echo "Err:6 %(index)s"
+echo "  %(reason)s [IP: 192.0.2.80 80]"
+echo "  Hashes of expected file:"
+echo "Reading package lists..."
+echo "E: Failed to fetch http://mirror.example.org/os-security/dists/stable-security/main/binary-i386/Packages.xz  %(reason)s [IP: 192.0.2.80 80]" >&2
+echo "   Hashes of expected file:" >&2
+echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+exit "${answer#fail}"
+""" % {"index": Mirror_Index, "reason": Mirror_Reason},
+    "dpkg-query": r"""
+package=${!#}
+if [[ " $STAND_IN_MISSING " == *" $package "* ]]; then
+  echo "dpkg-query: no packages found matching $package" >&2
+  exit 1
+fi
+printf 'install ok installed'
+""",
+    "dpkg": r"""
+echo "dpkg $*" >>"$STAND_IN_LOG"
+[[ $1 != --print-foreign-architectures ]] || echo i386
+""",
+    "sudo": 'exec "$@"\n',
+    "cmake": 'echo "cmake $*" >>"$STAND_IN_LOG"\nexit 99\n',
+}
+
+
+def check_install_deps_on_a_bad_day(source, work):
+    """install-deps, ./test and ./run while the mirror's i386 index is being
+    synced: apt-get update is tried three times, each failure named; the
+    install is tried all the same; its failure is one line of ours naming
+    the step, the index and what to do, and exit status 1, passed on by
+    ./test and ./run before they build anything."""
+    folder = os.path.join(work, "stand-ins")
+    os.mkdir(folder)
+    for name, text in Stand_Ins.items():
+        path = os.path.join(folder, name)
+        with open(path, "w") as script:
+            script.write("#!/bin/bash\n" + text.lstrip("\n"))
+        os.chmod(path, 0o755)
+    log = os.path.join(work, "stand-in.log")
+    missing = "wine wine32 fonts-wine"
+    deps_script = os.path.join(source, "scripts", "install-deps.sh")
+    # (label, command, apt-get update's answers, pause, exit status, tries
+    # of apt-get update, whether the failure blames the index)
+    cases = [
+        ("install-deps", [deps_script], "fail100", "0", 1, 3, True),
+        ("install-deps", [deps_script], "fail0", "0", 1, 3, True),
+        ("install-deps", [deps_script], "fail100 fail0", "1", 1, 3, True),
+        ("install-deps", [deps_script], "fail100 ok", "0", 1, 2, False),
+        ("install-deps", [deps_script], "fail100", "soon", 2, 0, False),
+        ("install-deps", [deps_script], "fail100", "3601", 2, 0, False),
+        ("test", [os.path.join(source, "test")], "fail100", "0", 1, 3, True),
+        ("run", [os.path.join(source, "run")], "fail0", "0", 1, 3, True),
+    ]
+    for label, command, updates, pause, expect, tries, blamed in cases:
+        where = "%s with apt-get update answering %r, pause %s" % (label, updates, pause)
+        open(log, "w").close()
+        environment = dict(os.environ, PATH=folder + os.pathsep + os.environ["PATH"],
+                           STAND_IN_LOG=log, STAND_IN_UPDATES=updates, STAND_IN_MISSING=missing,
+                           PICTO_APT_RETRY_SECONDS=pause)
+        started = time.monotonic()
+        result = subprocess.run(command, cwd=work, env=environment, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=60)
+        seconds = time.monotonic() - started
+        out = result.stdout.decode("utf-8", "replace")
+        err = result.stderr.decode("utf-8", "replace")
+        with open(log) as calls:
+            calls = calls.read().splitlines()
+        ours = [line for line in err.splitlines() if line.startswith("install-deps: ")]
+        check(result.returncode == expect, "%s: exit %d, expected %d (stderr %r)" %
+              (where, result.returncode, expect, err[-600:]))
+        check(len(ours) == 1, "%s: expected one line of ours on stderr: %r" % (where, err[-600:]))
+        check(not any(word in err for word in ("unbound variable", "line ", "command not found")),
+              "%s: shell internals on stderr: %r" % (where, err[-600:]))
+        check(not [call for call in calls if call.startswith("cmake")],
+              "%s: went on to build: %r" % (where, calls))
+        updated = [call for call in calls if call.startswith("apt-get") and "update" in call]
+        installed = [call for call in calls if call.startswith("apt-get") and "install" in call]
+        check(len(updated) == tries, "%s: apt-get update %d times, expected %d" %
+              (where, len(updated), tries))
+        if expect == 2:
+            check(result.stdout == b"" and not calls and "PICTO_APT_RETRY_SECONDS" in err,
+                  "%s: not refused before anything ran: %r %r" % (where, out, calls))
+            continue
+        check(len(installed) == 1 and installed[0].endswith(" " + missing),
+              "%s: expected one apt-get install of %s: %r" % (where, missing, calls))
+        notes = [line for line in out.splitlines() if line.startswith("install-deps: apt-get")]
+        check(len(notes) == (tries if blamed else tries - 1) and
+              all(Mirror_Index + " (" + Mirror_Reason + ")" in note for note in notes),
+              "%s: each failed try not named: %r" % (where, notes))
+        check(all("trying again in %s s" % pause in note for note in notes[:tries - 1]),
+              "%s: the retries do not say the pause: %r" % (where, notes))
+        check(seconds >= (tries - 1) * int(pause), "%s: %.1f s, less than the pauses" %
+              (where, seconds))
+        failure = ours[0] if ours else ""
+        check(failure.startswith("install-deps: installing %s failed (apt-get: Unable to correct "
+                                 "problems, you have held broken packages.)" % missing),
+              "%s: the failure does not name the step and apt's reason: %r" % (where, failure))
+        check((Mirror_Index in failure and "try again later" in failure and
+               "another mirror" in failure) == blamed,
+              "%s: the failure %s the index: %r" %
+              (where, "does not blame" if blamed else "blames", failure))
+
+
 def check_versions_and_write_errors(source, tools, work):
     """Every tool says the project's version; a failed write to stdout is
     one line on stderr and exit 2."""
@@ -243,9 +384,16 @@ def check_portal_scan_live(portal_scan, work):
     sample = read_bytes(os.path.join(work, "sample.ts"))
     half = len(sample) // Packet_Size // 2 * Packet_Size
 
-    # A growing file, followed until it is removed or replaced: each change
-    # as it comes, the report at the end, exit 0.
-    for ending in ("removed", "replaced"):
+    # A growing file, followed: each change as it comes, and the report.
+    # Removed: the report, said so, exit 3. Replaced, or cut short and
+    # written anew: the first capture's report, then the new file read from
+    # its start as capture 2, its changes and its report, until Ctrl+C.
+    packets = len(sample) // Packet_Size
+    waiting = "portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
+    for ending, status, note in (
+            ("removed", 3, "removed while it was followed: the scan ends there"),
+            ("replaced", 0, "another file put in its place: read from its start as capture 2"),
+            ("written anew", 0, "cut shorter than what was read: read from its start as capture 2")):
         growing = os.path.join(work, "growing.ts")
         with open(growing, "wb") as capture:
             capture.write(sample[:half])
@@ -260,27 +408,46 @@ def check_portal_scan_live(portal_scan, work):
         time.sleep(0.5)
         if ending == "removed":
             os.unlink(growing)
-        else:
+        elif ending == "replaced":
             with open(growing + ".new", "wb") as other:
                 other.write(sample)
             os.rename(growing + ".new", growing)
+        else:
+            open(growing, "wb").close()
+            time.sleep(0.5)
+            with open(growing, "ab") as capture:
+                capture.write(sample)
+        if status == 0:
+            time.sleep(1)
+            scan.send_signal(signal.SIGINT)
         try:
             out, err = scan.communicate(timeout=10)
         except subprocess.TimeoutExpired:
             scan.kill()
             out, err = scan.communicate()
         lines = json_lines(out.decode("utf-8"))
-        waiting = ("portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
-                   % growing).encode()
-        check(scan.returncode == 0 and err == waiting and len(lines) == 5 and
-              decoded_portals(lines[-1]) == 4 and lines[-1]["packets"] == len(sample) // Packet_Size,
-              "--follow on a growing file, %s: exit %r, stderr %r, %d lines" %
-              (ending, scan.returncode, err[:300], len(lines)))
+        reports = [line for line in lines if "offset" not in line]
+        expected_err = (waiting + "portal-scan: %s: " + note + "\n") % (growing, growing)
+        if status == 0:
+            expected_err += waiting % growing
+        captures = 2 if status == 0 else 1  # 4 changes and the report each
+        check(scan.returncode == status and err.decode() == expected_err and
+              len(lines) == 5 * captures and len(reports) == captures and
+              all(decoded_portals(report) == 4 and report["packets"] == packets and
+                  not report["stopped"] and report.get("capture", 1) == number + 1
+                  for number, report in enumerate(reports)) and
+              all(line.get("capture", 1) == 1 + (i >= 5) for i, line in enumerate(lines)) and
+              (captures == 1 or [line["offset"] for line in lines[:4]] ==
+               [line["offset"] for line in lines[5:9]]),
+              "--follow on a growing file, %s: exit %r, stderr %r, %d lines: %r" %
+              (ending, scan.returncode, err[:400], len(lines),
+               [(line.get("offset"), line.get("capture"), line.get("packets")) for line in lines]))
 
-    # Ctrl+C on an open pipe, in every mode, and on a followed file that has
-    # ended: the lists as they stand, exit 0, the scan stopped. A FIFO of
-    # random bytes: "not a transport stream", exit 2; an open pipe that
-    # brings nothing: nothing arrived, exit 2.
+    # Ctrl+C on an open pipe, in every mode: the lists as they stand, exit 0,
+    # the scan stopped; on a followed file read to its end the same, but not
+    # stopped before the end of its input. A FIFO of random bytes: "not a
+    # transport stream", exit 2; an open pipe that brings nothing: nothing
+    # arrived, exit 2.
     fifo = os.path.join(work, "random.fifo")
     os.mkfifo(fifo)
     sample_path = os.path.join(work, "sample.ts")
@@ -311,8 +478,8 @@ def check_portal_scan_live(portal_scan, work):
             note = b"" if sample_path not in arguments else (
                 "portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
                 % sample_path).encode()
-            check(decoded_portals(report) == 4 and report["stopped"] and err == note,
-                  "%s: %r %r" % (where, out[-300:], err))
+            check(decoded_portals(report) == 4 and report["stopped"] == (sample_path not in arguments)
+                  and err == note, "%s: %r %r" % (where, out[-300:], err))
         else:
             check(out == b"" and err.count(b"\n") == 1 and
                   (data or b"no data arrived before the scan was stopped" in err),
@@ -352,11 +519,14 @@ def check_portal_scan_live(portal_scan, work):
     check(status == 2 and out == b"" and err == b"portal-scan: -: no data arrived within 1 second\n",
           "portal-scan --max-seconds 1 on a silent pipe: exit %d, %r %r" % (status, out, err))
 
-    # The text report counts in words, and the progress line on a terminal
-    # names no portal: one pass serves all four.
+    # The text report counts in words and says at the end of its head that
+    # the scan stopped early, and the progress line on a terminal names no
+    # portal: one pass serves all four.
     status, out, err = run([portal_scan, "--max-packets", "1", "sample.ts"], work)
-    check(status == 0 and out.startswith("sample.ts: 1 packet\n"),
-          "portal-scan --max-packets 1: exit %d, %r" % (status, out[:200]))
+    head = out.split("\n\n")[0].split("\n")
+    check(status == 0 and head[0] == "sample.ts: 1 packet" and head[-2].startswith("  summary: ")
+          and head[-1] == "  stopped before the end of the input",
+          "portal-scan --max-packets 1: exit %d, %r" % (status, out[:600]))
     leader, follower = os.openpty()
     result = subprocess.run([portal_scan, "sample.ts"], cwd=work, stdout=subprocess.PIPE,
                             stderr=follower, timeout=20)
@@ -392,8 +562,10 @@ def check_demo_screenshot(source, build, work):
 
     # One packet, on PID 0x12 and flagged with the transport error indicator.
     damaged = os.path.join(work, "damaged.ts")
+    header = [Layout["Ts_Sync_Byte"], Layout["Ts_Error_Bit"] | Layout["Ts_Unit_Start_Bit"],
+              Layout["Eit_Pid"], Layout["Ts_Payload_Only"] << Layout["Ts_Adaptation_Shift"]]
     with open(damaged, "wb") as capture:
-        capture.write(bytes([0x47, 0x80 | 0x40, 0x12, 0x10]) + b"\xff" * (Packet_Size - 4))
+        capture.write(bytes(header) + bytes([Layout["Stuffing_Byte"]]) * (Packet_Size - len(header)))
     status, out, err = run([demo_script, own_build, "--headless", "1", "damaged.ts"], work,
                            timeout=Wine_Seconds)
     ours = [line for line in err.splitlines() if line.startswith("pictolandrum-demo: ")]
@@ -424,11 +596,15 @@ def main():
                          "(see --help)\n")
         sys.exit(2)
     source, make_sample = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    global Packet_Size
+    Layout.update(layout_values(source))
+    Packet_Size = Layout["Ts_Packet_Size"]
     bench = os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench")
     tools = [make_sample, os.path.join(os.path.dirname(make_sample), "portal-scan"),
              os.path.join(bench, "make-busy-capture"), os.path.join(bench, "dvbpsi-portal-scan")]
     with tempfile.TemporaryDirectory() as work:
         check_tools_and_scripts(source, make_sample, work)
+        check_install_deps_on_a_bad_day(source, work)
         check_versions_and_write_errors(source, [tool for tool in tools if os.path.exists(tool)],
                                         work)
         peer = tools[3]  # built only where libdvbpsi is installed

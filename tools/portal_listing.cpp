@@ -15,9 +15,16 @@ bool Same_Entry(const Portal_Entry &a, const Portal_Entry &b) {
 
 } // namespace
 
+// The entries and the count; not how the list came about.
 bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b) {
   return a.Count == b.Count &&
          std::equal(a.Entries.begin(), a.Entries.end(), b.Entries.begin(), Same_Entry);
+}
+
+Portal_Listing Default_Listing(int portal) {
+  Portal_Listing listing;
+  listing.Entries = Default_Portal_Row(portal);
+  return listing;
 }
 
 int32_t Held_Entry_Count(const Portal_Listing &listing) {

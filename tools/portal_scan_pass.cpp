@@ -17,6 +17,7 @@
 #include "core/host_contract.h"
 #include "core/section_decoder.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -32,22 +33,81 @@ constexpr int Batch_Total = 4;      // batches in the ring between the threads
 
 Section_Decoder Decoders[Portal_Total]; // 32 KB each: kept off the stack
 
-Portal_Listing Read_Listing(int portal) {
-  Portal_Listing listing;
-  listing.Count = Read_Portal_Count(portal);
-  for (int i = 0; i < Portal_Entry_Total; ++i)
-    listing.Entries[static_cast<std::size_t>(i)] = Copy_Portal_Entry(portal, i);
-  return listing;
+// The chunks a decoder took last, each by its first byte's place in the
+// bytes gathered and its packet, so that the places its steps name can be
+// found in the input. Kept only while someone observes the steps: enough to
+// cover the most bytes a decoder holds in 184-byte chunks.
+constexpr int Chunks_Remembered = 256;
+struct Chunk_Place {
+  uint32_t Gathered = 0;
+  uint64_t Packet_Offset = 0;
+};
+struct Fed_Chunks {
+  std::array<Chunk_Place, Chunks_Remembered> Chunks{};
+  int Next = 0, Count = 0;
+};
+Fed_Chunks Chunks_Fed[Portal_Total];
+
+// Remembers the chunk a decoder is about to take: its bytes, if it gathers
+// them, go behind those it holds.
+void Remember_Chunk(Fed_Chunks &fed, const Section_Decoder &decoder, uint64_t packet_offset) {
+  fed.Chunks[static_cast<std::size_t>(fed.Next)] = {
+      decoder.Buffer_Start + static_cast<uint32_t>(decoder.Fill), packet_offset};
+  fed.Next = (fed.Next + 1) % Chunks_Remembered;
+  fed.Count += fed.Count < Chunks_Remembered;
 }
 
-// The decoders' side of a pass.
+// Where the byte at `at` in the bytes gathered stands in the input: in the
+// latest chunk that starts at or before it.
+Input_Place Place_Of(const Fed_Chunks &fed, uint32_t at) {
+  Input_Place place;
+  for (int back = 1; back <= fed.Count; ++back) {
+    const Chunk_Place &chunk = fed.Chunks[static_cast<std::size_t>(
+        (fed.Next - back + Chunks_Remembered) % Chunks_Remembered)];
+    const int32_t into = static_cast<int32_t>(at - chunk.Gathered);
+    if (into < 0)
+      continue;
+    place.Known = true;
+    place.Packet_Offset = chunk.Packet_Offset;
+    place.Payload_Byte = into;
+    break;
+  }
+  return place;
+}
+
+// The decoders' side of a pass: the portals' rows the decoders' owner
+// keeps, and how far each decoder has come.
 struct Decoding {
   const Scan_Setup *Setup = nullptr;
+  Decoder_Owner Owner{};
+  std::array<Portal_Result, Portal_Total> Results{};
   bool Decoded[Portal_Total] = {};
   uint64_t Bytes_Fed[Portal_Total] = {};
   int Decoded_Total = 0;       // portals decoded at least once
   int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
 };
+
+// The decoders' owner: each decoded list goes into the pass's own row of
+// its portal, by the table's rule.
+void Keep_List(const Decoded_List &list, void *context) {
+  Portal_Result &result = static_cast<Decoding *>(context)->Results[list.Portal];
+  Portal_Listing &listing = result.Listing;
+  listing.Count = Apply_Decoded_List(listing.Entries, listing.Count, listing.Shown, list);
+  result.Way = list.Way;
+  result.Inside_Packet = list.Inside_Packet;
+  result.From_Packets = list.From_Packets;
+}
+
+Shown_List Listing_Shows(int32_t portal, void *context) {
+  return static_cast<Decoding *>(context)->Results[portal].Listing.Shown;
+}
+
+// The decoders' observer: each step to the setup's, with its place in the
+// input.
+void Tell_Step(const Decoder_Event &event, void *context) {
+  const Scan_Setup &setup = *static_cast<Decoding *>(context)->Setup;
+  setup.Observe(event, Place_Of(Chunks_Fed[event.Portal], event.At), setup.Observe_Context);
+}
 
 // One chunk to every decoder still scanning. In follow mode a decode is
 // reported and the decoder re-armed; otherwise the decoder is done.
@@ -57,7 +117,9 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint6
     Section_Decoder &decoder = Decoders[portal];
     if (decoding.Decoded[portal] && !setup.Follow)
       continue;
-    Feed_Section_Decoder(decoder, size, chunk);
+    if (setup.Observe != nullptr)
+      Remember_Chunk(Chunks_Fed[portal], decoder, packet_offset);
+    Feed_Section_Decoder(decoder, size, chunk, decoding.Owner);
     decoding.Bytes_Fed[portal] += static_cast<uint64_t>(size);
     if (!decoder.Scan_Idle)
       continue;
@@ -68,7 +130,8 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint6
       continue;
     }
     if (setup.On_Decode != nullptr)
-      setup.On_Decode(portal, packet_offset, Read_Listing(portal), setup.Decode_Context);
+      setup.On_Decode(portal, packet_offset, decoding.Results[portal].Listing,
+                      setup.Decode_Context);
     Arm_Section_Decoder(decoder);
   }
 }
@@ -253,27 +316,26 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
 
 Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   Scan_Outcome outcome;
-  Reset_Core_State();
-  for (int portal = 0; portal < Portal_Total; ++portal)
-    Set_Up_Portal_Decoder(Decoders[portal], portal);
   Decoding decoding;
   decoding.Setup = &setup;
+  decoding.Owner = {Keep_List, Listing_Shows, setup.Observe != nullptr ? Tell_Step : nullptr,
+                    &decoding};
+  for (int portal = 0; portal < Portal_Total; ++portal) {
+    Set_Up_Portal_Decoder(Decoders[portal], portal);
+    Chunks_Fed[portal] = Fed_Chunks{};
+    decoding.Results[portal].Listing = Default_Listing(portal);
+  }
   reader.Continuity_Pid = Eit_Pid;
   reader.Hand_Flagged = setup.Consumer != nullptr;
   // Where a decode must be seen at once (to report it, or to stop behind
   // it), the decoders are fed inline.
   outcome.Status = setup.Follow || setup.Stop_When_Decoded ? Read_Inline(reader, decoding)
                                                            : Read_Beside_Decoders(reader, decoding);
-  const int saved_errno = errno;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
+    result = decoding.Results[portal];
     result.Decoded = decoding.Decoded[portal];
-    result.Way = Decoders[portal].Last_Decode;
-    result.Inside_Packet = Decoders[portal].Last_Inside_Packet;
-    result.From_Packets = Decoders[portal].Last_From_Packets;
     result.Bytes_Fed = decoding.Bytes_Fed[portal];
-    result.Listing = Read_Listing(portal);
   }
-  errno = saved_errno;
   return outcome;
 }

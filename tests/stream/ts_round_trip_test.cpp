@@ -98,9 +98,10 @@ std::vector<Byte_Vector> Reassemble(const Read_Back &back) {
     }
     while (at < payload.size()) {
       if (wanted == 0) {
-        if (payload[at] == 0xFF || payload.size() - at < 3)
+        if (payload[at] == Stuffing_Byte || payload.size() - at < Section_Head_Bytes)
           break;
-        wanted = 3 + (((payload[at + 1] & 0x0F) << 8) | payload[at + 2]);
+        wanted = Section_Head_Bytes +
+                 (Big_Endian_16(&payload[at + Section_Length_Offset]) & Section_Length_Mask);
       }
       const std::size_t n = std::min(wanted - current.size(), payload.size() - at);
       current.insert(current.end(), payload.begin() + static_cast<long>(at),
@@ -128,13 +129,13 @@ TEST(Ts_Writer, PacketsCarrySyncPidAndRunningContinuityCounters) {
   for (std::size_t at = 0; at < writer.Bytes.size(); at += Ts_Packet_Size) {
     const uint8_t *packet = writer.Bytes.data() + at;
     ASSERT_EQ(packet[0], Ts_Sync_Byte);
-    const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
+    const int pid = Ts_Packet_Pid(packet);
     ASSERT_TRUE(pid == Eit_Pid || pid == 0x0100);
-    const int counter = packet[3] & 0x0F;
+    const int counter = Ts_Packet_Continuity(packet);
     if (next[pid] >= 0) {
       EXPECT_EQ(counter, next[pid]) << "packet at " << at;
     }
-    next[pid] = (counter + 1) & 0x0F;
+    next[pid] = (counter + 1) & Ts_Continuity_Mask;
   }
 }
 
@@ -143,7 +144,7 @@ TEST(Ts_Writer, PacketsCarrySyncPidAndRunningContinuityCounters) {
 uint32_t Bitwise_Crc_Update(uint32_t crc, uint8_t byte) {
   for (int bit = 7; bit >= 0; --bit) {
     const bool feedback = ((crc >> 31) ^ ((byte >> bit) & 1u)) != 0;
-    crc = feedback ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    crc = feedback ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
   }
   return crc;
 }
@@ -256,7 +257,7 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
       Write_Garbage(noisy, 77); // lost sync in the middle
     Write_Noise_Packet(noisy, 0x0101);
   }
-  noisy.Bytes.resize(noisy.Bytes.size() + 100, 0x47); // a cut-off last packet
+  noisy.Bytes.resize(noisy.Bytes.size() + 100, Ts_Sync_Byte); // a cut-off last packet
 
   const Read_Back expected = Read_Memory(clean.Bytes);
   for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}}) {
@@ -276,8 +277,8 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
       const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
       ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
       EXPECT_EQ(packet[0], Ts_Sync_Byte);
-      EXPECT_EQ(((packet[1] & 0x1F) << 8) | packet[2], Eit_Pid);
-      EXPECT_EQ(back.Continuities[i], packet[3] & 0x0F);
+      EXPECT_EQ(Ts_Packet_Pid(packet), Eit_Pid);
+      EXPECT_EQ(back.Continuities[i], Ts_Packet_Continuity(packet));
       EXPECT_EQ(
           Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
           back.Payloads[i]);
@@ -287,7 +288,8 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
 
 // The sync rule does not depend on how much data is left: a capture of any
 // number of whole packets followed by the start of one more is read up to its last
-// whole packet, whatever pieces the source hands over.
+// whole packet, whatever pieces the source hands over; followed instead by
+// fewer bytes than a packet that start none, those are a sync loss, skipped.
 TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
   Ts_Writer writer;
   for (int round = 0; round < 2; ++round)
@@ -298,18 +300,28 @@ TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
                               writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size));
     const Read_Back expected = Read_Memory(packets);
     for (std::size_t tail : {0, 1, 100, 187}) {
-      Byte_Vector cut = packets;
-      cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
-                 writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
-      for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
-        SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) +
-                     " bytes more, read limit " + std::to_string(limit));
-        const Read_Back back = Read_Memory(cut, limit);
-        EXPECT_EQ(back.Last, Ts_Read_Result::End);
-        EXPECT_EQ(back.Reader.Packets, whole);
-        EXPECT_EQ(back.Reader.Tail_Bytes, tail);
-        EXPECT_EQ(back.Reader.Skipped_Bytes, 0u);
-        EXPECT_EQ(back.Payloads, expected.Payloads);
+      for (bool junk : {false, true}) {
+        if (junk && whole < Ts_Sync_Confirm_Packets)
+          continue; // junk where a confirming packet's sync byte would stand: no sync at all
+        Byte_Vector cut = packets;
+        if (junk)
+          cut.insert(cut.end(), tail, 0x00);
+        else
+          cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
+                     writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
+        for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
+          SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) + " bytes " +
+                       (junk ? "of junk" : "of a packet") + " more, read limit " +
+                       std::to_string(limit));
+          const Read_Back back = Read_Memory(cut, limit);
+          EXPECT_EQ(back.Last, Ts_Read_Result::End);
+          EXPECT_EQ(back.Reader.Packets, whole);
+          EXPECT_EQ(back.Reader.Tail_Bytes, junk ? 0u : tail);
+          EXPECT_EQ(back.Reader.Skipped_Bytes, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Trailing_Junk, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Sync_Losses, junk && tail > 0 ? 1u : 0u);
+          EXPECT_EQ(back.Payloads, expected.Payloads);
+        }
       }
     }
   }
@@ -321,15 +333,18 @@ TEST(Ts_Reader, PacketsWithoutPayloadOrWithBadAdaptationLengthAreSkipped) {
   Write_Ts_Packet(writer, Eit_Pid, false, {0x01}, Ts_Packet_Options{182, false, false});
   // Raw headers: adaptation field only; both but the field fills the packet;
   // both with a field length past the end of the packet.
-  const uint8_t raw[][2] = {{0x20, 183}, {0x30, 183}, {0x30, 200}};
+  constexpr uint8_t Fills = Ts_Payload_Size - 1;
+  const uint8_t raw[][2] = {{Ts_Adaptation_Only, Fills},
+                            {Ts_Adaptation_And_Payload, Fills},
+                            {Ts_Adaptation_And_Payload, 200}};
   for (const auto &header : raw) {
     const std::size_t at = writer.Bytes.size();
-    writer.Bytes.resize(at + Ts_Packet_Size, 0xFF);
+    writer.Bytes.resize(at + Ts_Packet_Size, Stuffing_Byte);
     writer.Bytes[at] = Ts_Sync_Byte;
-    writer.Bytes[at + 1] = 0x00;
+    writer.Bytes[at + 1] = 0x00; // and the PID's high bits, 0 for Eit_Pid
     writer.Bytes[at + 2] = Eit_Pid;
-    writer.Bytes[at + 3] = header[0];
-    writer.Bytes[at + 4] = header[1];
+    writer.Bytes[at + 3] = static_cast<uint8_t>(header[0] << Ts_Adaptation_Shift);
+    writer.Bytes[at + Ts_Adaptation_Length_Offset] = header[1];
   }
   const Read_Back back = Read_Memory(writer.Bytes);
   ASSERT_EQ(back.Payloads.size(), 2u);
@@ -410,7 +425,7 @@ TEST(Ts_Reader, FilesDescriptorsAndPipesReadLikeMemoryAndNonStreamsAreRecognised
       prose.push_back(static_cast<uint8_t>(c));
   EXPECT_EQ(Read_Memory(prose).Last, Ts_Read_Result::Not_Transport_Stream);
   EXPECT_EQ(Read_Memory({}).Last, Ts_Read_Result::Not_Transport_Stream);
-  Byte_Vector short_packet(100, 0x47);
+  Byte_Vector short_packet(100, Ts_Sync_Byte);
   EXPECT_EQ(Read_Memory(short_packet).Last, Ts_Read_Result::Not_Transport_Stream);
 
   EXPECT_FALSE(Open_Ts_File(reader, (testing::TempDir() + "no-such-file.ts").c_str()));

@@ -135,8 +135,10 @@ Byte_Vector Payload_Of_Length(int length) {
 }
 
 // A header with section length 700 at offset 400 of a 1000-byte buffer: too
-// short to decode yet, so the 600 bytes from it are kept.
-TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
+// short to decode yet, so the 600 bytes from its zero byte are kept, and it
+// is judged as soon as all its bytes are there (more than L + 5 from that
+// byte), not when 920 have gathered again.
+TEST(Accumulator, IncompleteSectionWaitsAtTheFrontUntilItsBytesArrive) {
   Arm_Decoder(0);
   const Byte_Vector payload = Payload_Of_Length(700);
   Byte_Vector buffer(400, Stuffing_Byte);
@@ -147,11 +149,11 @@ TEST(Accumulator, IncompleteSectionWaitsAtTheFront) {
   EXPECT_EQ(Plugin_Decoder.Scan_Idle, 0);
 
   Byte_Vector rest(payload.begin() + 600, payload.end());
-  rest.resize(2 * Ts_Payload_Size, Stuffing_Byte);
-  On_Section_Data(0, Ts_Payload_Size, rest.data());
-  EXPECT_EQ(Plugin_Decoder.Fill, 784) << "below 920 again: no scan";
-  On_Section_Data(0, Ts_Payload_Size, rest.data() + Ts_Payload_Size);
-  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "the second chunk completes it";
+  rest.resize(Ts_Payload_Size, Stuffing_Byte);
+  On_Section_Data(0, 105, rest.data());
+  EXPECT_EQ(Plugin_Decoder.Fill, 705) << "one byte short";
+  On_Section_Data(0, 1, rest.data() + 105);
+  EXPECT_EQ(Plugin_Decoder.Scan_Idle, 1) << "706 bytes complete it, below 920";
   EXPECT_EQ(Portal_Count[0], 3);
   EXPECT_EQ(Name_Of(Portal_Table[0][2]), "Kanal 2");
 }

@@ -3,6 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+Decoded_List Last_List;
+
+void Hear_Decode(const Decoder_Event &event, void *) {
+  if (event.Step == Decoder_Step::Decoded)
+    Last_List = *event.List;
+}
+
+} // namespace
+
+void Arm_Decoder(int portal) {
+  Arm_Decoder_For_Portal(portal);
+  Last_List = Decoded_List{};
+  Plugin_Decoder_Listener = {Hear_Decode, nullptr};
+}
+
+const Decoded_List &Last_Decoded() {
+  return Last_List;
+}
+
 std::vector<Portal_Listing_Entry> Numbered_Entries(int count) {
   std::vector<Portal_Listing_Entry> entries;
   for (int i = 0; i < count; ++i)

@@ -12,10 +12,13 @@
 #include <vector>
 
 // The state right after load, a table reset, and a channel change with the
-// filter running and `portal` shown: the decoder is armed on an empty buffer.
-inline void Arm_Decoder(int portal) {
-  Arm_Decoder_For_Portal(portal);
-}
+// filter running and `portal` shown: the decoder is armed on an empty buffer,
+// and Last_Decoded forgets what it saw.
+void Arm_Decoder(int portal);
+
+// The last list the plug-in's decoder handed to its owner since
+// Arm_Decoder (Way None if none), as its observer heard it.
+const Decoded_List &Last_Decoded();
 
 // `count` entries named "Kanal 0", "Kanal 1", ... on transport stream 4 + i,
 // service 1000 + i.

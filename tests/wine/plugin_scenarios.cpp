@@ -379,48 +379,90 @@ void Position_File_Unreadable() {
   Check_Position_File(Default_Position);
 }
 
-// A module whose path is longer than the 256 bytes the plug-in reads it into
-// takes no position file: none is read from its folder (the window opens at
-// the default place) and none is written, there or in a folder above it.
-void Long_Module_Path() {
-  wchar_t here[MAX_PATH];
-  CHECK(GetCurrentDirectoryW(MAX_PATH, here) > 0);
-  std::vector<std::wstring> folders = {std::wstring(L"\\\\?\\") + here};
-  while (folders.back().size() < 300) {
-    const wchar_t letter = static_cast<wchar_t>(L'a' + folders.size());
-    folders.push_back(folders.back() + L"\\" + std::wstring(90, letter));
-    CHECK(CreateDirectoryW(folders.back().c_str(), nullptr));
+// The folder `path` (a "\\?\" path, so it may be longer than MAX_PATH)
+// grown by folders of up to 99 letters to `length` characters without
+// its prefix; each folder made, and named in `folders`.
+constexpr wchar_t Long_Path_Prefix[] = L"\\\\?\\";
+constexpr size_t Long_Path_Prefix_Length = sizeof Long_Path_Prefix / sizeof(wchar_t) - 1;
+std::wstring Grow_Folder(std::wstring path, size_t length, wchar_t letter,
+                         std::vector<std::wstring> *folders) {
+  CHECK(path.size() - Long_Path_Prefix_Length + 2 <= length);
+  while (path.size() - Long_Path_Prefix_Length < length) {
+    const size_t rest = length - (path.size() - Long_Path_Prefix_Length);
+    size_t part = rest < 100 ? rest : 100; // a backslash and a name
+    if (rest - part == 1)
+      --part;
+    path += L"\\" + std::wstring(part - 1, letter);
+    CHECK(CreateDirectoryW(path.c_str(), nullptr));
+    folders->push_back(path);
   }
-  const std::wstring module = folders.back() + L"\\" + L"Pictolandrum.dll";
-  CHECK(CopyFileW((folders.front() + L"\\Pictolandrum.dll").c_str(), module.c_str(), FALSE));
-  const std::wstring own_file = folders.back() + L"\\Pictolandrum.INI";
-  FILE *file = _wfopen(own_file.c_str(), L"wb");
-  CHECK(file != nullptr);
-  std::fputs("WINDOWX=17;\nWINDOWY=-5;\n", file);
-  CHECK_EQ(0, std::fclose(file));
-  DeleteFileA(Position_File);
+  return path;
+}
 
-  CHECK(Host_Create_Window() != nullptr);
-  CHECK(Host_Load_Plugin_Wide(module.c_str()));
-  Host_Start_Plugin(Start_Tag, nullptr, nullptr);
-  Require_Window();
-  Open_Window_On_Portal_Stream();
-  RECT place{};
-  GetWindowRect(Portal_Window(), &place);
-  CHECK_EQ(320, place.left);
-  CHECK_EQ(320, place.top);
-  Plugin.On_Exit();
-  Host_Unload_Plugin();
-
-  for (size_t i = 0; i + 1 < folders.size(); ++i)
-    CHECK_EQ(INVALID_FILE_ATTRIBUTES,
-             GetFileAttributesW((folders[i] + L"\\Pictolandrum.INI").c_str()));
-  file = _wfopen(own_file.c_str(), L"rb");
-  CHECK(file != nullptr);
-  char text[64] = {};
+std::string File_Text_Wide(const std::wstring &path) {
+  FILE *file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr)
+    return "<missing>";
+  char text[128] = {};
   std::fread(text, 1, sizeof text - 1, file);
   std::fclose(file);
-  CHECK_TEXT("WINDOWX=17;\nWINDOWY=-5;\n", text);
+  return text;
+}
+
+// The module loaded from folders whose paths have several lengths around
+// where the position file stops fitting (its path at most 259 characters):
+// with the module's own name, 255 and 259 characters (the plain plug-in,
+// which reads the path into 256 bytes, keeps its position at these too),
+// 260, and a folder of 255 (the plain plug-in's buffer ends inside the
+// folder's name, and it would take the folder above); with a longer name,
+// module paths over MAX_PATH whose folder is 242 (kept) and 243 (none).
+// A kept position is read from the file beside the module and written back
+// there in the plug-in's own form; where none is kept, that file stays as
+// it was, and no folder above the module gets one.
+void Module_Path_Lengths() {
+  const size_t Own_Name = sizeof Module_Name - 1;
+  const struct {
+    size_t Length, Name_Length;
+    bool Kept;
+  } cases[] = {
+      {255, Own_Name, true},  {256, Own_Name, true}, {259, Own_Name, true}, {260, Own_Name, false},
+      {272, Own_Name, false}, {300, 57, true},       {301, 57, false},
+  };
+  const char Given[] = "WINDOWX= 1 7;\nWINDOWY=23;\n";
+  const char Kept[] = "WINDOWX=17;\r\nWINDOWY=23;\r\n";
+  wchar_t here[MAX_PATH];
+  CHECK(GetCurrentDirectoryW(MAX_PATH, here) > 0);
+  const std::wstring folder_here = std::wstring(Long_Path_Prefix) + here;
+  DeleteFileA(Position_File);
+  CHECK(Host_Create_Window() != nullptr);
+  wchar_t letter = L'a';
+  for (const auto &c : cases) {
+    std::printf("a module path of %u characters, its name %u\n", static_cast<unsigned>(c.Length),
+                static_cast<unsigned>(c.Name_Length));
+    std::vector<std::wstring> folders = {folder_here};
+    const std::wstring folder =
+        Grow_Folder(folder_here, c.Length - 1 - c.Name_Length, letter++, &folders);
+    const std::string name = "Pictolandrum" + std::string(c.Name_Length - Own_Name, '-') + ".dll";
+    const std::wstring module = folder + L"\\" + std::wstring(name.begin(), name.end());
+    CHECK(CopyFileW((folder_here + L"\\" + L"Pictolandrum.dll").c_str(), module.c_str(), FALSE));
+    const std::wstring own_file = folder + L"\\Pictolandrum.INI";
+    FILE *file = _wfopen(own_file.c_str(), L"wb");
+    CHECK(file != nullptr);
+    std::fputs(Given, file);
+    CHECK_EQ(0, std::fclose(file));
+
+    CHECK(Host_Load_Plugin_Wide(module.c_str()));
+    char loaded[2048];
+    CHECK_EQ(c.Length, GetModuleFileNameA(Plugin.Module, loaded, sizeof loaded));
+    Host_Start_Plugin(Start_Tag, nullptr, nullptr);
+    Plugin.On_Exit();
+    Host_Unload_Plugin();
+
+    CHECK_TEXT(c.Kept ? Kept : Given, File_Text_Wide(own_file).c_str());
+    for (size_t i = 0; i + 1 < folders.size(); ++i)
+      CHECK_EQ(INVALID_FILE_ATTRIBUTES,
+               GetFileAttributesW((folders[i] + L"\\Pictolandrum.INI").c_str()));
+  }
 }
 
 // Filter data delivered from the host's thread reaches the decoder; the next
@@ -454,5 +496,5 @@ SCENARIO_MAIN({"module_image", Module_Image}, {"start", Start}, {"send_name", Se
               {"unexpected_order", Unexpected_Order},
               {"position_file_round_trip", Position_File_Round_Trip},
               {"position_file_unreadable", Position_File_Unreadable},
-              {"long_module_path", Long_Module_Path},
+              {"module_path_lengths", Module_Path_Lengths},
               {"filter_data_fills_table", Filter_Data_Fills_Table})
