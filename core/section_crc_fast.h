@@ -1,10 +1,10 @@
 // The native builds' CRC-32 of core/section_crc.h. The section_crc library
-// compiles section_crc_fast.cpp in place of the compact table
-// routine the plug-in's DLL keeps: Mpeg_Crc32_Update there folds 64 bytes a
-// step with carry-less multiplication (PCLMULQDQ) where the processor has
-// it, and takes eight bytes a step through eight tables where not. The
-// choice is made once, at the first call, from what the processor reports,
-// so one binary runs on processors with and without the instruction.
+// compiles section_crc_fast.cpp in place of the compact table routine the
+// plug-in's DLL keeps: Mpeg_Crc32_Update there folds 64 bytes a step with
+// carry-less multiplication (PCLMULQDQ) where the processor has it, and
+// takes eight bytes a step through eight tables where not. The choice is
+// made once, at the first call, from what the processor reports, so one
+// binary runs on processors with and without the instruction.
 //
 // Each method is reachable by itself, so the tests can check every one the
 // processor has against the bitwise definition.
