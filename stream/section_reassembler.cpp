@@ -67,7 +67,8 @@ bool Finish_Phase(Section_Reassembler &r) {
       Drop_Section(r);
       return false;
     }
-    r.Phase = Section_Phase::Head;
+    // Without a filter every section is kept: no stop for its head.
+    r.Phase = r.Want == nullptr ? Section_Phase::Body : Section_Phase::Head;
     return true;
   case Section_Phase::Head:
     r.Keep = r.Want == nullptr || r.Want(r.Buffer.data(), r.Fill, r.Context);
