@@ -13,42 +13,6 @@ namespace {
 constexpr int32_t Crc_Section_Min = Section_Filter_Head_Size + Section_Crc_Size; // 12
 constexpr int32_t Given_Up = -1;
 
-// The MPEG-2 CRC-32 of core/section_crc.h, eight bytes a step through eight
-// tables ("slicing by eight"): every section on the PID is checked, and a
-// byte at a time that took a tool's scan of a busy capture twice as long.
-// The tables are made from the byte-at-a-time routine on first use.
-constexpr int Slices = 8;
-struct Crc_Slices {
-  uint32_t Table[Slices][256];
-  Crc_Slices() {
-    for (uint32_t byte = 0; byte < 256; ++byte) {
-      const uint8_t one = static_cast<uint8_t>(byte);
-      Table[0][byte] = Mpeg_Crc32_Update(0, &one, 1);
-    }
-    for (int slice = 1; slice < Slices; ++slice)
-      for (uint32_t byte = 0; byte < 256; ++byte) {
-        const uint32_t previous = Table[slice - 1][byte];
-        Table[slice][byte] = (previous << 8) ^ Table[0][previous >> 24];
-      }
-  }
-};
-
-bool Crc_Holds(const uint8_t *bytes, std::size_t size) {
-  static const Crc_Slices slices;
-  const auto &t = slices.Table;
-  uint32_t crc = Mpeg_Crc32_Initial;
-  std::size_t at = 0;
-  for (; at + Slices <= size; at += Slices) {
-    const uint32_t high =
-        crc ^ (static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-               static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3]);
-    crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^
-          t[4][high & 0xFF] ^ t[3][bytes[at + 4]] ^ t[2][bytes[at + 5]] ^ t[1][bytes[at + 6]] ^
-          t[0][bytes[at + 7]];
-  }
-  return Mpeg_Crc32_Update(crc, bytes + at, size - at) == 0;
-}
-
 // The whole section's size from its table_id and length word at `head`.
 int32_t Section_Size(const uint8_t *head) {
   return Section_Head_Bytes + (Big_Endian_16(head + Section_Length_Offset) & Section_Length_Mask);
@@ -84,7 +48,8 @@ void Deliver_Section(Section_Reassembler &r) {
   section.Size = r.Total;
   section.Crc_Ok =
       (Big_Endian_16(r.Buffer.data() + Section_Length_Offset) & Section_Syntax_Bit) != 0 &&
-      r.Total >= Crc_Section_Min && Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
+      r.Total >= Crc_Section_Min &&
+      Section_Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
   section.At_Payload_Start = r.Began_At_Payload_Start;
   section.Packet_Offset = r.Began_Offset;
   ++r.Sections;
@@ -102,7 +67,8 @@ bool Finish_Phase(Section_Reassembler &r) {
       Drop_Section(r);
       return false;
     }
-    r.Phase = Section_Phase::Head;
+    // Without a filter every section is kept: no stop for its head.
+    r.Phase = r.Want == nullptr ? Section_Phase::Body : Section_Phase::Head;
     return true;
   case Section_Phase::Head:
     r.Keep = r.Want == nullptr || r.Want(r.Buffer.data(), r.Fill, r.Context);

@@ -14,7 +14,6 @@
 #include <io.h>
 #else
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -55,62 +54,6 @@ void Reset_Reader(Ts_Reader &reader) {
   reader.Start = reader.End = reader.Read_At;
   reader.Data = reader.Buffer.data();
 }
-
-#if !defined(_WIN32)
-void Unmap_Window(Ts_Reader &reader) {
-  if (reader.Window_Size > 0)
-    munmap(const_cast<uint8_t *>(reader.Data), reader.Window_Size);
-  reader.Window_Size = 0;
-}
-
-// The mapped file's next window, from the page that holds the first unread
-// byte on, as far as the file reaches now (it may have grown). Before_Read is
-// asked first, as before a read. At the file's end, when Before_Read stops,
-// or when mapping fails (Failed set, errno telling why): At_End.
-void Map_Next_Window(Ts_Reader &reader) {
-  if (reader.Before_Read != nullptr &&
-      !reader.Before_Read(reader.Descriptor, reader.Before_Read_Context)) {
-    reader.Stopped = reader.At_End = true;
-    return;
-  }
-  const uint64_t first = reader.Window_Offset + reader.Start; // first unread byte
-  const uint64_t known_end = reader.Window_Offset + reader.End;
-  struct stat status {};
-  if (fstat(reader.Descriptor, &status) != 0) {
-    reader.Failed = reader.At_End = true;
-    return;
-  }
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
-  if (size < known_end) { // cut shorter: the bytes past its end are gone
-    reader.Source_Shrank = reader.At_End = true;
-    reader.End = reader.Start;
-    return;
-  }
-  if (size == known_end) {
-    if (reader.At_End_Wait == nullptr ||
-        !reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
-      reader.At_End = true;
-    return;
-  }
-  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  const uint64_t from = first - first % page;
-  const std::size_t length =
-      static_cast<std::size_t>(std::min<uint64_t>(Ts_Map_Window, size - from));
-  void *window =
-      mmap(nullptr, length, PROT_READ, MAP_PRIVATE, reader.Descriptor, static_cast<off_t>(from));
-  if (window == MAP_FAILED) {
-    reader.Failed = reader.At_End = true;
-    return;
-  }
-  madvise(window, length, MADV_SEQUENTIAL);
-  Unmap_Window(reader);
-  reader.Data = static_cast<const uint8_t *>(window);
-  reader.Window_Size = length;
-  reader.Window_Offset = from;
-  reader.Start = static_cast<std::size_t>(first - from);
-  reader.End = length;
-}
-#endif
 
 // Up to `max` bytes from a descriptor; 0 at its end, when Before_Read
 // stops, or on failure (Failed set, errno telling why).
@@ -177,13 +120,6 @@ bool Descriptor_Shrank(const Ts_Reader &reader) {
 void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   if (reader.End - reader.Start >= want || reader.At_End)
     return;
-#if !defined(_WIN32)
-  if (reader.Mapped) { // a growing file, followed, may take more than one look
-    while (reader.End - reader.Start < want && !reader.At_End)
-      Map_Next_Window(reader);
-    return;
-  }
-#endif
   const std::size_t kept = reader.End - reader.Start;
   uint8_t *buffer = reader.Buffer.data();
   std::memmove(buffer + reader.Read_At - kept, buffer + reader.Start, kept);
@@ -193,12 +129,13 @@ void Fill_Buffer(Ts_Reader &reader, std::size_t want) {
   while (reader.End - reader.Start < want) {
     const std::size_t room = reader.Read_At + Ts_Reader_Buffer_Size - reader.End;
     const std::size_t n = Read_Source(reader, buffer + reader.End, std::min(limit, room));
-    if (n == 0 && !reader.Failed && !reader.Stopped && reader.At_End_Wait != nullptr) {
+    if (n == 0 && !reader.Failed && !reader.Stopped) {
       if (Descriptor_Shrank(reader)) {
         reader.Source_Shrank = reader.At_End = true;
         return;
       }
-      if (reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
+      if (reader.At_End_Wait != nullptr &&
+          reader.At_End_Wait(reader.Descriptor, reader.Before_Read_Context))
         continue;
     }
     if (n == 0) {
@@ -459,11 +396,6 @@ bool Ts_Input_Left(Ts_Reader &reader) {
 #if defined(_WIN32)
   return true;
 #else
-  if (reader.Mapped) {
-    struct stat status {};
-    return fstat(reader.Descriptor, &status) != 0 ||
-           static_cast<uint64_t>(status.st_size) > reader.Window_Offset + reader.End;
-  }
   pollfd ready{reader.Descriptor, POLLIN, 0};
   if (poll(&ready, 1, 0) <= 0)
     return true; // nothing yet: more may come
@@ -483,13 +415,6 @@ bool Open_Ts_File(Ts_Reader &reader, const char *path) {
     return false;
   Open_Ts_Descriptor(reader, descriptor);
   reader.Owns_Descriptor = true;
-#if !defined(_WIN32)
-  struct stat status {};
-  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-    reader.Mapped = true;
-    reader.Start = reader.End = 0;
-  }
-#endif
   return true;
 }
 
@@ -509,12 +434,6 @@ void Open_Ts_Memory(Ts_Reader &reader, const uint8_t *data, std::size_t size) {
 }
 
 void Close_Ts_Reader(Ts_Reader &reader) {
-#if !defined(_WIN32)
-  if (reader.Mapped)
-    Unmap_Window(reader);
-  reader.Mapped = false;
-  reader.Data = reader.Buffer.data();
-#endif
   if (reader.Descriptor >= 0 && reader.Owns_Descriptor)
 #if defined(_WIN32)
     _close(reader.Descriptor);

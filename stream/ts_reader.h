@@ -6,11 +6,12 @@
 // Sources: bytes in memory; a file or any other descriptor (a pipe, a FIFO,
 // a character device, standard input), read through one buffer, taking
 // whatever each read returns, so live streams flow as they arrive. A regular
-// file opened by path is mapped instead, a window of Ts_Map_Window bytes at a
-// time, so its bytes are never copied. A file that grows while it is read is
-// read up to the end it has when the reader gets there. A mapped file that
-// shrinks under the reader raises SIGBUS when the reader touches the lost
-// bytes; a program that maps must catch it (see portal-scan).
+// file opened by path is read the same way: copying it through a buffer
+// that stays in the processor's cache costs no more than the reads of `cat`,
+// while walking a mapping of it takes a miss in the address translation per
+// page (on a virtual machine several times as long as the reads). A file that
+// grows while it is read is read up to the end it has when the reader gets
+// there; one found shorter than what was read from it sets Source_Shrank.
 //
 // Packet sizes: 188 bytes, 192 (a 4-byte time stamp in front of each
 // packet, as recorders write .m2ts) or 204 (16 bytes of parity behind it).
@@ -37,12 +38,11 @@
 #include <vector>
 
 constexpr int Ts_Sync_Confirm_Packets = 5;            // packet starts that confirm a sync
-constexpr int Ts_Reader_Buffer_Size = 64 * 1024;      // bytes one read of a descriptor may fill
+constexpr int Ts_Reader_Buffer_Size = 256 * 1024;     // bytes one read of a descriptor may fill
 constexpr int32_t Ts_Other_Spacing_Min = 64;          // spacings looked at to name a stream
 constexpr int32_t Ts_Other_Spacing_Max = 1024;        // that never syncs
 constexpr uint64_t Ts_Other_Spacing_Reach = 1u << 20; // input bytes looked at for them
-constexpr uint16_t Ts_No_Pid = 0xFFFF;          // matches no packet: Next_Ts_Payload only counts
-constexpr std::size_t Ts_Map_Window = 4u << 20; // bytes of a regular file mapped at a time
+constexpr uint16_t Ts_No_Pid = 0xFFFF; // matches no packet: Next_Ts_Payload only counts
 constexpr uint64_t Ts_Pcr_Step_Most = 10 * 27000000ull; // a PCR step of 10 s or more is a jump
 
 enum class Ts_Read_Result {
@@ -56,9 +56,9 @@ struct Ts_Reader;
 // Called when Offset reaches Progress_At (checked at every packet), e.g. to
 // show progress; it moves Progress_At on.
 using Ts_Progress_Callback = void (*)(Ts_Reader &reader, void *context);
-// Called before each read of a descriptor and before mapping each window of
-// a file; false ends the input there (Stopped is then set), e.g. when the
-// user asked to stop while the reader waited for a live stream.
+// Called before each read of a descriptor; false ends the input there
+// (Stopped is then set), e.g. when the user asked to stop while the reader
+// waited for a live stream.
 using Ts_Before_Read_Callback = bool (*)(int descriptor, void *context);
 // Called when a descriptor or a file has no more bytes for now; true to look
 // again (after waiting for it to grow), false to end the input there.
@@ -86,14 +86,10 @@ struct Ts_Reader {
   uint16_t Continuity_Pid = 0xFFFF;       // the PID whose continuity is counted; none
   uint64_t Sync_Search_Most = UINT64_MAX; // bytes looked through for a first sync, at most
 
-  // The unread bytes are Data[Start, End); Data is Buffer, or the mapped
-  // window of a regular file. Reads land at Read_At in Buffer, the unread
-  // bytes of the last read moved in front of it.
+  // The unread bytes are Data[Start, End); Data is Buffer's. Reads land at
+  // Read_At in Buffer, the unread bytes of the last read moved in front of it.
   std::vector<uint8_t> Buffer;
   const uint8_t *Data = nullptr;
-  bool Mapped = false;         // a regular file, read through mapped windows
-  uint64_t Window_Offset = 0;  // where the mapped window starts in the file
-  std::size_t Window_Size = 0; // bytes mapped
   std::size_t Read_At = 0;
   std::size_t Start = 0, End = 0;
 

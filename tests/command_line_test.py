@@ -599,14 +599,20 @@ def main():
     global Packet_Size
     Layout.update(layout_values(source))
     Packet_Size = Layout["Ts_Packet_Size"]
+    bench = os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench")
     tools = [make_sample, os.path.join(os.path.dirname(make_sample), "portal-scan"),
-             os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench",
-                          "make-busy-capture")]
+             os.path.join(bench, "make-busy-capture"), os.path.join(bench, "dvbpsi-portal-scan")]
     with tempfile.TemporaryDirectory() as work:
         check_tools_and_scripts(source, make_sample, work)
         check_install_deps_on_a_bad_day(source, work)
         check_versions_and_write_errors(source, [tool for tool in tools if os.path.exists(tool)],
                                         work)
+        peer = tools[3]  # built only where libdvbpsi is installed
+        if os.path.exists(peer):
+            for command, expect in (([peer, "--help"], "help"), ([peer], "error"),
+                                    ([peer, "--bogus"], "error"), ([peer, "missing.ts"], "error"),
+                                    ([peer, "a.ts", "b.ts"], "error")):
+                check_case("dvbpsi-portal-scan", command, work, expect)
         check_portal_scan_live(tools[1], work)
     if len(sys.argv) == 4:
         with tempfile.TemporaryDirectory() as work:

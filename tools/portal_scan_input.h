@@ -1,7 +1,7 @@
 // portal-scan's input: opening the capture the command line names, progress
 // on a terminal, the signals (Ctrl+C or SIGTERM end the input where it
-// stands; a mapped file that shrinks ends the scan), the limits, and waiting
-// for a live input or a followed file to grow.
+// stands), the limits, and waiting for a live input or a followed file to
+// grow.
 #pragma once
 
 #include "stream/ts_reader.h"

@@ -175,7 +175,7 @@ int Write_Capture_Report(const Scan_Options &options, const Scan_Input &input, T
     return Fail("standard output", std::strerror(Output_Errno));
   if (outcome.Status == Ts_Read_Result::Read_Error)
     return Fail(name, std::strerror(read_errno));
-  if (shrank) // (a file that shrinks under the mapped bytes raises SIGBUS instead)
+  if (shrank)
     return Fail(name, "the capture shrank while it was read");
   if (outcome.Status == Ts_Read_Result::Not_Transport_Stream)
     return Fail(name,
