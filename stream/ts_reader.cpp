@@ -43,7 +43,7 @@ constexpr std::size_t Confirm_Span = Size_Max * (Ts_Sync_Confirm_Packets - 1) + 
 // kernel copies to fastest.
 constexpr std::size_t Keep_Room = 1024;
 constexpr std::size_t Read_Alignment = 64;
-constexpr std::size_t Prefetch_Packets = 16; // how far ahead the packet loop asks for memory
+constexpr std::size_t Prefetch_Packets = 16; // how far ahead the packet walk asks for memory
 static_assert(Confirm_Span + Prefix_Max < Keep_Room, "kept bytes fit in front of a read");
 
 void Reset_Reader(Ts_Reader &reader) {
@@ -300,16 +300,17 @@ constexpr int32_t Seconds_Per_Day = 86400;
 // The 16-bit date's range: 65535 is 2038-04-22, and the day after reads 0.
 constexpr int64_t Mjd_Wrap_Seconds = (int64_t{1} << 16) * Seconds_Per_Day;
 
-// A PCR in the adaptation field of an unflagged packet (see Ts_Reader).
-[[gnu::noinline]] void Note_Pcr(Ts_Reader &reader, const uint8_t *packet) {
+// A PCR in the adaptation field of an unflagged packet (see Ts_Reader);
+// true when it is the first, naming Pcr_Pid.
+[[gnu::noinline]] bool Note_Pcr(Ts_Reader &reader, const uint8_t *packet) {
   if (Ts_Packet_Flagged(packet) || packet[Ts_Adaptation_Length_Offset] < 1 + Ts_Pcr_Size)
-    return;
+    return false;
   const int32_t pid = Ts_Packet_Pid(packet);
   const bool first = reader.Pcr_Pid < 0;
   if (first)
     reader.Pcr_Pid = pid;
   else if (pid != reader.Pcr_Pid)
-    return;
+    return false;
   ++reader.Pcr_Count;
   const uint8_t *at = packet + Ts_Pcr_Offset;
   const uint64_t base = uint64_t{at[0]} << 25 | uint64_t{at[1]} << 17 | uint64_t{at[2]} << 9 |
@@ -322,6 +323,7 @@ constexpr int64_t Mjd_Wrap_Seconds = (int64_t{1} << 16) * Seconds_Per_Day;
     ++reader.Pcr_Steps;
   }
   reader.Pcr_Last = ticks;
+  return first;
 }
 
 int32_t Bcd(uint8_t byte) {
@@ -356,11 +358,69 @@ int32_t Bcd(uint8_t byte) {
   reader.Utc_Last = utc;
 }
 
+// The walk's look table (Ts_Reader::Look_Table), indexed by a packet's
+// bytes 1 and 2 (Look_Key). An entry's bits say what to do with the packet:
+// count it as flagged, check its continuity, note its TDT or TOT, hand out
+// its payload; and Look_If_Adapted, to look at its PCR if byte 3 says it has
+// an adaptation field. The walk ANDs the entry with byte 3 and Look_Any, so
+// one test tells whether anything is to be done.
+constexpr uint8_t Look_Flagged = 0x01;
+constexpr uint8_t Look_Counted = 0x02;
+constexpr uint8_t Look_Clock = 0x04;
+constexpr uint8_t Look_Wanted = 0x08;
+constexpr uint8_t Look_Any = Look_Flagged | Look_Counted | Look_Clock | Look_Wanted;
+constexpr uint8_t Look_If_Adapted = Ts_Adaptation_Field_Bit;
+static_assert((Look_Any & Look_If_Adapted) == 0, "the bits stay apart");
+constexpr int Byte_Values = 256;
+constexpr std::size_t Look_Keys = Byte_Values * Byte_Values;
+
+inline std::size_t Look_Key(const uint8_t *packet) {
+  return static_cast<std::size_t>(packet[1] | packet[2] << 8);
+}
+
+// What a look table stands for: the PID asked for, Continuity_Pid, Pcr_Pid
+// and Hand_Flagged.
+uint64_t Look_For_Key(const Ts_Reader &reader, uint16_t pid) {
+  return uint64_t{pid} | uint64_t{reader.Continuity_Pid} << 16 |
+         static_cast<uint64_t>(reader.Pcr_Pid + 1) << 32 | uint64_t{reader.Hand_Flagged} << 48;
+}
+
+void Build_Look_Table(Ts_Reader &reader, uint16_t pid) {
+  reader.Look_Table.resize(Look_Keys);
+  uint8_t *table = reader.Look_Table.data();
+  // Until a PCR PID is found, any packet with an adaptation field may name it.
+  const uint8_t unwatched = reader.Pcr_Pid < 0 ? Look_If_Adapted : 0;
+  uint8_t row[Byte_Values]; // by byte 1
+  for (int high = 0; high < Byte_Values; ++high)
+    row[high] = (high & Ts_Error_Bit) != 0 ? unwatched | Look_Flagged : unwatched;
+  for (int low = 0; low < Byte_Values; ++low)
+    std::memcpy(table + low * Byte_Values, row, Byte_Values);
+  // Adds `look` to the keys of `watched`'s packets, flagged ones too or not.
+  const auto mark = [table](int32_t watched, uint8_t look, bool flagged_too) {
+    if (watched < 0 || watched > Ts_Pid_Max)
+      return;
+    for (int high = 0; high < Byte_Values; ++high)
+      if ((high & Ts_Pid_High_Mask) == watched >> 8 && (flagged_too || (high & Ts_Error_Bit) == 0))
+        table[high | (watched & 0xFF) * Byte_Values] |= look;
+  };
+  mark(reader.Pcr_Pid, Look_If_Adapted, true);
+  mark(reader.Continuity_Pid, Look_Counted, true); // (a flagged packet starts the count afresh)
+  mark(Tdt_Pid, Look_Clock, false);
+  mark(pid, Look_Wanted, reader.Hand_Flagged);
+  reader.Look_For = Look_For_Key(reader, pid);
+}
+
+// The look table for `pid`, built anew if what it stands for has changed.
+const uint8_t *Look_Table_For(Ts_Reader &reader, uint16_t pid) {
+  if (Look_For_Key(reader, pid) != reader.Look_For)
+    Build_Look_Table(reader, pid);
+  return reader.Look_Table.data();
+}
+
 // The first packet of a capture cut inside its time stamp (Short_First),
-// counted and, if on the PID wanted, its payload handed out; false if it is
+// counted and, if on the PID wanted, its payload put in *out; false if it is
 // not, or not whole.
-bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uint8_t pid_low,
-                      const uint8_t **payload, int32_t *size) {
+bool Take_Short_First(Ts_Reader &reader, uint16_t pid, Ts_Payload *out) {
   reader.Short_First = false;
   Fill_Buffer(reader, Packet);
   if (reader.End - reader.Start < Packet)
@@ -369,18 +429,19 @@ bool Take_Short_First(Ts_Reader &reader, uint8_t pid_mask, uint8_t pid_high, uin
   Consume(reader, Packet);
   reader.Last_Packet_End = reader.Offset;
   ++reader.Packets;
-  reader.Error_Packets += Ts_Packet_Flagged(packet);
-  if (Ts_Packet_Pid(packet) == reader.Continuity_Pid)
+  const uint8_t look = Look_Table_For(reader, pid)[Look_Key(packet)];
+  reader.Error_Packets += look & Look_Flagged;
+  if ((look & Look_Counted) != 0)
     Check_Continuity(reader, packet);
-  if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
+  if ((look & Look_Wanted) == 0)
     return false;
-  *payload = Payload_Of(packet, size);
-  if (*payload == nullptr)
+  out->Bytes = Payload_Of(packet, &out->Size);
+  if (out->Bytes == nullptr)
     return false;
-  reader.Unit_Start = Ts_Packet_Unit_Start(packet);
-  reader.Flagged = Ts_Packet_Flagged(packet);
-  reader.Continuity = Ts_Packet_Continuity(packet);
-  reader.Packet_Offset = 0;
+  out->Unit_Start = Ts_Packet_Unit_Start(packet);
+  out->Flagged = Ts_Packet_Flagged(packet);
+  out->Continuity = Ts_Packet_Continuity(packet);
+  out->Packet_Offset = 0;
   return true;
 }
 
@@ -445,16 +506,8 @@ void Close_Ts_Reader(Ts_Reader &reader) {
   reader.Start = reader.End = reader.Read_At;
 }
 
-Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **payload,
-                               int32_t *size) {
-  // A packet is ours when byte 1, less the unit start and priority bits (and
-  // the transport error indicator, if flagged packets are wanted), and byte
-  // 2 match: so flagged packets are passed over unless wanted.
-  const uint8_t pid_mask = reader.Hand_Flagged ? Ts_Pid_High_Mask : Ts_Pid_High_Mask | Ts_Error_Bit;
-  const uint8_t pid_high = static_cast<uint8_t>(pid >> 8);
-  const uint8_t pid_low = static_cast<uint8_t>(pid & 0xFF);
-  const uint8_t watched_high = static_cast<uint8_t>(reader.Continuity_Pid >> 8);
-  const uint8_t watched_low = static_cast<uint8_t>(reader.Continuity_Pid & 0xFF);
+int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
+                     Ts_Read_Result *status) {
   for (;;) {
     if (reader.Packets >= reader.Packet_Limit) {
       reader.Stopped = Ts_Input_Left(reader);
@@ -470,8 +523,8 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       break;
     }
     if (reader.Short_First) {
-      if (Take_Short_First(reader, pid_mask, pid_high, pid_low, payload, size))
-        return Ts_Read_Result::Payload;
+      if (Take_Short_First(reader, pid, out))
+        return 1;
       continue;
     }
     const std::size_t unit = static_cast<std::size_t>(reader.Packet_Size);
@@ -490,72 +543,91 @@ Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **
       }
       break;
     }
-    // Every whole packet in view (up to the packet limit), with the counters
-    // in locals.
-    const uint8_t *data = reader.Data + prefix;
+    // Every whole packet in view, up to the packet limit and up to the next
+    // progress call. (The divisions only under a limit and with progress
+    // shown: this runs once per payload handed out.)
     std::size_t at = reader.Start;
     std::size_t last = reader.End - unit;
-    // (The division only under a limit: this runs once per payload handed
-    // out.)
     if (reader.Packet_Limit != UINT64_MAX &&
         reader.Packet_Limit - reader.Packets <= (reader.End - at) / unit)
       last = at + static_cast<std::size_t>(reader.Packet_Limit - reader.Packets - 1) * unit;
-    uint64_t offset = reader.Offset;
-    uint64_t packets = reader.Packets;
+    if (reader.Progress != nullptr) {
+      if (reader.Offset >= reader.Progress_At && reader.Data[at + prefix] == Ts_Sync_Byte)
+        reader.Progress(reader, reader.Progress_Context);
+      // Up to the last packet before the next call's.
+      const uint64_t before =
+          reader.Progress_At > reader.Offset ? (reader.Progress_At - reader.Offset - 1) / unit : 0;
+      if (before < (last - at) / unit)
+        last = at + static_cast<std::size_t>(before) * unit;
+    }
+    const uint8_t *const table = Look_Table_For(reader, pid);
+    const uint8_t *const first = reader.Data + prefix + at;
+    const uint8_t *const final = first + (last - at); // (may stand short of a packet's start)
+    const uint8_t *packet = first;
     uint64_t errors = reader.Error_Packets;
-    const uint8_t *found = nullptr;
-    for (; at <= last; at += unit, offset += unit) {
-      const uint8_t *packet = data + at;
-      // The loop waits on memory, not on work: ask for the packet 16 ahead
-      // (harmless past the end of the data).
+    int count = 0;
+    for (; packet <= final; packet += unit) {
+      // (Asking for the packets ahead saves a little: the reads' bytes are
+      // not all in the nearest cache any more.)
       __builtin_prefetch(packet + Prefetch_Packets * unit);
       if (packet[0] != Ts_Sync_Byte) {
         reader.Synced = false;
         ++reader.Sync_Losses;
         break;
       }
-      if (offset >= reader.Progress_At && reader.Progress != nullptr) {
-        reader.Start = at;
-        reader.Offset = offset;
-        reader.Packets = packets;
-        reader.Error_Packets = errors;
-        reader.Progress(reader, reader.Progress_Context);
-      }
-      ++packets;
-      errors += Ts_Packet_Flagged(packet);
-      if ((packet[1] & Ts_Pid_High_Mask) == watched_high && packet[2] == watched_low)
+      const uint8_t look = table[Look_Key(packet)] & (packet[3] | Look_Any);
+      if (look == 0)
+        continue;
+      errors += look & Look_Flagged;
+      if ((look & Look_Counted) != 0)
         Check_Continuity(reader, packet);
-      if ((packet[3] & Ts_Adaptation_Field_Bit) != 0 &&
-          (packet[Ts_Adaptation_Flags_Offset] & Ts_Pcr_Bit) != 0)
-        Note_Pcr(reader, packet);
-      if ((packet[1] & Ts_Pid_High_Mask) == 0 && packet[2] == Tdt_Pid)
+      if ((look & Look_If_Adapted) != 0 && (packet[Ts_Adaptation_Flags_Offset] & Ts_Pcr_Bit) != 0 &&
+          Note_Pcr(reader, packet))
+        Look_Table_For(reader, pid); // (the same size: `table` stays where it is)
+      if ((look & Look_Clock) != 0)
         Note_Utc(reader, packet);
-      if ((packet[1] & pid_mask) != pid_high || packet[2] != pid_low)
+      if ((look & Look_Wanted) == 0)
         continue;
-      *payload = Payload_Of(packet, size);
-      if (*payload == nullptr)
+      Ts_Payload &taken = out[count];
+      taken.Bytes = Payload_Of(packet, &taken.Size);
+      if (taken.Bytes == nullptr)
         continue;
-      found = packet;
-      break;
+      taken.Unit_Start = Ts_Packet_Unit_Start(packet);
+      taken.Flagged = Ts_Packet_Flagged(packet);
+      taken.Continuity = Ts_Packet_Continuity(packet);
+      taken.Packet_Offset = reader.Offset + static_cast<uint64_t>(packet - first);
+      if (++count == room) {
+        packet += unit;
+        break;
+      }
     }
-    if (found != nullptr) {
-      at += unit;
-      offset += unit;
-    }
-    reader.Start = at;
-    reader.Offset = offset;
-    reader.Last_Packet_End = offset;
-    reader.Packets = packets;
+    const std::size_t walked = static_cast<std::size_t>(packet - first);
+    reader.Start = at + walked;
+    reader.Offset += walked;
+    reader.Last_Packet_End = reader.Offset;
+    reader.Packets += static_cast<uint32_t>(walked) / static_cast<uint32_t>(unit);
     reader.Error_Packets = errors;
-    if (found != nullptr) {
-      reader.Unit_Start = Ts_Packet_Unit_Start(found);
-      reader.Flagged = Ts_Packet_Flagged(found);
-      reader.Continuity = Ts_Packet_Continuity(found);
-      reader.Packet_Offset = offset - unit;
-      return Ts_Read_Result::Payload;
-    }
+    if (count > 0) // (before the buffer is filled again: the payloads lie in it)
+      return count;
   }
   if (reader.Failed)
-    return Ts_Read_Result::Read_Error;
-  return reader.Ever_Synced ? Ts_Read_Result::End : Ts_Read_Result::Not_Transport_Stream;
+    *status = Ts_Read_Result::Read_Error;
+  else
+    *status = reader.Ever_Synced ? Ts_Read_Result::End : Ts_Read_Result::Not_Transport_Stream;
+  return 0;
+}
+
+Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **payload,
+                               int32_t *size) {
+  Ts_Payload taken;
+  Ts_Read_Result status = Ts_Read_Result::Payload;
+  if (Next_Ts_Payloads(reader, pid, &taken, 1, &status) == 0)
+    return status;
+  *payload = taken.Bytes;
+  *size = taken.Size;
+  reader.Unit_Start = taken.Unit_Start;
+  reader.Flagged = taken.Flagged;
+  reader.Continuity = taken.Continuity;
+  reader.Packet_Offset = taken.Packet_Offset;
+  return Ts_Read_Result::Payload;
 }

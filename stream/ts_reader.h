@@ -107,7 +107,7 @@ struct Ts_Reader {
   int32_t Packet_Prefix = 0; // bytes in front of the 0x47 (4 in 192-byte packets)
   int32_t Other_Spacing = 0; // never synced: 0x47 bytes found this far apart, if any
 
-  // The last payload handed out.
+  // The last payload Next_Ts_Payload handed out.
   bool Unit_Start = false;    // its payload_unit_start_indicator
   bool Flagged = false;       // its transport_error_indicator (Hand_Flagged only)
   int32_t Continuity = -1;    // its packet's continuity_counter
@@ -145,6 +145,14 @@ struct Ts_Reader {
   uint64_t Pcr_Steps = 0;
   bool Utc_Seen = false;
   int64_t Utc_First = 0, Utc_Last = 0;
+
+  // Which packets the walk over them must look at beyond their sync byte,
+  // by their bytes 1 and 2 (see Next_Ts_Payload): flagged ones, those on the
+  // PID asked for, on Continuity_Pid, on the TDT's PID and, until a PCR PID
+  // is found, every one with an adaptation field, then those of Pcr_Pid with
+  // one. Built for Look_For (the PIDs it stands for; none yet: all ones).
+  std::vector<uint8_t> Look_Table;
+  uint64_t Look_For = UINT64_MAX;
 };
 
 // Opens `path` for reading. False (with errno set) if it cannot be opened.
@@ -165,3 +173,21 @@ bool Ts_Input_Left(Ts_Reader &reader);
 // call. At the end: End, or Not_Transport_Stream when no sync was found.
 Ts_Read_Result Next_Ts_Payload(Ts_Reader &reader, uint16_t pid, const uint8_t **payload,
                                int32_t *size);
+
+// A payload and what its packet says of it.
+struct Ts_Payload {
+  const uint8_t *Bytes = nullptr;
+  int32_t Size = 0;
+  bool Unit_Start = false;    // payload_unit_start_indicator
+  bool Flagged = false;       // transport_error_indicator (Hand_Flagged only)
+  int32_t Continuity = 0;     // continuity_counter
+  uint64_t Packet_Offset = 0; // where the packet (time stamp included) starts in the input
+};
+// The next payloads of packets on `pid`, as Next_Ts_Payload hands them out
+// one by one, into out[0] up to out[room - 1]: as many as the bytes already
+// read hold (at least one, unless at the end), so the reader stands behind
+// the last one's packet. Their bytes stay valid until the next call; the
+// Ts_Reader fields of "the last payload handed out" are left alone. 0 at the
+// end, *status then End, Not_Transport_Stream or Read_Error.
+int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
+                     Ts_Read_Result *status);

@@ -240,11 +240,15 @@ struct Batch_Writer {
     Ring.Batches[Current].Count = 0;
   }
 
-  void Add(const Ts_Reader &reader, const uint8_t *payload, int32_t size) {
+  void Add(const Ts_Payload &payload) {
     Payload_Batch &batch = Ring.Batches[Current];
     Payload_Record &record = batch.Records[batch.Count];
-    record = Record_Of(reader, size);
-    std::memcpy(record.Packet, Packet_Of(payload, size), Ts_Packet_Size);
+    record.Packet_Offset = payload.Packet_Offset;
+    record.Size = payload.Size;
+    record.Continuity = payload.Continuity;
+    record.Unit_Start = payload.Unit_Start;
+    record.Flagged = payload.Flagged;
+    std::memcpy(record.Packet, Packet_Of(payload.Bytes, payload.Size), Ts_Packet_Size);
     if (++batch.Count == Batch_Records)
       Hand_Over();
   }
@@ -295,14 +299,15 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
   }
   Batch_Writer writer{ring};
   bool decoders_done = false;
-  const uint8_t *payload = nullptr;
-  int32_t size = 0;
-  Ts_Read_Result status;
+  static Ts_Payload payloads[Batch_Records]; // kept off the stack
+  Ts_Read_Result status = Ts_Read_Result::End;
   for (;;) {
-    status = Next_Ts_Payload(reader, decoders_done ? Ts_No_Pid : Eit_Pid, &payload, &size);
-    if (status != Ts_Read_Result::Payload)
+    const int count = Next_Ts_Payloads(reader, decoders_done ? Ts_No_Pid : Eit_Pid, payloads,
+                                       Batch_Records, &status);
+    if (count == 0)
       break;
-    writer.Add(reader, payload, size);
+    for (int i = 0; i < count; ++i)
+      writer.Add(payloads[i]);
     decoders_done = ring.Decoders_Done.load(std::memory_order_relaxed);
   }
   const int saved_errno = errno;
