@@ -28,8 +28,12 @@
 
 namespace {
 
-constexpr int Batch_Records = 1024; // payloads handed over at a time
-constexpr int Batch_Total = 4;      // batches in the ring between the threads
+// Payloads handed over at a time. The decoding thread, the quicker of the
+// two, waits for each batch, and on a virtual machine waking it costs tens
+// of microseconds: on the busy capture batches of 2048 took some 5 % less
+// wall clock time and CPU time than batches of 1024, and smaller ones more.
+constexpr int Batch_Records = 2048;
+constexpr int Batch_Total = 4; // batches in the ring between the threads
 
 Section_Decoder Decoders[Portal_Total]; // 32 KB each: kept off the stack
 
@@ -286,7 +290,7 @@ Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
 
 // Reads to the end with the decoders fed on a thread of their own.
 Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
-  static Batch_Ring ring; // some 800 KB: kept off the stack
+  static Batch_Ring ring; // some 1.7 MB: kept off the stack
   ring.Filled = 0;
   ring.Finished = false;
   ring.Decoders_Done = false;
