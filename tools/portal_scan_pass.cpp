@@ -140,46 +140,25 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint6
   }
 }
 
-// A payload and what the reader said of its packet. The payload ends where
-// its 188-byte packet ends (in 204-byte packets, in front of the parity), so
-// the packet stands Ts_Packet_Size bytes before that end.
-struct Payload_Record {
-  uint64_t Packet_Offset;
-  int32_t Size;
-  int32_t Continuity;
-  bool Unit_Start;
-  bool Flagged;
-  uint8_t Packet[Ts_Packet_Size]; // the payload is its last Size bytes
-};
-
-const uint8_t *Packet_Of(const uint8_t *payload, int32_t size) {
-  return payload + size - Ts_Packet_Size;
+// The whole packet of a payload: the payload ends where its 188-byte packet
+// ends (in 204-byte packets, in front of the parity).
+const uint8_t *Packet_Of(const Ts_Payload &payload) {
+  return payload.Bytes + payload.Size - Ts_Packet_Size;
 }
 
 // One payload to the consumer, if any, and unless flagged to the decoders
 // still scanning, as the payload or its whole packet.
-void Take_Payload(Decoding &decoding, const Payload_Record &record, const uint8_t *payload) {
+void Take_Payload(Decoding &decoding, const Ts_Payload &payload) {
   const Scan_Setup &setup = *decoding.Setup;
   if (setup.Consumer != nullptr)
-    setup.Consumer(payload, record.Size, record.Unit_Start, record.Flagged, record.Continuity,
-                   record.Packet_Offset, setup.Consumer_Context);
-  if (record.Flagged || decoding.Scanning == 0)
+    setup.Consumer(payload.Bytes, payload.Size, payload.Unit_Start, payload.Flagged,
+                   payload.Continuity, payload.Packet_Offset, setup.Consumer_Context);
+  if (payload.Flagged || decoding.Scanning == 0)
     return;
   if (setup.Feed == Feed_Unit::Packets)
-    Feed_Decoders(decoding, Packet_Of(payload, record.Size), Ts_Packet_Size, record.Packet_Offset);
+    Feed_Decoders(decoding, Packet_Of(payload), Ts_Packet_Size, payload.Packet_Offset);
   else
-    Feed_Decoders(decoding, payload, record.Size, record.Packet_Offset);
-}
-
-// What the reader says of the payload it handed out last (Bytes left out).
-Payload_Record Record_Of(const Ts_Reader &reader, int32_t size) {
-  Payload_Record record;
-  record.Packet_Offset = reader.Packet_Offset;
-  record.Size = size;
-  record.Continuity = reader.Continuity;
-  record.Unit_Start = reader.Unit_Start;
-  record.Flagged = reader.Flagged;
-  return record;
+    Feed_Decoders(decoding, payload.Bytes, payload.Size, payload.Packet_Offset);
 }
 
 // Whether the decoding side still wants payloads.
@@ -187,9 +166,11 @@ bool Wants_Payloads(const Decoding &decoding) {
   return decoding.Scanning > 0 || decoding.Setup->Consumer != nullptr;
 }
 
+// A batch of payloads, each in its copy of its packet.
 struct Payload_Batch {
   int Count = 0;
-  Payload_Record Records[Batch_Records];
+  Ts_Payload Payloads[Batch_Records];
+  uint8_t Packets[Batch_Records][Ts_Packet_Size];
 };
 
 // The ring of batches between the reading thread (which fills batches in
@@ -212,10 +193,8 @@ void Run_Decoders(Batch_Ring &ring, Decoding &decoding) {
         return;
     }
     const Payload_Batch &batch = ring.Batches[next];
-    for (int i = 0; i < batch.Count && Wants_Payloads(decoding); ++i) {
-      const Payload_Record &record = batch.Records[i];
-      Take_Payload(decoding, record, record.Packet + Ts_Packet_Size - record.Size);
-    }
+    for (int i = 0; i < batch.Count && Wants_Payloads(decoding); ++i)
+      Take_Payload(decoding, batch.Payloads[i]);
     if (!Wants_Payloads(decoding))
       ring.Decoders_Done.store(true, std::memory_order_relaxed);
     {
@@ -244,17 +223,17 @@ struct Batch_Writer {
     Ring.Batches[Current].Count = 0;
   }
 
-  void Add(const Ts_Payload &payload) {
+  // The next payloads from the reader into the batch begun, their packets
+  // copied there; 0 at the end (*status then telling how it ended).
+  int Take_From(Ts_Reader &reader, uint16_t pid, Ts_Read_Result *status) {
     Payload_Batch &batch = Ring.Batches[Current];
-    Payload_Record &record = batch.Records[batch.Count];
-    record.Packet_Offset = payload.Packet_Offset;
-    record.Size = payload.Size;
-    record.Continuity = payload.Continuity;
-    record.Unit_Start = payload.Unit_Start;
-    record.Flagged = payload.Flagged;
-    std::memcpy(record.Packet, Packet_Of(payload.Bytes, payload.Size), Ts_Packet_Size);
-    if (++batch.Count == Batch_Records)
+    const int count =
+        Next_Ts_Payloads(reader, pid, batch.Payloads + batch.Count, Batch_Records - batch.Count,
+                         status, {batch.Packets[batch.Count], Ts_Packet_Size});
+    batch.Count += count;
+    if (batch.Count == Batch_Records)
       Hand_Over();
+    return count;
   }
 
   // Hands over the batch begun, if any, and says no more will come.
@@ -269,18 +248,18 @@ struct Batch_Writer {
   }
 };
 
-// Reads to the end with the decoders fed on this thread; with
-// Stop_When_Decoded, until every portal is decoded.
+// Reads to the end with the decoders fed on this thread, a payload at a
+// time; with Stop_When_Decoded, until every portal is decoded (the reader
+// then stands right behind the packet that completed the last).
 Ts_Read_Result Read_Inline(Ts_Reader &reader, Decoding &decoding) {
   const Scan_Setup &setup = *decoding.Setup;
-  const uint8_t *payload = nullptr;
-  int32_t size = 0;
+  Ts_Payload payload;
+  Ts_Read_Result status = Ts_Read_Result::End;
   for (;;) {
     const uint16_t pid = Wants_Payloads(decoding) ? Eit_Pid : Ts_No_Pid;
-    const Ts_Read_Result status = Next_Ts_Payload(reader, pid, &payload, &size);
-    if (status != Ts_Read_Result::Payload)
+    if (Next_Ts_Payloads(reader, pid, &payload, 1, &status) == 0)
       return status;
-    Take_Payload(decoding, Record_Of(reader, size), payload);
+    Take_Payload(decoding, payload);
     if (setup.Stop_When_Decoded && decoding.Decoded_Total == Portal_Total) {
       reader.Stopped = Ts_Input_Left(reader);
       return Ts_Read_Result::End;
@@ -303,17 +282,9 @@ Ts_Read_Result Read_Beside_Decoders(Ts_Reader &reader, Decoding &decoding) {
   }
   Batch_Writer writer{ring};
   bool decoders_done = false;
-  static Ts_Payload payloads[Batch_Records]; // kept off the stack
   Ts_Read_Result status = Ts_Read_Result::End;
-  for (;;) {
-    const int count = Next_Ts_Payloads(reader, decoders_done ? Ts_No_Pid : Eit_Pid, payloads,
-                                       Batch_Records, &status);
-    if (count == 0)
-      break;
-    for (int i = 0; i < count; ++i)
-      writer.Add(payloads[i]);
+  while (writer.Take_From(reader, decoders_done ? Ts_No_Pid : Eit_Pid, &status) > 0)
     decoders_done = ring.Decoders_Done.load(std::memory_order_relaxed);
-  }
   const int saved_errno = errno;
   writer.Finish();
   decoding_thread.join();
