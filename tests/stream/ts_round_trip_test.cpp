@@ -61,6 +61,26 @@ void Read_On(Ts_Reader &reader, Read_Back &back) {
   back.Reader = reader;
 }
 
+// The same through Next_Ts_Payloads, `room` payloads at most a call, their
+// packets copied (the payloads looked at only after each call).
+void Read_On_In_Batches(Ts_Reader &reader, Read_Back &back, int room) {
+  std::vector<Ts_Payload> payloads(static_cast<std::size_t>(room));
+  std::vector<uint8_t> copies(static_cast<std::size_t>(room) * Ts_Packet_Size);
+  int count = 0;
+  while ((count = Next_Ts_Payloads(reader, Eit_Pid, payloads.data(), room, &back.Last,
+                                   {copies.data(), Ts_Packet_Size})) > 0) {
+    for (int i = 0; i < count; ++i) {
+      const Ts_Payload &payload = payloads[static_cast<std::size_t>(i)];
+      EXPECT_EQ(payload.Bytes + payload.Size, copies.data() + (i + 1) * Ts_Packet_Size);
+      back.Payloads.emplace_back(payload.Bytes, payload.Bytes + payload.Size);
+      back.Unit_Starts.push_back(payload.Unit_Start);
+      back.Continuities.push_back(payload.Continuity);
+      back.Packet_Offsets.push_back(payload.Packet_Offset);
+    }
+  }
+  back.Reader = reader;
+}
+
 Read_Back Read_All(Ts_Reader &reader) {
   Read_Back back;
   Read_On(reader, back);
@@ -68,11 +88,18 @@ Read_Back Read_All(Ts_Reader &reader) {
   return back;
 }
 
-Read_Back Read_Memory(const Byte_Vector &bytes, std::size_t read_limit = Ts_Reader_Buffer_Size) {
+// Read one payload at a time, or with `room`, in batches.
+Read_Back Read_Memory(const Byte_Vector &bytes, std::size_t read_limit = Ts_Reader_Buffer_Size,
+                      int room = 0) {
   Ts_Reader reader;
   Open_Ts_Memory(reader, bytes.data(), bytes.size());
   reader.Read_Limit = read_limit;
-  return Read_All(reader);
+  if (room == 0)
+    return Read_All(reader);
+  Read_Back back;
+  Read_On_In_Batches(reader, back, room);
+  Close_Ts_Reader(reader);
+  return back;
 }
 
 // Reassembles sections from payloads the way a demultiplexer does: the
@@ -260,30 +287,31 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
   noisy.Bytes.resize(noisy.Bytes.size() + 100, Ts_Sync_Byte); // a cut-off last packet
 
   const Read_Back expected = Read_Memory(clean.Bytes);
-  for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}}) {
-    SCOPED_TRACE("read limit " + std::to_string(limit));
-    const Read_Back back = Read_Memory(noisy.Bytes, limit);
-    EXPECT_EQ(back.Last, Ts_Read_Result::End);
-    EXPECT_EQ(back.Payloads, expected.Payloads);
-    EXPECT_EQ(back.Reader.Sync_Losses, 1u);
-    EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
-    EXPECT_EQ(back.Reader.Error_Packets, 3u);
-    EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
-    EXPECT_EQ(back.Reader.Tail_Bytes, 100u);
-    // Each payload's packet where the reader says it starts, garbage counted.
-    ASSERT_EQ(back.Packet_Offsets.size(), back.Payloads.size());
-    for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
-      SCOPED_TRACE("payload " + std::to_string(i));
-      const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
-      ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
-      EXPECT_EQ(packet[0], Ts_Sync_Byte);
-      EXPECT_EQ(Ts_Packet_Pid(packet), Eit_Pid);
-      EXPECT_EQ(back.Continuities[i], Ts_Packet_Continuity(packet));
-      EXPECT_EQ(
-          Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
-          back.Payloads[i]);
+  for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}})
+    for (int room : {0, 1, 3, 1000}) {
+      SCOPED_TRACE("read limit " + std::to_string(limit) + ", batches of " + std::to_string(room));
+      const Read_Back back = Read_Memory(noisy.Bytes, limit, room);
+      EXPECT_EQ(back.Last, Ts_Read_Result::End);
+      EXPECT_EQ(back.Payloads, expected.Payloads);
+      EXPECT_EQ(back.Reader.Sync_Losses, 1u);
+      EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
+      EXPECT_EQ(back.Reader.Error_Packets, 3u);
+      EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
+      EXPECT_EQ(back.Reader.Tail_Bytes, 100u);
+      // Each payload's packet where the reader says it starts, garbage counted.
+      ASSERT_EQ(back.Packet_Offsets.size(), back.Payloads.size());
+      for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
+        SCOPED_TRACE("payload " + std::to_string(i));
+        const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
+        ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
+        EXPECT_EQ(packet[0], Ts_Sync_Byte);
+        EXPECT_EQ(Ts_Packet_Pid(packet), Eit_Pid);
+        EXPECT_EQ(back.Continuities[i], Ts_Packet_Continuity(packet));
+        EXPECT_EQ(
+            Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
+            back.Payloads[i]);
+      }
     }
-  }
 }
 
 // The sync rule does not depend on how much data is left: a capture of any
