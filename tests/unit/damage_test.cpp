@@ -74,18 +74,6 @@ Byte_Vector Section_For(const Copy_Plan &plan) {
   return Build_Eit_Section(section);
 }
 
-// Another service's section of about `size` bytes.
-Byte_Vector Other_Section(std::size_t size, uint8_t fill) {
-  Eit_Section other;
-  other.Service_Id = 0x0300;
-  other.Transport_Stream_Id = 4;
-  other.Events.resize(1);
-  const std::size_t bare = Build_Eit_Section(other).size() + 7;
-  other.Events[0].Descriptors =
-      Short_Event_Descriptor_Bytes("deu", "", std::string(size - bare, static_cast<char>(fill)));
-  return Build_Eit_Section(other);
-}
-
 // The stream a kind makes with `random`: packets, and where each copy's
 // packets begin (for the phases and resets).
 struct Stream {
