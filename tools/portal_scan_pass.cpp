@@ -2,11 +2,12 @@
 //
 // Without follow mode the decoders (and the payload consumer, e.g. the
 // explanation's reassembler) run on a thread of their own, so that reading
-// and decoding overlap: the reading thread copies each PID 0x12 payload into
-// a batch and hands full batches over; the decoding thread hands every
-// payload of a batch, in input order, to the consumer and the decoders still
-// scanning and says when nothing there wants more, after which the reading
-// thread only counts packets. Each decoder sees exactly the calls it would see fed inline. In
+// and decoding overlap: on the reading thread the capture reader copies each
+// PID 0x12 packet into a batch as it walks past it, and full batches are
+// handed over; the decoding thread hands every payload of a batch, in input
+// order, to the consumer and the decoders still scanning and says when
+// nothing there wants more, after which the reading thread only counts
+// packets. Each decoder sees exactly the calls it would see fed inline. In
 // follow mode, where a decode is reported while the input is still live, the
 // decoders are fed inline, and so they are when the pass is to stop once
 // every portal is decoded.
