@@ -299,13 +299,14 @@ bool Shape_Failing_Copy(const Section_Decoder &decoder, const Candidate &candida
                          candidate.Behind_Zero, copy.Packet_Starts.data());
   if (candidate.Stray >= 0)
     Cut_Copy(work, have, candidate.Stray - t, 1);
-  // A packet sent twice: its bytes right behind themselves. Alike packets
-  // of stuffing or filler are no sign; the CRC tells.
+  // A packet sent twice: its bytes right behind themselves (a packet's, so
+  // at most a payload: a host's longer piece is no packet). Alike packets of
+  // stuffing or filler are no sign; the CRC tells.
   for (int32_t i = 0; i < copy.Packet_Start_Count; ++i) {
     const int32_t start = copy.Packet_Starts[i];
     const int32_t packet =
         Packet_Size_At(copy.Packet_Starts.data(), copy.Packet_Start_Count, start);
-    if (start < packet || start + packet > have || start >= size ||
+    if (packet > Ts_Payload_Size || start < packet || start + packet > have || start >= size ||
         std::memcmp(raw + start - packet, raw + start, static_cast<std::size_t>(packet)) != 0)
       continue;
     if (have - packet < size + Margin) {
@@ -594,8 +595,8 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
       needed = fill + verdict.Needs;
     }
     if (fill < needed) {
-      if (showing)
-        break;
+      if (showing) // only what is in hand counts: on to the candidates behind it
+        continue;
       Tell(owner, Decoder_Step::Kept_Incomplete, portal, Gathered_At(decoder, t), candidate.Length,
            needed - fill);
       const int32_t from_byte = t > 0 ? t - 1 : 0;
