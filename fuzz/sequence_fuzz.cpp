@@ -271,7 +271,7 @@ struct Failure {
 Failure Remembered;
 
 // What one data step's scan has told.
-constexpr int Scan_Start = 9; // the step before the first
+constexpr int Scan_Start = 9; // behind Decoder_Step's values: a scan's start
 struct Scan_Watch {
   int Events = 0, Last = Scan_Start;
   uint32_t Start = 0;        // where the scanned bytes stand in the bytes gathered
@@ -443,7 +443,8 @@ void Observe(const Decoder_Event &event, void *) {
   const int32_t portal = event.Portal;
   const uint32_t size = static_cast<uint32_t>(event.Length + Section_Head_Bytes);
   Expect(Gate, In_Data_Step);
-  Expect(Shown_Portal, portal == Current_Portal && portal == Section_Scan_Portal(Plugin_Decoder));
+  Expect(Shown_Portal, portal >= 0 && portal < Portal_Total && portal == Current_Portal &&
+                           portal == Section_Scan_Portal(Plugin_Decoder));
   Expect(Table_Still, event.Step == S::Decoded || Table_Is(Known)); // the owner took the list
   if (Scan.Events++ == 0)
     Start_Scan(portal);
