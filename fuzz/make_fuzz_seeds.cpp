@@ -116,18 +116,19 @@ static void Sequence_Seeds(const std::string &folder) {
   // the host switches for, go on with ">>".
   Sequence_Builder all;
   all.Channel(0).Op(Op_Hot_Key);
+  constexpr int lists[] = {0, 2, 3, 4}; // 3 entries, 1, 2 among 4, none
   for (int portal = 0; portal < 4; ++portal)
-    all.Select(Blob_Plain(portal, portal % Plain_Lists_Per_Portal))
+    all.Select(Blob_Plain(portal, lists[portal]))
         .Feed(Whole_Plain_Blob)
         .Op(Op_Entry_Button, {uint8_t(Host_Switches | 1)})
         .Op(Op_Refresh_Tick)
         .Op(Op_Next_Portal);
   Write_Seed(folder, all.Bytes);
 
-  // The large section of portal 2 in packet-sized chunks.
+  // The largest section, of portal 3, in packet-sized chunks.
   Sequence_Builder large;
-  large.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Op(Op_Next_Portal);
-  large.Select(Blob_Portal_2_Large).Packets(30).Op(Op_Refresh_Tick).Packets(10);
+  large.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Op(Op_Next_Portal).Op(Op_Next_Portal);
+  large.Select(Blob_Plain(3, 1)).Packets(30).Op(Op_Refresh_Tick).Packets(10);
   Write_Seed(folder, large.Bytes);
 
   // A damaged copy, then the sound one.
@@ -178,16 +179,19 @@ static void Sequence_Seeds(const std::string &folder) {
     packets.Packets(30).Op(Op_Refresh_Tick).Op(Op_Next_Portal);
   Write_Seed(folder, packets.Bytes);
 
-  // Copies damaged differently: one shows unchecked while the portal has no
-  // list, then a sound copy; once a list is shown, damaged copies again.
+  // Copies damaged differently: a small section damaged twice in one
+  // packet's payload shows unchecked while the portal has no list; then a
+  // sound copy; then, over that list, a failure remembered and the same
+  // failure carried twice. A large section damaged far apart is repaired (a
+  // channel change between the copies drops the next copy's start).
   Sequence_Builder twice;
   twice.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Select(Blob_Plain(1, 0));
-  twice.Op(Op_Damage, {0, 60, 2}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 60, 2}).Op(Op_Damage, {0, 90, 5}).Feed(Whole_Plain_Blob);
-  twice.Op(Op_Refresh_Tick).Select(Blob_Plain(1, 0)).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 70, 1}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 70, 1}).Op(Op_Damage, {0, 95, 3}).Feed(Whole_Plain_Blob);
-  twice.Op(Op_Refresh_Tick).Feed(Whole_Plain_Blob);
+  twice.Op(Op_Damage, {0, 60, 2}).Feed(Plain_Blob_Size_Min).Select(Blob_Plain(1, 0));
+  twice.Op(Op_Damage, {0, 90, 5}).Feed(Plain_Blob_Size_Min).Op(Op_Refresh_Tick);
+  twice.Select(Blob_Plain(1, 0)).Feed(Plain_Blob_Size_Min).Op(Op_Refresh_Tick);
+  twice.Op(Op_Damage, {0, 70, 1}).Feed(Plain_Blob_Size_Min).Feed(Plain_Blob_Size_Min);
+  twice.Op(Op_Next_Portal).Select(Blob_Plain(2, 1)).Op(Op_Damage, {0, 100, 4}).Feed(4095);
+  twice.Channel(0).Select(Blob_Plain(2, 1)).Op(Op_Damage, {0x05, 0xDC, 6}).Feed(4095);
   Write_Seed(folder, twice.Bytes);
 }
 

@@ -30,8 +30,10 @@ enum Sequence_Op : uint8_t {
   Sequence_Op_Total = 16
 };
 
-constexpr uint32_t Packet_Chunk_Size = Ts_Payload_Size;
 constexpr uint32_t Huge_Chunk_Base = 20000;
+// A plain blob (below) holds at least this many bytes, so that one fed
+// whole reaches the scan threshold; one of a short section holds this many.
+constexpr uint32_t Plain_Blob_Size_Min = 1100;
 
 // The channels a channel change can go to: transport stream id and service id.
 struct Sequence_Channel {
@@ -53,17 +55,15 @@ constexpr int Sequence_Channel_Total = sizeof Sequence_Channels / sizeof Sequenc
 
 // The fixed blobs, in this order. Blob_Plain(portal, list) is the payload
 // (pointer field 0, the section, 0xFF stuffing) of a sound source section of
-// a portal with list 0 (3 entries), 1 (20 entries, 17 kept), 2 (1 entry) or
-// 3 (2 good entries among 2 that do not match).
-constexpr int Plain_Lists_Per_Portal = 4;
+// a portal whose version_number is `list`, with list 0 (3 entries), 1 (20
+// entries, 17 kept, in a section grown to about 1000 bytes per portal
+// number plus 1000: 4000 for portal 3), 2 (1 entry), 3 (2 good entries
+// among 2 that do not match) or 4 (no entry).
+constexpr int Plain_Lists_Per_Portal = 5;
 constexpr int Blob_Plain(int portal, int list) {
   return portal * Plain_Lists_Per_Portal + list;
 }
-constexpr int Blob_Portal_0_Empty = 16;  // portal 0, no entries
-constexpr int Blob_Portal_3_Empty = 17;  // portal 3, no entries
-constexpr int Blob_Portal_1_Update = 18; // portal 1, a new version with 4 entries
-constexpr int Blob_Portal_2_Large = 19;  // portal 2, 17 entries in a section near 4096 bytes
-constexpr int Blob_Foreign_First = 20;   // sections no portal decodes, one per blob
+constexpr int Blob_Foreign_First = 20; // sections no portal decodes, one per blob
 constexpr int Blob_Foreign_Total = 6;
 constexpr int Blob_Packed_First = 26; // payload streams of several sections
 constexpr int Blob_Packed_Total = 3;
