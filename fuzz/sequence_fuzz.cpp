@@ -2,59 +2,52 @@
 // of host calls and window actions (fuzz/sequence_program.h) with chunks of
 // filter data cut from a fixed set of streams, whole or with bits flipped.
 // The calls go to the plug-in's real session; the fuzzer plays the host and
-// the Windows shell and listens to the decoder's steps. It checks
-// properties, each on its own, and keeps no second decoder (the rules are
-// those at the top of core/section_decoder.cpp):
+// the Windows shell and listens to the decoder's steps. It keeps no second
+// decoder, but checks properties, each on its own (the rules are those at
+// the top of core/section_decoder.cpp):
 //   table-takes-list  a decode's list goes into the table by the table's rule
 //   table-still       the table changes only at decodes and at the resets the
 //                     program made; the captions show what it holds
 //   sound-source      a list by rule 1, 2 or 4 is that of a CRC-sound source
-//                     section among the bytes handed over (one byte taken out
-//                     by rule 2), by rule 4 made of the two failing copies
-//   unchecked-source  rules 3 to 5 pair a copy behind a zero byte with the
-//                     failure remembered before it; 3 the same failure, 5 only
-//                     where the owner's answer lets a failing copy show
+//                     section of its portal that the fixed set carries; by
+//                     rules 1 and 2 the one at its place (a stray byte out)
+//   unchecked-source  a failing copy is kept as it was handed over (a stray
+//                     byte or a packet sent twice taken out) and shows only
+//                     where the portal's list lets it: by rule 3 behind a zero
+//                     byte, alike a kept copy that ended a payload or more
+//                     before; by rule 5 the newest kept copy behind a zero
+//                     byte that ended before the copy judged
 //   decode-disarms    a decode leaves the decoder disarmed, its buffer empty
 //   gate              data is taken only while armed, with the filter running
 //                     and before On_Exit, a chunk whole or not at all; the
 //                     buffer holds the last bytes handed over
 //   shown-portal      every step is for the portal shown
-//   step-account      the steps come in their order and tell the bytes' truth
+//   step-account      the steps come in their order and tell the bytes'
+//                     truth; no candidate waits for more than a payload more
 //   finds-sound       no scan passes a complete sound section of its portal
 //   host-orders       the commands reach the host as the session's rules say
 // PICTO_SEQUENCE_FAULT=<property> plants a fault (marked "fault" below)
 // that its property's check must find.
 #include "core/decoder_setup.h"
 #include "core/plugin_session.h"
-#include "core/section_crc.h"
+#include "core/section_feed.h"
 #include "fuzz/sequence_program.h"
-#include "stream/eit_writer.h"
 #include "stream/sample_stream.h"
 #include "stream/ts_writer.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <map>
+#include <utility>
 
 namespace {
 
-enum Property {
-  Table_Takes_List,
-  Table_Still,
-  Sound_Source,
-  Unchecked_Source,
-  Decode_Disarms,
-  Gate,
-  Shown_Portal,
-  Step_Account,
-  Finds_Sound,
-  Host_Orders,
-  Property_Total
-};
+// clang-format off
+enum Property { Table_Takes_List, Table_Still, Sound_Source, Unchecked_Source, Decode_Disarms,
+                Gate, Shown_Portal, Step_Account, Finds_Sound, Host_Orders, Property_Total };
+// clang-format on
 constexpr const char *Property_Names[Property_Total] = {
     "table-takes-list", "table-still", "sound-source", "unchecked-source",
     "decode-disarms",   "gate",        "shown-portal", "step-account",
@@ -72,23 +65,6 @@ void Expect(Property property, bool holds, int line = __builtin_LINE()) {
 using S = Decoder_Step;
 using J = Judgement;
 
-// What the buffer takes of a chunk: of a whole packet on the EIT PID its
-// payload (nothing if it is flagged or carries none), of any other all.
-struct Delivery {
-  const uint8_t *Bytes;
-  uint32_t Size;
-  bool Dropped;
-};
-Delivery Delivered(const uint8_t *chunk, size_t n) {
-  if (n != Ts_Packet_Size || chunk[0] != Ts_Sync_Byte || Ts_Packet_Pid(chunk) != Eit_Pid)
-    return {chunk, static_cast<uint32_t>(n), false};
-  const int32_t start = Ts_Payload_Start(chunk);
-  if ((Ts_Packet_Flagged(chunk) && Fault != Gate) ||
-      start == Ts_No_Payload) // fault: a flagged packet taken
-    return {chunk, 0, true};
-  return {chunk + start, static_cast<uint32_t>(Ts_Packet_Size - start), false};
-}
-
 // ---- the fixed set -------------------------------------------------------------
 
 // A stream the data steps are cut from: filter payloads (Unit 184) or whole
@@ -98,121 +74,88 @@ struct Blob {
   size_t Unit;
 };
 std::vector<Blob> Blobs;
+std::vector<Byte_Vector> Sent; // every sound section the blobs carry
 constexpr size_t Chunk_Max = Huge_Chunk_Base + 0xFFFF;
 
-// The section behind a pointer field of 0, stuffed so that the whole blob
-// reaches the scan threshold.
-void Add_Payload(const Byte_Vector &section) {
+// The section behind a pointer field of 0, stuffed to `size` bytes.
+void Add_Payload(const Eit_Section &section, uint32_t size) {
+  Sent.push_back(Build_Eit_Section(section));
   Byte_Vector payload{0x00};
-  payload.insert(payload.end(), section.begin(), section.end());
-  payload.resize(std::max<size_t>(Plain_Blob_Size_Min, payload.size() + Ts_Payload_Size),
-                 Stuffing_Byte);
+  payload.insert(payload.end(), Sent.back().begin(), Sent.back().end());
+  if (payload.size() + Ts_Payload_Size > size)
+    std::abort();
+  payload.resize(size, Stuffing_Byte);
   Blobs.push_back({payload, Ts_Payload_Size});
 }
 
-// What the host's filter delivers of `packets`: its EIT packets' payloads.
-void Add_Filter_Payloads(const Byte_Vector &packets) {
-  Byte_Vector payloads;
-  for (size_t at = 0; at < packets.size(); at += Ts_Packet_Size) {
-    const Delivery delivery = Delivered(packets.data() + at, Ts_Packet_Size);
-    if (Ts_Packet_Pid(packets.data() + at) == Eit_Pid && !delivery.Dropped)
-      payloads.insert(payloads.end(), delivery.Bytes, delivery.Bytes + delivery.Size);
-  }
-  Blobs.push_back({payloads, Ts_Payload_Size});
-}
-
-std::vector<Portal_Listing_Entry> Listings(const char *stem, int count, int first_service) {
+std::vector<Portal_Listing_Entry> Listings(const std::string &stem, int count, int first) {
   std::vector<Portal_Listing_Entry> listings;
   for (int i = 0; i < count; ++i)
-    listings.push_back({static_cast<uint16_t>(4 + i % 2), static_cast<uint16_t>(first_service + i),
-                        std::string(stem) + " " + std::to_string(i + 1)});
+    listings.push_back({static_cast<uint16_t>(4 + i % 2), static_cast<uint16_t>(first + i),
+                        stem + " " + std::to_string(i + 1)});
   return listings;
 }
 
-// An event whose short event text is `text`, to grow a section or to carry
-// bytes that look like something else.
-Eit_Event Text_Event(uint16_t event_id, const std::string &text) {
-  Eit_Event event;
-  event.Event_Id = event_id;
-  event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Anhang", text);
-  return event;
-}
-
 void Build_Fixed_Set() {
-  std::vector<Byte_Vector> sounds; // in the order of Blob_Plain
   const char *const stems[Portal_Total] = {"Amsel", "Birke", "Kiesel", "Talblick"};
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    const uint16_t first = static_cast<uint16_t>(1001 + 100 * portal);
-    const std::vector<Portal_Listing_Entry> lists[Plain_Lists_Per_Portal] = {
-        Listings(stems[portal], 3, first),
-        Listings(stems[portal], 20, first + 1),
-        Listings("Einzel", 1, first + 50),
-        {{4, first, "Gut Eins"},
-         {4, 0, "Ohne Dienst"},
-         {4, first, "Ein Name viel zu lang ab"},
-         {6, first, "Gut Zwei"}},
-        {}};
+  const int counts[Plain_Lists_Per_Portal] = {3, 20, 1, 4, 0};
+  for (int portal = 0; portal < Portal_Total; ++portal)
     for (int list = 0; list < Plain_Lists_Per_Portal; ++list) {
-      Eit_Section section = Portal_Source_Section(portal, lists[list]);
+      auto entries = Listings(stems[portal], counts[list], 1001 + 100 * portal);
+      if (list == 3) { // two entries that do not match: no service id, a name too long
+        entries[1].Service_Id = 0;
+        entries[2].Name = "Ein Name viel zu lang ab";
+      }
+      Eit_Section section = Portal_Source_Section(portal, entries);
       section.Version_Number = static_cast<uint8_t>(list);
-      for (uint16_t id = 2; list == 1 && Build_Eit_Section(section).size() < 1000u * (portal + 1);)
-        section.Events.push_back(Text_Event(id++, std::string(200, 'x')));
-      sounds.push_back(Build_Eit_Section(section));
-      Add_Payload(sounds.back());
+      Byte_Vector &loop = section.Events[0].Descriptors; // grown by filler descriptors
+      while (list == 1 && Build_Eit_Section(section).size() < 1000u * (portal + 1)) {
+        loop.insert(loop.end(), {0x80, 198});
+        loop.resize(loop.size() + 198, 'x');
+      }
+      Add_Payload(section, Plain_Blob_Size(portal, list));
     }
-  }
-  // Sections no portal decodes: another service; a source service's
-  // section 1; another network; a source service on the wrong stream; and
-  // two whose text carries a portal section header with descriptors behind
-  // it (whose CRC cannot hold).
-  std::vector<Eit_Section> foreign(6, Portal_Source_Section(0, Listings("Fremd", 3, 1500)));
-  foreign[0].Service_Id = 0x0300;
-  foreign[1].Section_Number = 1;
-  foreign[2].Original_Network_Id = 0x0086;
-  foreign[3].Transport_Stream_Id = 3;
-  for (int kind : {4, 5}) {
-    const Byte_Vector header = Portal_Header_Bytes(kind == 4 ? 0 : 3, 0x60);
-    std::string text(header.begin(), header.end());
-    for (const auto &entry : Listings("Trug", 3, 1600)) {
-      const Byte_Vector bytes = Portal_Descriptor_Bytes(4, entry.Service_Id, entry.Name);
-      text.append(bytes.begin(), bytes.end());
-    }
-    text.resize(0x60 + 8, '\0');
-    foreign[kind].Service_Id = 0x0301;
-    foreign[kind].Events.push_back(Text_Event(9, text));
-  }
-  std::vector<Byte_Vector> other;
-  for (const Eit_Section &section : foreign) {
-    other.push_back(Build_Eit_Section(section));
-    Add_Payload(other.back());
-  }
-  // Payload streams of several sections: packed (sections start behind
-  // others, pointer fields cut into them), the first with a section of two
-  // packets whose last holds the next section's pointer field (a stray one
-  // in the payloads), the second with adaptation fields; the third the
-  // sample capture's EIT payloads. Then that capture's whole packets and EIT
-  // packets with adaptation fields, one with no payload.
-  const auto sound = [&](int portal, int list) { return sounds[Blob_Plain(portal, list)]; };
+  // Payload streams of several portals' sections, packed (sections start
+  // behind others, pointer fields cut into them): the first with a section
+  // of two packets whose last holds the next section's pointer field, the
+  // second with adaptation fields; the third the sample capture's EIT
+  // payloads. Then that capture's whole packets and EIT packets with
+  // adaptation fields, one with no payload.
+  const auto sound = [](int portal, int list) { return Sent[Blob_Plain(portal, list)]; };
+  Sent.push_back(Build_Eit_Section(Portal_Source_Section(1, Listings("Laube", 12, 1180))));
   Ts_Packet_Options packed;
   packed.Pack_Sections = true;
   Ts_Writer first, second, packets;
-  Write_Sections(first, Eit_Pid,
-                 {Build_Eit_Section(Portal_Source_Section(1, Listings("Laube", 12, 1180))),
-                  other[0], sound(0, 0), sound(1, 1), sound(2, 2), sound(3, 3), other[4]},
+  Write_Sections(first, Eit_Pid, {Sent.back(), sound(0, 0), sound(1, 1), sound(2, 2), sound(3, 3)},
                  packed);
   packed.Adaptation_Length = 9;
-  Write_Sections(second, Eit_Pid,
-                 {sound(0, 1), other[5], sound(3, 0), sound(1, 4), other[1], sound(0, 2)}, packed);
+  Write_Sections(second, Eit_Pid, {sound(0, 1), sound(3, 0), sound(1, 4), sound(0, 2)}, packed);
   packets.Bytes = Make_Sample_Stream();
   packed.Adaptation_Length = 30;
-  Write_Sections(packets, Eit_Pid, {sound(3, 3), other[3], sound(0, 0)}, packed);
+  Write_Sections(packets, Eit_Pid, {sound(3, 3), sound(2, 0), sound(0, 0)}, packed);
   packed.Adaptation_Length = Ts_Payload_Size - 2;
   Write_Ts_Packet(packets, Eit_Pid, false, {}, packed);
   packets.Bytes[packets.Bytes.size() - Ts_Packet_Size + 3] &=
       ~(Ts_Payload_Only << Ts_Adaptation_Shift);
-  for (const Ts_Writer *writer : {&first, &second, &packets})
-    Add_Filter_Payloads(writer->Bytes);
+  for (const Ts_Writer *writer : {&first, &second, &packets}) { // the filter's payloads
+    Blobs.push_back({{}, Ts_Payload_Size});
+    for (size_t at = 0; at < writer->Bytes.size(); at += Ts_Packet_Size) {
+      const uint8_t *payload = &writer->Bytes[at];
+      int32_t n = Ts_Packet_Size;
+      if (Unwrap_Packet(payload, n) == Chunk_Kind::Packet)
+        Blobs.back().Bytes.insert(Blobs.back().Bytes.end(), payload, payload + n);
+    }
+  }
   Blobs.push_back({packets.Bytes, Ts_Packet_Size});
+  // The sample's sections as its blobs carry them (a flagged copy whole in
+  // its packet among them).
+  for (const Byte_Vector *bytes : {&Blobs[Blob_Packets - 1].Bytes, &Blobs[Blob_Packets].Bytes})
+    for (size_t t = 0; t + Source_Header_Judged <= bytes->size(); ++t)
+      for (const Portal_Constants &constants : Portal_Constants_Table)
+        if (const size_t size = Source_Section_Length(&(*bytes)[t], constants) + Section_Head_Bytes;
+            size > Section_Head_Bytes && t + size <= bytes->size() &&
+            Section_Crc_Holds(&(*bytes)[t], size))
+          Sent.emplace_back(bytes->begin() + long(t), bytes->begin() + long(t + size));
   for (const Blob &blob : Blobs)
     if (Blobs.size() != Blob_Total || blob.Bytes.size() > Chunk_Max)
       std::abort();
@@ -223,14 +166,18 @@ void Build_Fixed_Set() {
 struct Table_State {
   std::array<Portal_Row, Portal_Total> Rows;
   std::array<int32_t, Portal_Total> Counts;
+  std::array<Shown_List, Portal_Total> Shown;
 };
 Table_State Known; // what the decodes and the resets so far left
 
 bool Table_Is(const Table_State &state) {
   bool same = true;
-  for (int portal = 0; portal < Portal_Total; ++portal)
-    same = same && Portal_Count[portal] == state.Counts[portal] &&
-           std::memcmp(&Portal_Table[portal], &state.Rows[portal], sizeof(Portal_Row)) == 0;
+  for (int p = 0; p < Portal_Total; ++p)
+    same = same && Portal_Count[p] == state.Counts[p] &&
+           std::memcmp(&Portal_Table[p], &state.Rows[p], sizeof(Portal_Row)) == 0 &&
+           Portal_Shown[p].Listed == state.Shown[p].Listed &&
+           Portal_Shown[p].Checked == state.Shown[p].Checked &&
+           Portal_Shown[p].Version == state.Shown[p].Version;
   return same;
 }
 
@@ -238,6 +185,7 @@ void Reset_Known(bool counts) {
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Known.Rows[portal] = Default_Portal_Row(portal);
     Known.Counts[portal] = counts ? 0 : Known.Counts[portal];
+    Known.Shown[portal] = Shown_List{};
   }
 }
 
@@ -260,15 +208,19 @@ bool Buffer_Holds_History() {
          std::memcmp(buffer + first, History.data(), fill - first) == 0;
 }
 
-// The failing copy behind a zero byte judged last to be remembered, until
-// a decode: its portal, where it ends and its bytes.
-struct Failure {
-  bool Valid = false;
-  int32_t Portal = 0;
-  uint32_t End = 0;
-  Byte_Vector Bytes;
-};
-Failure Remembered;
+// The failing copies judged to be kept (rules 5 and 6) as they were shaped
+// then, by their place, while the decoder keeps them.
+std::map<uint32_t, Failed_Copy> Judged_Kept;
+
+bool Kept_As_Judged(const Failed_Copy &kept) {
+  const auto judged = Judged_Kept.find(kept.Start);
+  if (judged == Judged_Kept.end())
+    return false;
+  const Failed_Copy &was = judged->second;
+  return was.Length == kept.Length && was.Portal == kept.Portal && was.End == kept.End &&
+         was.Behind_Zero == kept.Behind_Zero &&
+         std::memcmp(was.Bytes.data(), kept.Bytes.data(), kept.Length + 3u) == 0;
+}
 
 // What one data step's scan has told.
 constexpr int Scan_Start = 9; // behind Decoder_Step's values: a scan's start
@@ -277,9 +229,11 @@ struct Scan_Watch {
   uint32_t Start = 0;        // where the scanned bytes stand in the bytes gathered
   int64_t First_Sound = -1;  // the first complete sound section of the portal in them
   Decoder_Event Candidate{}; // the current candidate's Candidate_Found
-  Shown_List Shown{};        // the owner's answer for it
-  int32_t Crc_Held = -1, Stray = -1;
-  J Way = J::None;
+  int32_t Stray = -1;
+  J Way = J::None;       // the current candidate's, as judged or as its CRC told
+  Decoder_Event Shown{}; // a candidate judged 3 or 5: shown once the rest is looked at
+  J Shown_Way = J::None;
+  Byte_Vector Shown_Copy;   // its bytes shaped
   int64_t Stop = INT64_MAX; // where the scan stopped: at a kept or a decoded candidate
   bool Decoded = false, Stray_Decoded = false;
 };
@@ -290,15 +244,18 @@ bool In_Data_Step = false;
 constexpr uint16_t Bit(S step) {
   return static_cast<uint16_t>(1u << static_cast<int>(step));
 }
-// The steps that may follow each step of a scan, and its start.
+// The steps that may follow each step of a scan, and its start. While a
+// candidate judged 3 or 5 waits, the later candidates' CRCs are checked,
+// and the first incomplete one ends the look.
 constexpr uint16_t Next_Steps[Scan_Start + 1] = {
-    /* Candidate_Found */ Bit(S::Kept_Incomplete) | Bit(S::Crc_Checked),
+    /* Candidate_Found */ Bit(S::Kept_Incomplete) | Bit(S::Crc_Checked) | Bit(S::Decoded),
     /* Kept_Incomplete */ 0,
     /* Tail_Kept */ 0,
-    /* Crc_Checked */ Bit(S::Stray_Taken_Out) | Bit(S::Paired) | Bit(S::Judged),
-    /* Stray_Taken_Out */ Bit(S::Judged),
-    /* Paired */ Bit(S::Repair_Tried) | Bit(S::Judged),
-    /* Repair_Tried */ Bit(S::Judged),
+    /* Crc_Checked */ Bit(S::Stray_Taken_Out) | Bit(S::Paired) | Bit(S::Judged) |
+        Bit(S::Kept_Incomplete) | Bit(S::Candidate_Found) | Bit(S::Decoded),
+    /* Stray_Taken_Out */ Bit(S::Judged) | Bit(S::Decoded),
+    /* Paired */ Bit(S::Paired) | Bit(S::Repair_Tried) | Bit(S::Judged),
+    /* Repair_Tried */ Bit(S::Paired) | Bit(S::Repair_Tried) | Bit(S::Judged),
     /* Judged */ Bit(S::Candidate_Found) | Bit(S::Tail_Kept) | Bit(S::Decoded),
     /* Decoded */ 0,
     /* the start */ Bit(S::Candidate_Found) | Bit(S::Tail_Kept),
@@ -308,70 +265,117 @@ int64_t Offset(uint32_t at) {
   return static_cast<int32_t>(at - Scan.Start);
 }
 
-Byte_Vector Bytes_At(uint32_t at, int64_t size) {
-  const int64_t t = Offset(at);
-  Expect(Step_Account, t >= 0 && t + size <= static_cast<int64_t>(Scanned.size()));
-  return Byte_Vector(Scanned.begin() + t, Scanned.begin() + t + size);
-}
-
-bool Behind_Zero(uint32_t at) {
-  return Offset(at) > 0 && Scanned[Offset(at) - 1] == 0x00;
-}
-
-// The list a section's descriptors give, read as the decoder reads them:
+// Whether `list` is the one `section` gives, read as the decoder reads it:
 // every portal descriptor from the header's last byte on, up to the CRC,
-// which reads as zero bytes, as do the bytes behind it.
-Decoded_List Read_List(const Byte_Vector &section) {
+// which reads as zero bytes, as do the bytes behind it; names alike up to
+// their NUL (a name that runs into the zeros behind the section ends there).
+bool Lists(const Decoded_List &list, Byte_Vector section) {
   const size_t body = section.size() - Section_Crc_Size;
-  Byte_Vector bytes(section.begin(), section.begin() + static_cast<long>(body));
-  bytes.resize(body + Linkage_Private_Data_Offset + Portal_Name_Max, 0x00);
-  Decoded_List list;
+  bool same = list.Version == Eit_Version(section.data());
+  section.resize(body);
+  section.resize(body + Linkage_Private_Data_Offset + Portal_Name_Max, 0x00);
+  int32_t found = 0;
   for (size_t j = Descriptor_Scan_Start; j < body; ++j)
-    if (Matches_Portal_Descriptor(bytes.data() + j) && list.Found++ < Portal_Entry_Total)
-      list.Entries[list.Count++] = Entry_From_Descriptor(bytes.data() + j);
-  return list;
+    if (Matches_Portal_Descriptor(&section[j]) && found++ < Portal_Entry_Total) {
+      const Portal_Entry read = Entry_From_Descriptor(&section[j]),
+                         &entry = list.Entries[found - 1];
+      same = same && entry.Descriptor_Length == read.Descriptor_Length &&
+             entry.Transport_Stream_Id == read.Transport_Stream_Id &&
+             entry.Service_Id == read.Service_Id &&
+             std::strncmp(entry.Name, read.Name, Portal_Name_Size) == 0;
+    }
+  const Portal_Entry empty{};
+  for (int32_t i = std::min(found, Portal_Entry_Total); i < Portal_Entry_Total; ++i)
+    same = same && std::memcmp(&list.Entries[i], &empty, sizeof empty) == 0;
+  return same && list.Found == found && list.Count == std::min(found, Portal_Entry_Total);
 }
 
-// Lists alike as the window shows them: names up to their NUL (a name that
-// runs into the zeros behind the section ends there).
-bool Same_List(const Decoded_List &a, const Decoded_List &b) {
-  bool same = a.Count == b.Count && a.Found == b.Found;
-  for (size_t i = 0; i < Portal_Entry_Total; ++i)
-    same = same && a.Entries[i].Descriptor_Length == b.Entries[i].Descriptor_Length &&
-           a.Entries[i].Transport_Stream_Id == b.Entries[i].Transport_Stream_Id &&
-           a.Entries[i].Service_Id == b.Entries[i].Service_Id &&
-           std::strncmp(a.Entries[i].Name, b.Entries[i].Name, Portal_Name_Size) == 0;
-  return same;
-}
-
-// Whether every byte of a section rebuilt from two copies stands in one of
-// them at its place, or a packet's payload in front (lost from the other).
-bool Made_Of(const Byte_Vector &section, const Byte_Vector &copy, const Byte_Vector &other) {
-  bool made = section.size() == copy.size() && section.size() == other.size();
-  for (size_t i = 0; made && i < section.size(); ++i) {
-    const size_t j = i >= Ts_Payload_Size ? i - Ts_Payload_Size : i;
-    const uint8_t byte = section[i];
-    made = byte == copy[i] || byte == other[i] || byte == copy[j] || byte == other[j];
+// A failing candidate judged by rule 3, 5, 6 or 7: its copy shaped in the
+// decoder's work is its bytes as handed over with a few taken out (a stray
+// byte in its header and one at its last packet start, a payload sent
+// twice), so they stand in that order within a payload and two bytes more.
+void Judged_Failing(const Decoder_Event &event, J way) {
+  const Failed_Copy &copy = Plugin_Decoder.Work.Copy;
+  const size_t size = event.Length + Section_Head_Bytes;
+  const int64_t t = Offset(event.At);
+  const int64_t end = std::min<int64_t>(Scanned.size(), t + size + Ts_Payload_Size + 2);
+  size_t taken = 0;
+  for (int64_t j = t; j < end && taken < size; ++j)
+    taken += Scanned[j] == copy.Bytes[taken];
+  Expect(Unchecked_Source, taken == size && copy.Start == event.At && copy.End == event.At + size &&
+                               copy.Length == event.Length && copy.Portal == event.Portal &&
+                               copy.Behind_Zero == (Scan.Candidate.Value == 0));
+  if (way == J::Unchecked || way == J::Failed_Remembered)
+    Judged_Kept[copy.Start] = copy;
+  if (way == J::Unchecked || way == J::As_Carried) {
+    Scan.Shown = Scan.Candidate;
+    Scan.Shown_Way = way;
+    Scan.Shown_Copy.assign(copy.Bytes.begin(), copy.Bytes.begin() + long(size));
   }
-  return made;
 }
 
-// Whether a list from copies whose CRC failed may show, by what the owner
-// said the portal showed: only while it shows no list.
-bool May_Show_Unchecked(const Shown_List &shown, const Decoded_List &) {
-  return !shown.Listed;
+// The kept copy a failing copy shown comes from, as rules 3 and 5 pick it,
+// or null.
+const Failed_Copy *Kept_Shown(int32_t portal) {
+  const Failed_Copy *shown = nullptr;
+  for (const Failed_Copy &kept : Plugin_Decoder.Failed) {
+    const int32_t behind = static_cast<int32_t>(Scan.Shown.At - kept.End); // bytes between
+    if (kept.Length == 0 || kept.Portal != portal)
+      continue;
+    if (Scan.Shown_Way == J::As_Carried && behind >= Ts_Payload_Size &&
+        kept.Length == Scan.Shown.Length &&
+        std::memcmp(kept.Bytes.data(), Scan.Shown_Copy.data(), Scan.Shown_Copy.size()) == 0)
+      shown = &kept;
+    if (Scan.Shown_Way == J::Unchecked && kept.Behind_Zero && behind >= 0 &&
+        (shown == nullptr || kept.Order > shown->Order))
+      shown = &kept;
+  }
+  return shown;
 }
 
 void Check_Decode(const Decoded_List &list, int32_t portal) {
-  const uint32_t at = Scan.Candidate.At;
-  const int32_t length = Scan.Candidate.Length, size = length + Section_Head_Bytes;
-  const J way = Scan.Way;
-  Expect(Step_Account, list.Portal == portal && list.Way == way && list.At == at &&
-                           list.Length == length && list.Inside_Packet != Behind_Zero(at));
+  const J way = list.Way;
+  const bool shown = way == J::As_Carried || way == J::Unchecked;
+  const Decoder_Event &candidate = shown ? Scan.Shown : Scan.Candidate;
+  const int32_t size = candidate.Length + Section_Head_Bytes;
+  Expect(Step_Account, list.Portal == portal && way == (shown ? Scan.Shown_Way : Scan.Way) &&
+                           list.Inside_Packet == (!shown && candidate.Value != 0) &&
+                           (shown || (list.At == candidate.At && list.Length == candidate.Length)));
+  Byte_Vector section;
+  if (shown) { // the portal's list lets a failing copy show but where it checked out
+    const Failed_Copy *kept = Kept_Shown(portal);
+    Expect(Unchecked_Source, kept != nullptr && Kept_As_Judged(*kept) &&
+                                 (way == J::Unchecked || candidate.Value == 0) &&
+                                 list.At == (way == J::Unchecked ? kept->Start : candidate.At));
+    section.assign(kept->Bytes.begin(), kept->Bytes.begin() + kept->Length + Section_Head_Bytes);
+    const Shown_List &now = Known.Shown[portal];
+    Expect(Unchecked_Source,
+           Fault != Unchecked_Source && // fault: the portal's list misread
+               (!now.Listed || !now.Checked || now.Version != Eit_Version(section.data())));
+  } else {
+    const bool stray = way == J::Stray_Pointer_Taken_Out;
+    const int64_t t = Offset(candidate.At);
+    Expect(Step_Account, t >= 0 && t + size + stray <= static_cast<int64_t>(Scanned.size()));
+    section =
+        way == J::Repaired
+            ? Byte_Vector(Plugin_Decoder.Work.Made.begin(), Plugin_Decoder.Work.Made.begin() + size)
+            : Byte_Vector(Scanned.begin() + t, Scanned.begin() + t + size + stray);
+    if (stray)
+      section.erase(section.begin() + std::min(Scan.Stray, size));
+    if (Fault == Sound_Source)
+      section.back() ^= 1; // fault: a byte the decoder was not handed
+    Expect(Sound_Source,
+           Section_Crc_Holds(section.data(), section.size()) &&
+               Source_Section_Length(section.data(), Portal_Constants_Table[portal]) ==
+                   candidate.Length &&
+               std::find(Sent.begin(), Sent.end(), section) != Sent.end());
+  }
+  Expect(shown ? Unchecked_Source : Sound_Source, Lists(list, section));
   Table_State expected = Known;
   if (list.Count >= 2) {
     expected.Rows[portal] = list.Entries;
     expected.Counts[portal] = list.Count;
+    expected.Shown[portal] = {true, Judgement_Checked(way), list.Version};
   } else if (list.Count == 1) {
     expected.Rows[portal][0] = list.Entries[0];
   }
@@ -379,36 +383,9 @@ void Check_Decode(const Decoded_List &list, int32_t portal) {
     ++Portal_Count[portal];
   Expect(Table_Takes_List, Table_Is(expected));
   Known = expected;
-
-  const bool stray = way == J::Stray_Pointer_Taken_Out, pairs = way >= J::As_Carried;
-  const Byte_Vector copy = Bytes_At(at, size + stray);
-  Byte_Vector section = copy;
-  if (stray)
-    section.erase(section.begin() + std::min(Scan.Stray, size));
-  if (way == J::Repaired) { // the bytes the decoder rebuilt, in its work area
-    section.assign(Plugin_Decoder.Repair_Work.begin(), Plugin_Decoder.Repair_Work.begin() + size);
-    Expect(Sound_Source, Made_Of(section, copy, Remembered.Bytes));
-  }
-  if (Fault == Sound_Source && way != J::As_Carried && way != J::Unchecked)
-    section.back() ^= 1; // fault: a byte the decoder was not handed
-  const Property rule =
-      way == J::As_Carried || way == J::Unchecked ? Unchecked_Source : Sound_Source;
-  Expect(rule,
-         (rule == Unchecked_Source || Section_Crc_Holds(section.data(), section.size())) &&
-             Source_Section_Length(section.data(), Portal_Constants_Table[portal]) == length &&
-             list.Version == Eit_Version(section.data()) && Same_List(list, Read_List(section)));
-  const Byte_Vector &failed = Remembered.Bytes;
-  Expect(Unchecked_Source,
-         !pairs || (Behind_Zero(at) && Remembered.Valid && Remembered.Portal == portal &&
-                    static_cast<int32_t>(at - Remembered.End) >= 0 &&
-                    (way != J::As_Carried || (failed.size() == copy.size() &&
-                                              Mpeg_Crc32(copy.data(), copy.size()) ==
-                                                  Mpeg_Crc32(failed.data(), failed.size()))) &&
-                    (way != J::Unchecked || May_Show_Unchecked(Scan.Shown, list))));
-  Remembered.Valid = false;
   Scan.Decoded = true;
-  Scan.Stray_Decoded = stray;
-  Scan.Stop = Offset(at);
+  Scan.Stray_Decoded = way == J::Stray_Pointer_Taken_Out;
+  Scan.Stop = shown ? INT64_MAX : Offset(candidate.At); // a failing copy: all looked at
 }
 
 // The scan's first step: it reads the last bytes handed over; the first
@@ -419,66 +396,61 @@ void Start_Scan(int32_t portal) {
   Expect(Gate, Buffer_Holds_History());
   Scanned.assign(Plugin_Decoder.Section_Buffer.begin(),
                  Plugin_Decoder.Section_Buffer.begin() + fill);
-  // Every source section's header has its original network id's low byte
-  // at the same place: only places with it are looked at.
-  constexpr int32_t Network_Low = Eit_Original_Network_Id_Offset + 1;
   for (int32_t t = 0; t + Source_Header_Judged <= fill && Scan.First_Sound < 0; ++t) {
-    const void *mark =
-        std::memchr(Scanned.data() + t + Network_Low, Portal_Original_Network_Id & 0xFF,
-                    static_cast<size_t>(fill - Source_Header_Judged - t + 1));
-    if (mark == nullptr)
-      break;
-    t = static_cast<int32_t>(static_cast<const uint8_t *>(mark) - Scanned.data()) - Network_Low;
-    const uint8_t *at = Scanned.data() + t;
-    const int32_t length = Source_Section_Length(at, Portal_Constants_Table[portal]);
+    const int32_t length = Source_Section_Length(&Scanned[t], Portal_Constants_Table[portal]);
     if (length != 0 && t + length + Section_Complete_Extra + 1 <= fill &&
-        Section_Crc_Holds(at, static_cast<size_t>(length + Section_Head_Bytes)))
+        Section_Crc_Holds(&Scanned[t], static_cast<size_t>(length + Section_Head_Bytes)))
       Scan.First_Sound = t;
   }
 }
 
 void Observe(const Decoder_Event &event, void *) {
-  if (Fault == Step_Account && event.Step == S::Crc_Checked)
+  const S step = event.Step;
+  if (Fault == Step_Account && step == S::Crc_Checked)
     return; // fault: a step not told
   const int32_t portal = event.Portal;
-  const uint32_t size = static_cast<uint32_t>(event.Length + Section_Head_Bytes);
   Expect(Gate, In_Data_Step);
   Expect(Shown_Portal, portal >= 0 && portal < Portal_Total && portal == Current_Portal &&
                            portal == Section_Scan_Portal(Plugin_Decoder));
-  Expect(Table_Still, event.Step == S::Decoded || Table_Is(Known)); // the owner took the list
+  Expect(Table_Still, step == S::Decoded || Table_Is(Known)); // the owner took the list
   if (Scan.Events++ == 0)
     Start_Scan(portal);
-  const bool candidate = event.Step == S::Candidate_Found || event.Step == S::Tail_Kept;
-  Expect(Step_Account, (Next_Steps[Scan.Last] & Bit(event.Step)) != 0 &&
-                           (candidate || (event.At == Scan.Candidate.At &&
-                                          event.Length == Scan.Candidate.Length)) &&
-                           (Scan.Last != static_cast<int>(S::Judged) ||
-                            (event.Step == S::Decoded) == Judgement_Decodes(Scan.Way)));
-  Scan.Last = static_cast<int>(event.Step);
-  if (event.Step == S::Candidate_Found) {
+  const int last = std::exchange(Scan.Last, static_cast<int>(step));
+  const bool own_place = step == S::Candidate_Found || step == S::Tail_Kept || step == S::Decoded;
+  Expect(Step_Account,
+         (Next_Steps[last] & Bit(step)) != 0 &&
+             (own_place || event.Length == Scan.Candidate.Length) &&
+             (own_place || step == S::Paired || step == S::Repair_Tried ||
+              event.At == Scan.Candidate.At) &&
+             (last != static_cast<int>(S::Judged) ||
+              (step == S::Decoded ? Judgement_Decodes(Scan.Way) : !Judgement_Checked(Scan.Way))) &&
+             (Scan.Shown_Way == J::None ||
+              (step != S::Kept_Incomplete && step != S::Tail_Kept && step != S::Judged)));
+  if (step == S::Candidate_Found) {
     const int64_t t = Offset(event.At);
     Expect(Step_Account, t >= 0 && t < static_cast<int64_t>(Scanned.size()) &&
                              (Scan.Candidate.Length == 0 || t > Offset(Scan.Candidate.At)) &&
                              event.Value == (t > 0 ? Scanned[t - 1] : -1));
     Scan.Candidate = event;
-    Scan.Crc_Held = Scan.Stray = -1;
-    Scan.Shown = Plugin_Decoder_Owner.Shows(portal, Plugin_Decoder_Owner.Context);
-    Scan.Shown.Listed |= Fault == Unchecked_Source; // fault: the owner's answer misread
-  } else if (event.Step == S::Kept_Incomplete) {
+    Scan.Stray = -1;
+    Scan.Way = J::None;
+  } else if (step == S::Kept_Incomplete) { // never for more than a payload sent twice
+    Expect(Step_Account, int64_t{Gathered_End() - event.At} < event.Length + Section_Head_Bytes +
+                                                                  Ts_Payload_Size +
+                                                                  Section_Complete_Extra);
     Scan.Stop = Offset(event.At);
-  } else if (event.Step == S::Crc_Checked) {
-    Scan.Crc_Held = event.Value;
-  } else if (event.Step == S::Stray_Taken_Out) {
+  } else if (step == S::Crc_Checked) {
+    Scan.Way = event.Value == 1 ? J::Sound : J::None;
+  } else if (step == S::Stray_Taken_Out) {
     Scan.Stray = event.Value;
-  } else if (event.Step == S::Judged) {
-    Scan.Way = static_cast<J>(event.Value);
-    Expect(Step_Account, (Scan.Way != J::Sound || Scan.Crc_Held == 1) &&
-                             (Scan.Way != J::Stray_Pointer_Taken_Out || Scan.Stray >= 0));
-    if (Scan.Way == J::Failed_Remembered) {
-      Expect(Unchecked_Source, Behind_Zero(event.At));
-      Remembered = {true, portal, event.At + size, Bytes_At(event.At, size)};
-    }
-  } else if (event.Step == S::Decoded) {
+    Scan.Way = J::Stray_Pointer_Taken_Out;
+  } else if (step == S::Judged) {
+    const J way = static_cast<J>(event.Value);
+    Expect(Step_Account, Scan.Way == J::None ? way >= J::As_Carried : way == Scan.Way);
+    Scan.Way = way;
+    if (way >= J::As_Carried && way != J::Repaired)
+      Judged_Failing(event, way);
+  } else if (step == S::Decoded) {
     Check_Decode(*event.List, portal);
   }
 }
@@ -596,22 +568,25 @@ void Feed_Chunk(size_t n) {
     done += piece;
   }
   Feed.Position = (Feed.Position + n) % blob_size;
-  const Delivery delivery = Delivered(Chunk.data(), n);
+  const uint8_t *bytes = Chunk.data(); // what the buffer takes of it
+  int32_t size = static_cast<int32_t>(n);
+  const bool dropped = Unwrap_Packet(bytes, size) == Chunk_Kind::Nothing;
   const uint32_t start = Gathered_End(), room = Section_Buffer_Size - Plugin_Decoder.Fill;
-  const bool takes =
-      !Plugin_Decoder.Scan_Idle && Host.Filter_Open && !Host.Exited && !delivery.Dropped;
-  if (delivery.Size <= Section_Buffer_Size) { // where the buffer would put it
-    const uint32_t at = start % History_Size, first = std::min(delivery.Size, History_Size - at);
-    std::memcpy(History.data() + at, delivery.Bytes, first);
-    std::memcpy(History.data(), delivery.Bytes + first, delivery.Size - first);
+  const bool takes = !Plugin_Decoder.Scan_Idle && !Host.Exited && !dropped &&
+                     (Host.Filter_Open || Fault == Gate); // fault: the filter's stop missed
+  const uint32_t delivered = dropped ? 0 : static_cast<uint32_t>(size);
+  if (delivered <= Section_Buffer_Size) { // where the buffer would put it
+    const uint32_t at = start % History_Size, first = std::min(delivered, History_Size - at);
+    std::memcpy(History.data() + at, bytes, first);
+    std::memcpy(History.data(), bytes + first, delivered - first);
   }
   Scan = Scan_Watch{};
   In_Data_Step = true;
   On_Section_Data(0, static_cast<int32_t>(n), Chunk.data());
   In_Data_Step = false;
   const uint32_t gathered = Gathered_End() - start;
-  Expect(Gate, takes ? gathered == delivery.Size - Scan.Stray_Decoded ||
-                           (gathered == 0 && Scan.Events == 0 && delivery.Size > room)
+  Expect(Gate, takes ? gathered == delivered - Scan.Stray_Decoded ||
+                           (gathered == 0 && Scan.Events == 0 && delivered > room)
                      : gathered == 0 && Scan.Events == 0);
   Expect(Gate, Buffer_Holds_History());
   Expect(Step_Account, Scan.Events == 0 || Scan.Decoded ||
@@ -624,6 +599,13 @@ void Feed_Chunk(size_t n) {
     Arm_Section_Decoder(Plugin_Decoder);
   Expect(Decode_Disarms, !Scan.Decoded || (Plugin_Decoder.Scan_Idle && Plugin_Decoder.Fill == 0));
   Expect(Table_Still, Table_Is(Known));
+  for (auto judged = Judged_Kept.begin(); judged != Judged_Kept.end();) // those still kept stay
+    judged = std::any_of(Plugin_Decoder.Failed.begin(), Plugin_Decoder.Failed.end(),
+                         [&](const Failed_Copy &kept) {
+                           return kept.Length != 0 && kept.Start == judged->first;
+                         })
+                 ? std::next(judged)
+                 : Judged_Kept.erase(judged);
 }
 
 // ---- the program ---------------------------------------------------------------
@@ -717,7 +699,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Plugin_Decoder_Listener = {Observe, nullptr};
   Session_Record_Module_Path("/nonexistent-pictolandrum/folder\\Pictolandrum.dll", true);
   Host = Host_Model{};
-  Remembered = Failure{};
+  Judged_Kept.clear();
   Select_Blob(0, 0);
   On_Start();
   Program program{data, size, 0};

@@ -31,8 +31,8 @@ enum Sequence_Op : uint8_t {
 };
 
 constexpr uint32_t Huge_Chunk_Base = 20000;
-// A plain blob (below) holds at least this many bytes, so that one fed
-// whole reaches the scan threshold; one of a short section holds this many.
+// A plain blob (below) of a short section holds this many bytes, so that
+// one fed whole reaches the scan threshold.
 constexpr uint32_t Plain_Blob_Size_Min = 1100;
 
 // The channels a channel change can go to: transport stream id and service id.
@@ -56,16 +56,18 @@ constexpr int Sequence_Channel_Total = sizeof Sequence_Channels / sizeof Sequenc
 // The fixed blobs, in this order. Blob_Plain(portal, list) is the payload
 // (pointer field 0, the section, 0xFF stuffing) of a sound source section of
 // a portal whose version_number is `list`, with list 0 (3 entries), 1 (20
-// entries, 17 kept, in a section grown to about 1000 bytes per portal
-// number plus 1000: 4000 for portal 3), 2 (1 entry), 3 (2 good entries
-// among 2 that do not match) or 4 (no entry).
+// entries, 17 kept, in a section grown by filler descriptors of 200 bytes
+// to 1000 bytes or more per portal number plus 1000), 2 (1 entry), 3 (2
+// good entries among 2 that do not match) or 4 (no entry). Plain_Blob_Size
+// bytes long: the section, its pointer field and a payload's stuffing fit.
 constexpr int Plain_Lists_Per_Portal = 5;
 constexpr int Blob_Plain(int portal, int list) {
   return portal * Plain_Lists_Per_Portal + list;
 }
-constexpr int Blob_Foreign_First = 20; // sections no portal decodes, one per blob
-constexpr int Blob_Foreign_Total = 6;
-constexpr int Blob_Packed_First = 26; // payload streams of several sections
+constexpr uint32_t Plain_Blob_Size(int portal, int list) {
+  return list == 1 ? 1000u * static_cast<uint32_t>(portal + 1) + 420 : Plain_Blob_Size_Min;
+}
+constexpr int Blob_Packed_First = 20; // payload streams of several portals' sections
 constexpr int Blob_Packed_Total = 3;
 constexpr int Blob_Packets = Blob_Packed_First + Blob_Packed_Total; // whole packets, as some
                                                                     // hosts hand them over
