@@ -24,7 +24,8 @@
 //   shown-portal      every step is for the portal shown
 //   step-account      the steps come in their order and tell the bytes'
 //                     truth; no candidate waits for more than a payload more
-//   finds-sound       no scan passes a complete sound section of its portal
+//   finds-sound       no scan passes a complete sound section of its portal,
+//                     nor shows a failing copy while its buffer holds one
 //   host-orders       the commands reach the host as the session's rules say
 // PICTO_SEQUENCE_FAULT=<property> plants a fault (marked "fault" below)
 // that its property's check must find.
@@ -99,6 +100,7 @@ std::vector<Portal_Listing_Entry> Listings(const std::string &stem, int count, i
 void Build_Fixed_Set() {
   const char *const stems[Portal_Total] = {"Amsel", "Birke", "Kiesel", "Talblick"};
   const int counts[Plain_Lists_Per_Portal] = {3, 20, 1, 4, 0};
+  const Byte_Vector filler = Short_Event_Descriptor_Bytes("deu", "Anhang", std::string(190, 'x'));
   for (int portal = 0; portal < Portal_Total; ++portal)
     for (int list = 0; list < Plain_Lists_Per_Portal; ++list) {
       auto entries = Listings(stems[portal], counts[list], 1001 + 100 * portal);
@@ -108,11 +110,9 @@ void Build_Fixed_Set() {
       }
       Eit_Section section = Portal_Source_Section(portal, entries);
       section.Version_Number = static_cast<uint8_t>(list);
-      Byte_Vector &loop = section.Events[0].Descriptors; // grown by filler descriptors
-      while (list == 1 && Build_Eit_Section(section).size() < 1000u * (portal + 1)) {
-        loop.insert(loop.end(), {0x80, 198});
-        loop.resize(loop.size() + 198, 'x');
-      }
+      Byte_Vector &loop = section.Events[0].Descriptors; // grown by text descriptors
+      while (list == 1 && Build_Eit_Section(section).size() < 1000u * (portal + 1))
+        loop.insert(loop.end(), filler.begin(), filler.end());
       Add_Payload(section, Plain_Blob_Size(portal, list));
     }
   // Payload streams of several portals' sections, packed (sections start
@@ -219,7 +219,8 @@ bool Kept_As_Judged(const Failed_Copy &kept) {
   const Failed_Copy &was = judged->second;
   return was.Length == kept.Length && was.Portal == kept.Portal && was.End == kept.End &&
          was.Behind_Zero == kept.Behind_Zero &&
-         std::memcmp(was.Bytes.data(), kept.Bytes.data(), kept.Length + 3u) == 0;
+         std::memcmp(was.Bytes.data(), kept.Bytes.data(),
+                     size_t(kept.Length + Section_Head_Bytes)) == 0;
 }
 
 // What one data step's scan has told.
@@ -293,12 +294,14 @@ bool Lists(const Decoded_List &list, Byte_Vector section) {
 // A failing candidate judged by rule 3, 5, 6 or 7: its copy shaped in the
 // decoder's work is its bytes as handed over with a few taken out (a stray
 // byte in its header and one at its last packet start, a payload sent
-// twice), so they stand in that order within a payload and two bytes more.
+// twice), so they stand in that order within the bytes a complete
+// candidate and a payload more take.
 void Judged_Failing(const Decoder_Event &event, J way) {
   const Failed_Copy &copy = Plugin_Decoder.Work.Copy;
   const size_t size = event.Length + Section_Head_Bytes;
   const int64_t t = Offset(event.At);
-  const int64_t end = std::min<int64_t>(Scanned.size(), t + size + Ts_Payload_Size + 2);
+  const int64_t end =
+      std::min<int64_t>(Scanned.size(), t + size + Ts_Payload_Size + Section_Complete_Extra);
   size_t taken = 0;
   for (int64_t j = t; j < end && taken < size; ++j)
     taken += Scanned[j] == copy.Bytes[taken];
@@ -439,6 +442,16 @@ void Observe(const Decoder_Event &event, void *) {
                                                                   Ts_Payload_Size +
                                                                   Section_Complete_Extra);
     Scan.Stop = Offset(event.At);
+  } else if (step == S::Paired || step == S::Repair_Tried) { // with a kept copy, or the vote
+    const auto with = [&](const Failed_Copy &kept) {
+      return kept.Length == event.Length && kept.Portal == portal && kept.Start == event.At &&
+             (step == S::Repair_Tried ||
+              event.Value == (std::memcmp(kept.Bytes.data(), Plugin_Decoder.Work.Copy.Bytes.data(),
+                                          size_t(event.Length + Section_Head_Bytes)) == 0));
+    };
+    Expect(Step_Account,
+           (step == S::Repair_Tried && event.At == Scan.Candidate.At) ||
+               std::any_of(Plugin_Decoder.Failed.begin(), Plugin_Decoder.Failed.end(), with));
   } else if (step == S::Crc_Checked) {
     Scan.Way = event.Value == 1 ? J::Sound : J::None;
   } else if (step == S::Stray_Taken_Out) {
