@@ -2,8 +2,12 @@
 // transponder for timing portal-scan. The EIT of many services goes round
 // packed on PID 0x12, about one packet in ten, between video-like noise
 // packets; the four portals' source sections come only at the very end, each
-// starting a packet of its own, followed by a few more present/following
-// sections so the decoder gathers enough bytes behind the last one to scan.
+// starting a packet of its own and followed by its table's section 1 (an
+// event without portal entries), the four tables twice round, so that a
+// decoder that waits for whole tables, as libdvbpsi's does, takes them too
+// (it hands a table over once the table's next copy begins); then a few more
+// present/following sections so the decoder gathers enough bytes behind the
+// last one to scan.
 // The file is the smallest whole number of packets holding MIB MiB and is
 // written in blocks, in constant memory.
 #include "bench/busy_eit.h"
@@ -29,11 +33,12 @@ constexpr long Size_Default_Mib = 512;
 constexpr long Size_Max_Mib = 65536;
 constexpr uint64_t Mib = 1u << 20;
 constexpr int Capture_Services = 80;
-constexpr int Schedule_Slices = 4;  // each round carries a quarter of the schedule
-constexpr int Noise_Gap_Least = 7;  // noise packets behind an EIT packet: 7 to 11,
-constexpr int Noise_Gap_Spread = 5; // 9 on average, so one packet in ten is EIT
-constexpr int Tail_Noise_Gap = 9;   // fixed behind the tail's EIT packets
-constexpr int Tail_Services = 8;    // present/following sections behind the portals
+constexpr int Schedule_Slices = 4;    // each round carries a quarter of the schedule
+constexpr int Noise_Gap_Least = 7;    // noise packets behind an EIT packet: 7 to 11,
+constexpr int Noise_Gap_Spread = 5;   // 9 on average, so one packet in ten is EIT
+constexpr int Tail_Noise_Gap = 9;     // fixed behind the tail's EIT packets
+constexpr int Tail_Services = 8;      // present/following sections behind the portals
+constexpr int Tail_Portal_Rounds = 2; // copies of the portals' tables
 constexpr std::size_t Flush_Bytes = 1u << 20;
 constexpr uint16_t Video_Pids[] = {0x0A21, 0x0A31, 0x0A41, 0x0A51};
 constexpr int Video_Pid_Count = static_cast<int>(sizeof Video_Pids / sizeof Video_Pids[0]);
@@ -85,8 +90,9 @@ long Parse_Size(const char *text) {
   return value >= 1 && value <= Size_Max_Mib ? value : -1;
 }
 
-// The four portals' source sections and the present/following sections
-// that follow them, as sections in the order they are sent.
+// The four portals' source sections, each followed by its table's section
+// 1, and the present/following sections that follow them, as sections in the
+// order they are sent.
 struct Tail_Sections {
   std::vector<Byte_Vector> Portals;
   std::vector<Byte_Vector> After;
@@ -112,17 +118,23 @@ Tail_Sections Build_Tail(const Busy_Eit &eit) {
       section.Last_Table_Id = Eit_Other_Present_Following;
     }
     tail.Portals.push_back(Build_Eit_Section(section));
+    Eit_Section section_one = Portal_Source_Section(portal, {});
+    section_one.Table_Id = section.Table_Id;
+    section_one.Last_Table_Id = section.Last_Table_Id;
+    section_one.Section_Number = 1;
+    tail.Portals.push_back(Build_Eit_Section(section_one));
   }
   tail.After.assign(eit.Present_Following.begin(),
                     eit.Present_Following.begin() + 2 * Tail_Services);
   return tail;
 }
 
-// Puts the tail's sections on PID 0x12: each portal section starts a packet
-// of its own (pointer field 0), the sections behind them are packed.
+// Puts the tail's sections on PID 0x12: each portal's sections start a
+// packet of their own (pointer field 0), the sections behind them are packed.
 void Write_Tail(Ts_Writer &eit_writer, const Tail_Sections &tail) {
-  for (const Byte_Vector &section : tail.Portals)
-    Write_Section(eit_writer, Eit_Pid, section);
+  for (int round = 0; round < Tail_Portal_Rounds; ++round)
+    for (const Byte_Vector &section : tail.Portals)
+      Write_Section(eit_writer, Eit_Pid, section);
   Ts_Packet_Options packed;
   packed.Pack_Sections = true;
   Write_Sections(eit_writer, Eit_Pid, tail.After, packed);

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Times portal-scan on a large busy capture against a plain read of the same
-# file. Writes the capture with make-busy-capture into the build folder (or
-# reuses one of the right size), warms the page cache, then runs
-# `cat FILE` and `portal-scan --json FILE` in turn, N times each, and prints
-# the median wall clock and CPU (user and system) times and their ratios to
-# cat's; also `portal-scan --explain --json FILE` when portal-scan offers
-# --explain. Builds nothing itself.
+# file and against its peer built on libdvbpsi. Writes the capture with
+# make-busy-capture into the build folder (or reuses one of the right size),
+# warms the page cache, checks that the peer (bench/dvbpsi-portal-scan) finds
+# the entries portal-scan finds, then runs `cat FILE`, `portal-scan --json
+# FILE`, `portal-scan --explain --json FILE` (when portal-scan offers
+# --explain) and `dvbpsi-portal-scan FILE` in turn, N times each, and prints
+# the median wall clock and CPU (user and system) times, their ratios to
+# cat's and the CPU time's ratio to the peer's. Builds nothing but the peer:
+# when it is missing, installs libdvbpsi-dev if that is missing too (as root,
+# or through sudo) and builds the peer's target in the build folder.
 set -euo pipefail
 
 readonly Name=portal-scan-speed
@@ -15,18 +19,22 @@ readonly Runs_Default=5
 readonly Runs_Max=99
 readonly Packet_Size=188
 readonly Mib=1048576
+readonly Peer_Package=libdvbpsi-dev
 
 Print_Usage() {
   printf '%s\n' \
     "usage: bench/$Name.sh [--size MIB] [--runs N] [--keep] [--build DIR]" \
-    "Times portal-scan --json on a busy capture against cat of the same file (page cache warm):" \
-    "the median wall clock and CPU time of each, and their ratios to cat's." \
-    "The environment variables PORTAL_SCAN and MAKE_BUSY_CAPTURE name other binaries to use." \
+    "Times portal-scan --json on a busy capture against cat of the same file (page cache warm)" \
+    "and against dvbpsi-portal-scan, the same search through libdvbpsi: the median wall clock" \
+    "and CPU time of each, their ratios to cat's and the CPU time's ratio to the peer's." \
+    "Installs $Peer_Package and builds the peer's target when the peer is missing." \
+    "The environment variables PORTAL_SCAN, MAKE_BUSY_CAPTURE and DVBPSI_PORTAL_SCAN name" \
+    "other binaries to use." \
     "  --size MIB          size of the capture in MiB, 1 to $Size_Max (default $Size_Default)" \
     "  --runs N            timed runs of each command, 1 to $Runs_Max (default $Runs_Default)" \
     "  --keep              keep the capture in the build folder for the next time" \
-    "  --build DIR         build folder with bench/make-busy-capture and tools/portal-scan" \
-    "                      (default build)"
+    "  --build DIR         build folder with tools/portal-scan, bench/make-busy-capture and" \
+    "                      bench/dvbpsi-portal-scan (default build)"
 }
 
 here=${BASH_SOURCE[0]%/*}; [[ $here != "${BASH_SOURCE[0]}" ]] || here=.
@@ -74,11 +82,30 @@ capture="$build/busy-capture-${size}MiB.ts"
 expected_bytes=$(((size * Mib + Packet_Size - 1) / Packet_Size * Packet_Size))
 errors=$(mktemp)
 Clean_Up() {
-  rm -f "$errors" "$errors.json" "$capture.part"
+  rm -f "$errors" "$errors.json" "$errors.text" "$errors.peer" "$capture.part"
   if ((keep == 0)); then rm -f "$capture"; fi
 }
 trap Clean_Up EXIT
 trap 'exit 130' INT TERM
+
+# The peer: libdvbpsi is installed for the benchmark only, here.
+peer=${DVBPSI_PORTAL_SCAN:-$build/bench/dvbpsi-portal-scan}
+if [[ -n ${DVBPSI_PORTAL_SCAN:-} && ! -x $peer ]]; then
+  Fail "'$peer' (DVBPSI_PORTAL_SCAN) missing"
+elif [[ ! -x $peer ]]; then
+  if [[ $(dpkg-query -W -f='${Status}' "$Peer_Package" 2>/dev/null) != "install ok installed" ]]; then
+    as_root=()
+    [[ $(id -u) == 0 ]] || as_root=(sudo)
+    echo "$Name: installing $Peer_Package for the peer" >&2
+    "${as_root[@]}" apt-get install -y --no-install-recommends "$Peer_Package" >"$errors" 2>&1 ||
+      Fail "$Peer_Package is missing and could not be installed (as root: apt-get install $Peer_Package)"
+  fi
+  echo "$Name: building $peer" >&2
+  if ! { cmake "$build" && cmake --build "$build" --target dvbpsi-portal-scan; } >"$errors" 2>&1 ||
+    [[ ! -x $peer ]]; then
+    Fail "could not build '$peer': $(tail -n 1 "$errors")"
+  fi
+fi
 
 if [[ -f $capture && $(stat -c %s "$capture") == "$expected_bytes" ]]; then
   echo "$Name: reusing $capture" >&2
@@ -132,9 +159,25 @@ cat "$capture" >/dev/null
 decoded=$(grep -o '"decoded": *true' "$errors.json" | wc -l)
 ((decoded == 4)) ||
   echo "$Name: warning: portal-scan decoded $decoded of the 4 portals in the capture" >&2
+# The entries each finds, as "PORTAL: ROW" (portal-scan's defaults left out).
+Entry_Rows() {
+  awk '/^Portal /{ portal = $2 } /^ +[0-9]+  / && !/\(default\)$/ { print portal ": " $0 }' "$1"
+}
+"$scan" "$capture" >"$errors.text" 2>"$errors" ||
+  Fail "'$scan $capture' failed: $(head -n 3 "$errors")"
+"$peer" "$capture" >"$errors.peer" 2>"$errors" ||
+  Fail "'$peer $capture' failed: $(head -n 3 "$errors")"
+entries=$(Entry_Rows "$errors.text" | wc -l)
+if [[ $(Entry_Rows "$errors.text") == "$(Entry_Rows "$errors.peer")" ]]; then
+  agreement="portal-scan and dvbpsi-portal-scan find the same $entries entries"
+else
+  agreement="the entries differ: portal-scan finds $entries, dvbpsi-portal-scan $(
+    Entry_Rows "$errors.peer" | wc -l) (others or elsewhere)"
+  echo "$Name: warning: $agreement" >&2
+fi
 
-commands=("cat" "portal-scan --json" "portal-scan --explain --json")
-((explain)) || commands=("${commands[@]:0:2}")
+commands=("cat" "portal-scan --json" "portal-scan --explain --json" "dvbpsi-portal-scan")
+((explain)) || commands=("${commands[@]:0:2}" "${commands[3]}")
 declare -A walls cpus
 for ((run = 1; run <= runs; ++run)); do
   echo "$Name: run $run of $runs" >&2
@@ -142,7 +185,8 @@ for ((run = 1; run <= runs; ++run)); do
     case $command in
     cat) timing=$(Time_Us cat "$capture") ;;
     "portal-scan --json") timing=$(Time_Us "$scan" --json "$capture") ;;
-    *) timing=$(Time_Us "$scan" --explain --json "$capture") ;;
+    "portal-scan --explain --json") timing=$(Time_Us "$scan" --explain --json "$capture") ;;
+    *) timing=$(Time_Us "$peer" "$capture") ;;
     esac
     walls[$command]+="${timing% *} "
     cpus[$command]+="${timing#* } "
@@ -150,16 +194,20 @@ for ((run = 1; run <= runs; ++run)); do
 done
 
 echo "$capture: $expected_bytes bytes, page cache warm, median of $runs runs each"
-printf '  %-34s %9s %9s %9s %7s %7s\n' command "wall s" "CPU s" "MB/s" "x cat" "CPU x"
+echo "  $agreement"
+printf '  %-34s %9s %9s %9s %7s %7s %9s\n' command "wall s" "CPU s" "MB/s" "x cat" "CPU x" "CPU/peer"
+# shellcheck disable=SC2086 # the lists are whole numbers split at spaces
+peer_cpu=$(Median ${cpus[dvbpsi-portal-scan]})
+((peer_cpu > 0)) || peer_cpu=1
 cat_wall=1 cat_cpu=1
 for command in "${commands[@]}"; do
-  # shellcheck disable=SC2086 # the lists are whole numbers split at spaces
+  # shellcheck disable=SC2086
   wall=$(Median ${walls[$command]}) cpu=$(Median ${cpus[$command]})
   ((wall > 0)) || wall=1
   ((cpu > 0)) || cpu=1
   if [[ $command == cat ]]; then cat_wall=$wall cat_cpu=$cpu; fi
   awk -v what="$command FILE" -v wall="$wall" -v cpu="$cpu" -v bytes="$expected_bytes" \
-    -v base="$cat_wall" -v cpu_base="$cat_cpu" 'BEGIN {
-      printf "  %-34s %9.3f %9.3f %9.0f %7.2f %7.2f\n", what, wall / 1e6, cpu / 1e6,
-        bytes / wall, wall / base, cpu / cpu_base }'
+    -v base="$cat_wall" -v cpu_base="$cat_cpu" -v peer="$peer_cpu" 'BEGIN {
+      printf "  %-34s %9.3f %9.3f %9.0f %7.2f %7.2f %9.2f\n", what, wall / 1e6, cpu / 1e6,
+        bytes / wall, wall / base, cpu / cpu_base, cpu / peer }'
 done

@@ -6,6 +6,10 @@
 //    every byte is scanned.
 //  - Armed_Decode: armed, and the portal's section is in the stream; each
 //    decode is re-armed at once, as the refresh timer would.
+//  - Armed_Failing_Copies: armed, and the portal's section comes six times,
+//    each copy damaged in the same byte another way, so that every copy
+//    fails and is judged with all the failing copies kept before it, and no
+//    combination holds: the most work a judgement does on such copies.
 // Each reports bytes per second; the "ratio_to_memcpy" counter is the time
 // per byte relative to Memcpy_Chunks measured in the same run.
 #include "core/decoder_setup.h"
@@ -38,7 +42,10 @@ Eit_Event Event_For(int service, int number) {
 
 // Present/following and schedule sections of many services, packed into
 // PID 0x12 packets, and the filter payloads of those packets.
-std::vector<Byte_Vector> Busy_Payloads(bool with_portal) {
+enum class Portal_Copies { None, One_Sound, Failing };
+constexpr int Failing_Copies = 6;
+
+std::vector<Byte_Vector> Busy_Payloads(Portal_Copies portal_copies) {
   std::vector<Byte_Vector> sections;
   for (int service = 0; service < Busy_Services; ++service) {
     Eit_Section present;
@@ -62,11 +69,18 @@ std::vector<Byte_Vector> Busy_Payloads(bool with_portal) {
   Ts_Packet_Options packed;
   packed.Pack_Sections = true;
   Write_Sections(writer, Eit_Pid, sections, packed);
-  if (with_portal) { // the portal's section starts a packet of its own
-    std::vector<Portal_Listing_Entry> entries;
-    for (int i = 0; i < 12; ++i)
-      entries.push_back({4, static_cast<uint16_t>(300 + i), "Kanal " + std::to_string(i)});
-    Write_Section(writer, Eit_Pid, Build_Eit_Section(Portal_Source_Section(0, entries)));
+  // The portal's section starts a packet of its own.
+  std::vector<Portal_Listing_Entry> entries;
+  for (int i = 0; i < 12; ++i)
+    entries.push_back({4, static_cast<uint16_t>(300 + i), "Kanal " + std::to_string(i)});
+  const Byte_Vector portal = Build_Eit_Section(Portal_Source_Section(0, entries));
+  if (portal_copies == Portal_Copies::One_Sound)
+    Write_Section(writer, Eit_Pid, portal);
+  for (int copy = 0; portal_copies == Portal_Copies::Failing && copy < Failing_Copies; ++copy) {
+    Byte_Vector failing = portal;
+    failing[portal.size() / 2] ^= static_cast<uint8_t>(1u << copy);
+    Write_Section(writer, Eit_Pid, failing);
+    Write_Sections(writer, Eit_Pid, {sections[static_cast<std::size_t>(copy)]}, packed);
   }
 
   std::vector<Byte_Vector> payloads;
@@ -100,7 +114,7 @@ void Report(benchmark::State &state, int64_t bytes_per_pass, double seconds) {
 // Copies each payload into a buffer of the same size as Section_Buffer, the
 // way the callback's append does, and nothing else.
 void Memcpy_Chunks(benchmark::State &state) {
-  const auto payloads = Busy_Payloads(false);
+  const auto payloads = Busy_Payloads(Portal_Copies::None);
   static uint8_t target[Section_Buffer_Size];
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
@@ -121,8 +135,8 @@ void Memcpy_Chunks(benchmark::State &state) {
   Report(state, bytes, seconds);
 }
 
-void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
-  const auto payloads = Busy_Payloads(with_portal);
+void Run_Callback(benchmark::State &state, Portal_Copies portal_copies, bool armed) {
+  const auto payloads = Busy_Payloads(portal_copies);
   Arm_Decoder_For_Portal(0);
   if (!armed)
     Disarm_Section_Decoder(Plugin_Decoder);
@@ -145,19 +159,23 @@ void Run_Callback(benchmark::State &state, bool with_portal, bool armed) {
 }
 
 void Disarmed(benchmark::State &state) {
-  Run_Callback(state, true, false);
+  Run_Callback(state, Portal_Copies::One_Sound, false);
 }
 void Armed_No_Portal(benchmark::State &state) {
-  Run_Callback(state, false, true);
+  Run_Callback(state, Portal_Copies::None, true);
 }
 void Armed_Decode(benchmark::State &state) {
-  Run_Callback(state, true, true);
+  Run_Callback(state, Portal_Copies::One_Sound, true);
+}
+void Armed_Failing_Copies(benchmark::State &state) {
+  Run_Callback(state, Portal_Copies::Failing, true);
 }
 
 BENCHMARK(Memcpy_Chunks);
 BENCHMARK(Disarmed);
 BENCHMARK(Armed_No_Portal);
 BENCHMARK(Armed_Decode);
+BENCHMARK(Armed_Failing_Copies);
 
 } // namespace
 

@@ -77,7 +77,8 @@ constexpr int32_t Section_Table_Id_Offset = 0;
 constexpr int32_t Section_Length_Offset = 1;
 constexpr int32_t Section_Head_Bytes = 3; // table_id and the length word
 constexpr int32_t Section_Length_Mask = 0x0FFF;
-constexpr int32_t Section_Flag_Bits = 0xF000; // the length word's top four bits
+constexpr int32_t Section_Flag_Bits = 0xF000;  // the length word's top four bits
+constexpr int32_t Section_Syntax_Bit = 0x8000; // of those, section_syntax_indicator
 constexpr int32_t Section_Crc_Size = 4;
 // An EIT section's length is at most 4093 (EN 300 468 §5.2.4), so the
 // whole section takes at most 4096 bytes; the 12-bit field itself could say
@@ -141,6 +142,12 @@ constexpr int32_t Ts_Adaptation_Flags_Offset = Ts_Adaptation_Length_Offset + 1;
 constexpr uint8_t Ts_Adaptation_Field_Bit = 0x20; // byte 3: an adaptation field is present
 constexpr uint8_t Ts_Discontinuity_Bit = 0x80;    // flags: discontinuity_indicator
 constexpr uint8_t Ts_Pcr_Bit = 0x10;              // flags: PCR_flag
+// Whether the packet's adaptation field, if it has one with a flags byte,
+// sets discontinuity_indicator: its continuity counter and clock start afresh.
+inline bool Ts_Packet_Discontinuity(const uint8_t *packet) {
+  return (packet[3] & Ts_Adaptation_Field_Bit) != 0 && packet[Ts_Adaptation_Length_Offset] > 0 &&
+         (packet[Ts_Adaptation_Flags_Offset] & Ts_Discontinuity_Bit) != 0;
+}
 constexpr int32_t Ts_Pcr_Offset = Ts_Adaptation_Flags_Offset + 1;
 constexpr int32_t Ts_Pcr_Size = 6;
 constexpr uint64_t Pcr_Ticks_Per_Second = 27000000; // base x 300 + extension

@@ -31,7 +31,8 @@ struct Chunk_Log {
   uint32_t Total = 0; // odd chunks logged since the decoder was set up
 };
 
-inline void Log_Odd_Chunk(Chunk_Log &log, uint32_t start, int32_t size) {
+[[gnu::cold, gnu::noinline]] inline void Log_Odd_Chunk(Chunk_Log &log, uint32_t start,
+                                                       int32_t size) {
   const uint32_t slot = log.Total++ & (Odd_Chunk_Log_Size - 1);
   log.Start[slot] = start;
   log.Size[slot] = size;

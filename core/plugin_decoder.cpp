@@ -37,12 +37,15 @@ const Decoder_Owner Plugin_Decoder_Owner{Write_Portal_Table, Portal_Table_Shows,
                                          Decoder_Events ? Tell_Listener : nullptr, nullptr};
 
 void HOST_CALL On_Section_Data(uint32_t, int32_t n, const uint8_t *bytes) {
-  // The decoder's address is held in a register the compiler may not see
-  // through, so each of its fields is a short offset from it rather than an
-  // absolute address: in the module each absolute address is a relocation
-  // the loader fixes up, and both cost room in its 16 KB.
+  // In the 32-bit module the decoder's address is held in a register the
+  // compiler may not see through, so each of its fields is a short offset
+  // from it rather than an absolute address: there each absolute address
+  // is a relocation the loader fixes up, and both cost room in its 16 KB.
+  // (A 64-bit build addresses it relative to the code at no cost.)
   Section_Decoder *decoder = &Plugin_Decoder;
+#if defined(__i386__)
   asm("" : "+r"(decoder));
+#endif
   Feed_Chunk(
       *decoder, n, bytes, [] { return !Exiting && Filter_Running; }, Plugin_Decoder_Owner);
 }

@@ -1,7 +1,7 @@
 // What the plug-in accepts as a portal's source section and as a portal
 // entry, written once: the section decoder decodes by it, portal-scan's
 // explanation judges a capture's sections by it, and the sequence fuzzer's
-// model checks the table against it.
+// checks read by it.
 //
 // A source section is an EIT section (EN 300 468 §5.2.4) of the portal's
 // source service and transport stream on original network 0x0085, section 0

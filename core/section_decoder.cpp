@@ -342,8 +342,8 @@ bool May_Show_Failing(const Shown_List &shown, const uint8_t *section) {
 // Rules 1 and 2 (the top of this file) on a complete candidate: the
 // verdict's way is Sound, Stray_Pointer_Taken_Out or, where neither holds,
 // None.
-void Judge_Sound(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
-                 const Decoder_Owner &owner, Verdict &verdict) {
+[[gnu::noinline]] void Judge_Sound(const Section_Decoder &decoder, const Candidate &candidate,
+                                   int32_t portal, const Decoder_Owner &owner, Verdict &verdict) {
   const uint8_t *buffer = decoder.Section_Buffer.data();
   const int32_t t = candidate.At, length = candidate.Length;
   const int32_t size = length + Section_Head_Bytes;
@@ -439,9 +439,12 @@ void Judge_Failing(const Section_Decoder &decoder, const Candidate &candidate, i
 }
 
 // The rules at the top of this file, applied to a complete candidate of
-// `portal`. Writes nothing but the decoder's Judge_Work.
-void Judge_Candidate(const Section_Decoder &decoder, const Candidate &candidate, int32_t portal,
-                     Judge_Work &work, const Decoder_Owner &owner, Verdict &verdict) {
+// `portal`. Writes nothing but the decoder's Judge_Work. (Kept out of the
+// scan's loop, which runs on every 920 bytes while this runs on
+// candidates only: inlined, it crowds the loop's registers.)
+[[gnu::noinline]] void Judge_Candidate(const Section_Decoder &decoder, const Candidate &candidate,
+                                       int32_t portal, Judge_Work &work, const Decoder_Owner &owner,
+                                       Verdict &verdict) {
   Judge_Sound(decoder, candidate, portal, owner, verdict);
   if (verdict.Way == Judgement::None)
     Judge_Failing(decoder, candidate, portal, work, owner, verdict);
@@ -509,8 +512,9 @@ void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t
 // stray byte taken out first, a section made of copies put in place of the
 // copy, a kept copy put at the front), and keeps the failing copy. Says
 // whether it decoded.
-bool Carry_Out(Section_Decoder &decoder, const Candidate &candidate, const Verdict &verdict,
-               int32_t portal, const Decoder_Owner &owner) {
+[[gnu::noinline]] bool Carry_Out(Section_Decoder &decoder, const Candidate &candidate,
+                                 const Verdict &verdict, int32_t portal,
+                                 const Decoder_Owner &owner) {
   if (verdict.Keep)
     Keep_Copy(decoder, verdict.Slot);
   if (!Judgement_Decodes(verdict.Way))
@@ -570,9 +574,9 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
   const Portal_Constants &constants = Portal_Constants_Table[portal];
   // A failing copy to show (rules 3 and 5) once the rest of the buffer
   // holds no section that checks out.
-  Candidate shown_candidate{};
+  bool showing = false;
+  Candidate shown_candidate;
   Verdict shown;
-  shown.Way = Judgement::None;
   Candidate candidate;
   for (int32_t from = 0; Find_Source_Header(buffer, from, fill, constants, candidate);
        from = candidate.At + 1) {
@@ -583,14 +587,14 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
     int32_t needed = t + candidate.Length + Section_Complete_Extra + 1; // Fill for whole
     Verdict verdict;
     if (fill >= needed) {
-      if (shown.Way != Judgement::None)
+      if (showing)
         Judge_Sound(decoder, candidate, portal, owner, verdict);
       else
         Judge_Candidate(decoder, candidate, portal, decoder.Work, owner, verdict);
       needed = fill + verdict.Needs;
     }
     if (fill < needed) {
-      if (shown.Way != Judgement::None)
+      if (showing)
         break;
       Tell(owner, Decoder_Step::Kept_Incomplete, portal, Gathered_At(decoder, t), candidate.Length,
            needed - fill);
@@ -603,7 +607,7 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
       Carry_Out(decoder, candidate, verdict, portal, owner);
       return;
     }
-    if (shown.Way != Judgement::None)
+    if (showing)
       continue;
     if (verdict.Way == Judgement::Unchecked || verdict.Way == Judgement::As_Carried) {
       if (verdict.Keep)
@@ -611,11 +615,12 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
       verdict.Keep = false;
       shown_candidate = candidate;
       shown = verdict;
+      showing = true;
       continue;
     }
     Carry_Out(decoder, candidate, verdict, portal, owner);
   }
-  if (shown.Way != Judgement::None) {
+  if (showing) {
     Carry_Out(decoder, shown_candidate, shown, portal, owner);
     return;
   }

@@ -45,6 +45,28 @@ enum class Judgement : int32_t {
   Failed_Remembered = 6,       // rule 6: no decode
   Failed_Passed_Over = 7,      // rule 7: no decode
 };
+// Each rule's name, as the README and portal-scan --explain give it.
+constexpr const char *Judgement_Name(Judgement judgement) {
+  switch (judgement) {
+  case Judgement::Sound:
+    return "sound";
+  case Judgement::Stray_Pointer_Taken_Out:
+    return "stray pointer field taken out";
+  case Judgement::As_Carried:
+    return "the same failure twice";
+  case Judgement::Repaired:
+    return "repaired";
+  case Judgement::Unchecked:
+    return "unchecked";
+  case Judgement::Failed_Remembered:
+    return "failed and remembered";
+  case Judgement::Failed_Passed_Over:
+    return "failed and passed over";
+  case Judgement::None:
+    break;
+  }
+  return "";
+}
 constexpr bool Judgement_Decodes(Judgement judgement) {
   return judgement >= Judgement::Sound && judgement <= Judgement::Unchecked;
 }
@@ -194,8 +216,12 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner);
 
 // Empties the buffer; Buffer_Start moves on past the bytes thrown away, so
 // that bytes gathered later never seem to overlap them, and the next scan
-// waits for Scan_Threshold bytes again.
+// waits for Scan_Threshold bytes again. An empty buffer has nothing to do:
+// only a candidate kept in it makes the next scan sooner. (The disarmed
+// decoder's every call comes here.)
 inline void Empty_Section_Buffer(Section_Decoder &decoder) {
+  if (decoder.Fill == 0)
+    return;
   decoder.Buffer_Start += static_cast<uint32_t>(decoder.Fill);
   decoder.Fill = 0;
   decoder.Scan_Sooner = 0;

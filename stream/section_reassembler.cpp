@@ -9,51 +9,13 @@
 
 namespace {
 
-constexpr uint8_t Stuffing_Byte = 0xFF;
-constexpr int32_t Length_Field_End = 3; // table_id and the 12-bit section_length
-constexpr int32_t Crc_Section_Min = 12; // 8 header bytes and the CRC
-constexpr uint8_t Syntax_Indicator = 0x80;
-constexpr int32_t Continuity_Modulo = 16;
+// The least a section with a CRC holds: its long-form header and the CRC.
+constexpr int32_t Crc_Section_Min = Section_Filter_Head_Size + Section_Crc_Size; // 12
 constexpr int32_t Given_Up = -1;
 
-// The MPEG-2 CRC-32 of core/section_crc.h, eight bytes a step through eight
-// tables ("slicing by eight"): every section on the PID is checked, and a
-// byte at a time that took a tool's scan of a busy capture twice as long.
-// The tables are made from the byte-at-a-time routine on first use.
-constexpr int Slices = 8;
-struct Crc_Slices {
-  uint32_t Table[Slices][256];
-  Crc_Slices() {
-    for (uint32_t byte = 0; byte < 256; ++byte) {
-      const uint8_t one = static_cast<uint8_t>(byte);
-      Table[0][byte] = Mpeg_Crc32_Update(0, &one, 1);
-    }
-    for (int slice = 1; slice < Slices; ++slice)
-      for (uint32_t byte = 0; byte < 256; ++byte) {
-        const uint32_t previous = Table[slice - 1][byte];
-        Table[slice][byte] = (previous << 8) ^ Table[0][previous >> 24];
-      }
-  }
-};
-
-bool Crc_Holds(const uint8_t *bytes, std::size_t size) {
-  static const Crc_Slices slices;
-  const auto &t = slices.Table;
-  uint32_t crc = Mpeg_Crc32_Initial;
-  std::size_t at = 0;
-  for (; at + Slices <= size; at += Slices) {
-    const uint32_t high =
-        crc ^ (static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-               static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3]);
-    crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^
-          t[4][high & 0xFF] ^ t[3][bytes[at + 4]] ^ t[2][bytes[at + 5]] ^ t[1][bytes[at + 6]] ^
-          t[0][bytes[at + 7]];
-  }
-  return Mpeg_Crc32_Update(crc, bytes + at, size - at) == 0;
-}
-
-int32_t Section_Size(uint8_t length_high, uint8_t length_low) {
-  return Length_Field_End + (((length_high & 0x0F) << 8) | length_low);
+// The whole section's size from its table_id and length word at `head`.
+int32_t Section_Size(const uint8_t *head) {
+  return Section_Head_Bytes + (Big_Endian_16(head + Section_Length_Offset) & Section_Length_Mask);
 }
 
 void Drop_Section(Section_Reassembler &r) {
@@ -74,9 +36,9 @@ void Begin_Section(Section_Reassembler &r, bool at_payload_start, uint64_t packe
 // The byte count the current phase gathers up to.
 int32_t Phase_Target(const Section_Reassembler &r) {
   if (r.Phase == Section_Phase::Length)
-    return Length_Field_End;
+    return Section_Head_Bytes;
   if (r.Phase == Section_Phase::Head)
-    return std::min(Section_Head_Size, r.Total);
+    return std::min(Section_Filter_Head_Size, r.Total);
   return r.Total;
 }
 
@@ -84,8 +46,10 @@ void Deliver_Section(Section_Reassembler &r) {
   Reassembled_Section section;
   section.Bytes = r.Buffer.data();
   section.Size = r.Total;
-  section.Crc_Ok = (r.Buffer[1] & Syntax_Indicator) != 0 && r.Total >= Crc_Section_Min &&
-                   Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
+  section.Crc_Ok =
+      (Big_Endian_16(r.Buffer.data() + Section_Length_Offset) & Section_Syntax_Bit) != 0 &&
+      r.Total >= Crc_Section_Min &&
+      Section_Crc_Holds(r.Buffer.data(), static_cast<std::size_t>(r.Total));
   section.At_Payload_Start = r.Began_At_Payload_Start;
   section.Packet_Offset = r.Began_Offset;
   ++r.Sections;
@@ -98,12 +62,13 @@ void Deliver_Section(Section_Reassembler &r) {
 bool Finish_Phase(Section_Reassembler &r) {
   switch (r.Phase) {
   case Section_Phase::Length:
-    r.Total = Section_Size(r.Buffer[1], r.Buffer[2]);
+    r.Total = Section_Size(r.Buffer.data());
     if (r.Total > Section_Size_Max) {
       Drop_Section(r);
       return false;
     }
-    r.Phase = Section_Phase::Head;
+    // Without a filter every section is kept: no stop for its head.
+    r.Phase = r.Want == nullptr ? Section_Phase::Body : Section_Phase::Head;
     return true;
   case Section_Phase::Head:
     r.Keep = r.Want == nullptr || r.Want(r.Buffer.data(), r.Fill, r.Context);
@@ -144,8 +109,8 @@ int32_t Feed_Section(Section_Reassembler &r, const uint8_t *bytes, int32_t n) {
 int32_t Bytes_Still_Needed(const Section_Reassembler &r, const uint8_t *next, int32_t n) {
   if (r.Phase != Section_Phase::Length)
     return r.Total - r.Fill;
-  uint8_t field[Length_Field_End];
-  for (int32_t k = 0; k < Length_Field_End; ++k) {
+  uint8_t field[Section_Head_Bytes];
+  for (int32_t k = 0; k < Section_Head_Bytes; ++k) {
     if (k < r.Fill)
       field[k] = r.Buffer[static_cast<std::size_t>(k)];
     else if (k - r.Fill < n)
@@ -153,7 +118,7 @@ int32_t Bytes_Still_Needed(const Section_Reassembler &r, const uint8_t *next, in
     else
       return -1;
   }
-  return Section_Size(field[1], field[2]) - r.Fill;
+  return Section_Size(field) - r.Fill;
 }
 
 // False for a duplicate of the previous packet; drops the section in
@@ -164,7 +129,7 @@ bool Accept_Continuity(Section_Reassembler &r, const uint8_t *payload, int32_t s
     if (continuity == r.Last_Continuity && size == r.Last_Size &&
         std::memcmp(payload, r.Last_Payload.data(), static_cast<std::size_t>(size)) == 0)
       return false;
-    if (continuity != (r.Last_Continuity + 1) % Continuity_Modulo)
+    if (continuity != ((r.Last_Continuity + 1) & Ts_Continuity_Mask))
       Drop_Section(r);
   }
   r.Last_Continuity = continuity;

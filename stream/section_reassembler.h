@@ -16,7 +16,9 @@
 #include <array>
 #include <cstdint>
 
-constexpr int32_t Section_Head_Size = 8; // table_id to last_section_number
+// The bytes of a long-form section's header that a Section_Filter sees:
+// table_id to last_section_number (they stand where an EIT section has them).
+constexpr int32_t Section_Filter_Head_Size = Eit_Last_Section_Number_Offset + 1; // 8
 
 struct Reassembled_Section {
   const uint8_t *Bytes = nullptr; // table_id to CRC; valid during the callback only
@@ -28,7 +30,7 @@ struct Reassembled_Section {
 
 // Receives every complete section the filter wanted.
 using Section_Callback = void (*)(const Reassembled_Section &section, void *context);
-// Sees the first min(Section_Head_Size, section size) bytes of each section
+// Sees the first min(Section_Filter_Head_Size, section size) bytes of each section
 // and says whether to gather it.
 using Section_Filter = bool (*)(const uint8_t *head, int32_t size, void *context);
 

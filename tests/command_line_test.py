@@ -21,8 +21,11 @@ import sys
 import tempfile
 import time
 
-Packet_Size = 188
 Wine_Seconds = 300
+# The values core/dvb_layout.h names (the packet format is told there, once),
+# by name; read by main().
+Layout = {}
+Packet_Size = None
 
 failures = []
 
@@ -51,6 +54,13 @@ def run(command, cwd, bare=False, timeout=60):
                             stderr=subprocess.PIPE, timeout=timeout)
     return (result.returncode, result.stdout.decode("utf-8", "replace"),
             result.stderr.decode("utf-8", "replace"))
+
+
+def layout_values(source):
+    """The plain values core/dvb_layout.h names, by name."""
+    with open(os.path.join(source, "core", "dvb_layout.h")) as header:
+        return {name: int(value, 0) for name, value in re.findall(
+            r"^constexpr \w+ (\w+) = (0x[0-9A-Fa-f]+|[0-9]+);", header.read(), re.M)}
 
 
 def project_version(source):
@@ -108,7 +118,7 @@ def check_tools_and_scripts(source, make_sample, work):
     open(kept, "w").close()
     for name in ("capture.ts", "other.ts"):
         with open(os.path.join(work, name), "wb") as capture:
-            capture.write(b"\x47" + bytes(Packet_Size - 1))
+            capture.write(bytes([Layout["Ts_Sync_Byte"]]) + bytes(Packet_Size - 1))
 
     # (label, command, expect, bare): the scripts run bare where they may
     # use nothing but builtins, so a help or a refusal that got as far as
@@ -374,9 +384,16 @@ def check_portal_scan_live(portal_scan, work):
     sample = read_bytes(os.path.join(work, "sample.ts"))
     half = len(sample) // Packet_Size // 2 * Packet_Size
 
-    # A growing file, followed until it is removed or replaced: each change
-    # as it comes, the report at the end, exit 0.
-    for ending in ("removed", "replaced"):
+    # A growing file, followed: each change as it comes, and the report.
+    # Removed: the report, said so, exit 3. Replaced, or cut short and
+    # written anew: the first capture's report, then the new file read from
+    # its start as capture 2, its changes and its report, until Ctrl+C.
+    packets = len(sample) // Packet_Size
+    waiting = "portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
+    for ending, status, note in (
+            ("removed", 3, "removed while it was followed: the scan ends there"),
+            ("replaced", 0, "another file put in its place: read from its start as capture 2"),
+            ("written anew", 0, "cut shorter than what was read: read from its start as capture 2")):
         growing = os.path.join(work, "growing.ts")
         with open(growing, "wb") as capture:
             capture.write(sample[:half])
@@ -391,27 +408,46 @@ def check_portal_scan_live(portal_scan, work):
         time.sleep(0.5)
         if ending == "removed":
             os.unlink(growing)
-        else:
+        elif ending == "replaced":
             with open(growing + ".new", "wb") as other:
                 other.write(sample)
             os.rename(growing + ".new", growing)
+        else:
+            open(growing, "wb").close()
+            time.sleep(0.5)
+            with open(growing, "ab") as capture:
+                capture.write(sample)
+        if status == 0:
+            time.sleep(1)
+            scan.send_signal(signal.SIGINT)
         try:
             out, err = scan.communicate(timeout=10)
         except subprocess.TimeoutExpired:
             scan.kill()
             out, err = scan.communicate()
         lines = json_lines(out.decode("utf-8"))
-        waiting = ("portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
-                   % growing).encode()
-        check(scan.returncode == 0 and err == waiting and len(lines) == 5 and
-              decoded_portals(lines[-1]) == 4 and lines[-1]["packets"] == len(sample) // Packet_Size,
-              "--follow on a growing file, %s: exit %r, stderr %r, %d lines" %
-              (ending, scan.returncode, err[:300], len(lines)))
+        reports = [line for line in lines if "offset" not in line]
+        expected_err = (waiting + "portal-scan: %s: " + note + "\n") % (growing, growing)
+        if status == 0:
+            expected_err += waiting % growing
+        captures = 2 if status == 0 else 1  # 4 changes and the report each
+        check(scan.returncode == status and err.decode() == expected_err and
+              len(lines) == 5 * captures and len(reports) == captures and
+              all(decoded_portals(report) == 4 and report["packets"] == packets and
+                  not report["stopped"] and report.get("capture", 1) == number + 1
+                  for number, report in enumerate(reports)) and
+              all(line.get("capture", 1) == 1 + (i >= 5) for i, line in enumerate(lines)) and
+              (captures == 1 or [line["offset"] for line in lines[:4]] ==
+               [line["offset"] for line in lines[5:9]]),
+              "--follow on a growing file, %s: exit %r, stderr %r, %d lines: %r" %
+              (ending, scan.returncode, err[:400], len(lines),
+               [(line.get("offset"), line.get("capture"), line.get("packets")) for line in lines]))
 
-    # Ctrl+C on an open pipe, in every mode, and on a followed file that has
-    # ended: the lists as they stand, exit 0, the scan stopped. A FIFO of
-    # random bytes: "not a transport stream", exit 2; an open pipe that
-    # brings nothing: nothing arrived, exit 2.
+    # Ctrl+C on an open pipe, in every mode: the lists as they stand, exit 0,
+    # the scan stopped; on a followed file read to its end the same, but not
+    # stopped before the end of its input. A FIFO of random bytes: "not a
+    # transport stream", exit 2; an open pipe that brings nothing: nothing
+    # arrived, exit 2.
     fifo = os.path.join(work, "random.fifo")
     os.mkfifo(fifo)
     sample_path = os.path.join(work, "sample.ts")
@@ -442,8 +478,8 @@ def check_portal_scan_live(portal_scan, work):
             note = b"" if sample_path not in arguments else (
                 "portal-scan: %s: at its end; waiting for it to grow (Ctrl+C ends the scan)\n"
                 % sample_path).encode()
-            check(decoded_portals(report) == 4 and report["stopped"] and err == note,
-                  "%s: %r %r" % (where, out[-300:], err))
+            check(decoded_portals(report) == 4 and report["stopped"] == (sample_path not in arguments)
+                  and err == note, "%s: %r %r" % (where, out[-300:], err))
         else:
             check(out == b"" and err.count(b"\n") == 1 and
                   (data or b"no data arrived before the scan was stopped" in err),
@@ -483,11 +519,14 @@ def check_portal_scan_live(portal_scan, work):
     check(status == 2 and out == b"" and err == b"portal-scan: -: no data arrived within 1 second\n",
           "portal-scan --max-seconds 1 on a silent pipe: exit %d, %r %r" % (status, out, err))
 
-    # The text report counts in words, and the progress line on a terminal
-    # names no portal: one pass serves all four.
+    # The text report counts in words and says at the end of its head that
+    # the scan stopped early, and the progress line on a terminal names no
+    # portal: one pass serves all four.
     status, out, err = run([portal_scan, "--max-packets", "1", "sample.ts"], work)
-    check(status == 0 and out.startswith("sample.ts: 1 packet\n"),
-          "portal-scan --max-packets 1: exit %d, %r" % (status, out[:200]))
+    head = out.split("\n\n")[0].split("\n")
+    check(status == 0 and head[0] == "sample.ts: 1 packet" and head[-2].startswith("  summary: ")
+          and head[-1] == "  stopped before the end of the input",
+          "portal-scan --max-packets 1: exit %d, %r" % (status, out[:600]))
     leader, follower = os.openpty()
     result = subprocess.run([portal_scan, "sample.ts"], cwd=work, stdout=subprocess.PIPE,
                             stderr=follower, timeout=20)
@@ -523,8 +562,10 @@ def check_demo_screenshot(source, build, work):
 
     # One packet, on PID 0x12 and flagged with the transport error indicator.
     damaged = os.path.join(work, "damaged.ts")
+    header = [Layout["Ts_Sync_Byte"], Layout["Ts_Error_Bit"] | Layout["Ts_Unit_Start_Bit"],
+              Layout["Eit_Pid"], Layout["Ts_Payload_Only"] << Layout["Ts_Adaptation_Shift"]]
     with open(damaged, "wb") as capture:
-        capture.write(bytes([0x47, 0x80 | 0x40, 0x12, 0x10]) + b"\xff" * (Packet_Size - 4))
+        capture.write(bytes(header) + bytes([Layout["Stuffing_Byte"]]) * (Packet_Size - len(header)))
     status, out, err = run([demo_script, own_build, "--headless", "1", "damaged.ts"], work,
                            timeout=Wine_Seconds)
     ours = [line for line in err.splitlines() if line.startswith("pictolandrum-demo: ")]
@@ -555,14 +596,23 @@ def main():
                          "(see --help)\n")
         sys.exit(2)
     source, make_sample = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    global Packet_Size
+    Layout.update(layout_values(source))
+    Packet_Size = Layout["Ts_Packet_Size"]
+    bench = os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench")
     tools = [make_sample, os.path.join(os.path.dirname(make_sample), "portal-scan"),
-             os.path.join(os.path.dirname(os.path.dirname(make_sample)), "bench",
-                          "make-busy-capture")]
+             os.path.join(bench, "make-busy-capture"), os.path.join(bench, "dvbpsi-portal-scan")]
     with tempfile.TemporaryDirectory() as work:
         check_tools_and_scripts(source, make_sample, work)
         check_install_deps_on_a_bad_day(source, work)
         check_versions_and_write_errors(source, [tool for tool in tools if os.path.exists(tool)],
                                         work)
+        peer = tools[3]  # built only where libdvbpsi is installed
+        if os.path.exists(peer):
+            for command, expect in (([peer, "--help"], "help"), ([peer], "error"),
+                                    ([peer, "--bogus"], "error"), ([peer, "missing.ts"], "error"),
+                                    ([peer, "a.ts", "b.ts"], "error")):
+                check_case("dvbpsi-portal-scan", command, work, expect)
         check_portal_scan_live(tools[1], work)
     if len(sys.argv) == 4:
         with tempfile.TemporaryDirectory() as work:

@@ -5,7 +5,8 @@
 // with --explain, a section reassembler gathering each portal's evidence (see
 // portal_explain.h). The command line is portal_scan_options', the input,
 // the signals and the limits portal_scan_input's, what goes to stdout and the
-// exit status portal_scan_report's; this file puts them in order.
+// exit status portal_scan_report's; this file puts them in order, and
+// starts over when a followed file is written anew.
 #include "tools/portal_scan_input.h"
 #include "tools/portal_scan_options.h"
 #include "tools/portal_scan_pass.h"
@@ -40,8 +41,19 @@ int main(int argc, char **argv) {
   static Evidence_Gathering gathering; // its buffers: kept off the stack
   Attach_Report(options, setup, printer, gathering);
 
-  const Scan_Outcome outcome = Scan_Capture(reader, setup);
-  const int read_errno = errno;
-  Clear_Progress(input);
-  return Finish_Report(options, input, reader, outcome, read_errno, printer, gathering);
+  for (;;) {
+    const Scan_Outcome outcome = Scan_Capture(reader, setup);
+    const int read_errno = errno;
+    Clear_Progress(input);
+    // A followed file written anew or replaced: its capture's report, then
+    // the new one from its start.
+    const Followed_Change change = Followed_File_Change(reader);
+    if (change != Followed_Change::Written_Anew && change != Followed_Change::Replaced)
+      return Finish_Report(options, input, reader, outcome, read_errno, change, printer, gathering);
+    const uint64_t packets_read = reader.Packets;
+    status = Report_Capture_Then_Next(options, input, reader, outcome, read_errno, setup, printer,
+                                      gathering);
+    if (status != 0 || !Reopen_Scan_Input(options, reader, input, change, packets_read, &status))
+      return status;
+  }
 }

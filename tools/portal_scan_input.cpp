@@ -16,6 +16,7 @@
 namespace {
 
 constexpr long Growth_Poll_Ms = 100;          // --follow on a file: how often to look for growth
+constexpr int Stop_Check_Reads = 16;          // reads of a regular file between looks for Ctrl+C
 constexpr uint64_t Progress_Step = 16u << 20; // bytes between progress lines
 constexpr int Progress_Line_Width = 60;       // characters a progress line may take
 
@@ -34,23 +35,6 @@ void Report_Progress(Ts_Reader &reader, void *context) {
   std::fflush(stderr);
 }
 
-// The reader maps a regular file rather than copying it; should the file
-// shrink while it is read, touching the lost bytes raises SIGBUS. That ends
-// the scan with one line, as a read error would.
-void On_Lost_Bytes(int) {
-  static const char message[] = "portal-scan: the capture shrank while it was read\n";
-  const ssize_t written = write(2, message, sizeof message - 1);
-  (void)written;
-  _exit(Input_Status);
-}
-
-void Catch_Lost_Bytes() {
-  struct sigaction action {};
-  action.sa_handler = On_Lost_Bytes;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGBUS, &action, nullptr);
-}
-
 // SIGINT and SIGTERM stay blocked except while the reader waits for input
 // or for a followed file to grow, so a record is never cut short; arriving
 // there they end the input, and the report shows what was read.
@@ -65,11 +49,12 @@ void On_Stop_Signal(int) {
 struct Reading_Limits {
   bool Has_Deadline = false;
   bool Deadline_Passed = false;
-  timespec Deadline{};                 // CLOCK_MONOTONIC
-  const char *Followed_Path = nullptr; // a regular file followed by name
-  const char *Followed_Name = "";      // as the user named it
-  bool Said_Waiting = false;           // the note that it is at its end has been given
-  struct stat Followed {};             // what it was when opened
+  timespec Deadline{};                            // CLOCK_MONOTONIC
+  const char *Followed_Path = nullptr;            // a regular file followed by name
+  const char *Followed_Name = "";                 // as the user named it
+  bool Said_Waiting = false;                      // the note that it is at its end has been given
+  struct stat Followed {};                        // what it was when opened
+  Followed_Change Change = Followed_Change::None; // what its wait found
 };
 Reading_Limits Limits;
 
@@ -117,16 +102,39 @@ bool Wait_For_Input(int descriptor, void *) {
   return false;
 }
 
+// Ts_Reader's Before_Read callback for a regular file, whose bytes are
+// always there to read: false once a stop was asked for or the deadline has
+// passed. A pending stop signal is looked for before every
+// Stop_Check_Reads-th read only: on a virtual machine a system call costs
+// microseconds, and polling before each read took an eighth of the reading
+// thread's time on a large file.
+bool Look_For_Stop(int, void *) {
+  static unsigned reads = 0;
+  if (reads++ % Stop_Check_Reads == 0) {
+    sigset_t pending;
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
+      Stop_Requested = 1;
+  }
+  timespec left{};
+  return !Stop_Requested && Time_Left(-1, &left);
+}
+
 // Ts_Reader's At_End_Wait callback for a followed regular file: waits a
 // moment for it to grow; false once a stop was asked for, the deadline has
-// passed, or the file was removed or another put in its place.
+// passed, or the file was removed or another put in its place (Change says
+// which). (One cut shorter the reader finds itself.)
 bool Wait_For_Growth(int descriptor, void *) {
   struct stat now {};
-  if (fstat(descriptor, &now) != 0 || now.st_nlink == 0)
-    return false;
-  if (Limits.Followed_Path != nullptr &&
-      (stat(Limits.Followed_Path, &now) != 0 || now.st_dev != Limits.Followed.st_dev ||
-       now.st_ino != Limits.Followed.st_ino))
+  if (Limits.Followed_Path != nullptr) {
+    if (stat(Limits.Followed_Path, &now) != 0)
+      Limits.Change = Followed_Change::Removed;
+    else if (now.st_dev != Limits.Followed.st_dev || now.st_ino != Limits.Followed.st_ino)
+      Limits.Change = Followed_Change::Replaced;
+  } else if (fstat(descriptor, &now) != 0 || now.st_nlink == 0) {
+    Limits.Change = Followed_Change::Removed;
+  }
+  if (Limits.Change != Followed_Change::None)
     return false;
   timespec left{};
   if (Stop_Requested || !Time_Left(Growth_Poll_Ms, &left))
@@ -160,25 +168,13 @@ void Catch_Stop_Signals(Ts_Reader &reader) {
   reader.Before_Read = Wait_For_Input;
 }
 
-} // namespace
+bool From_Standard_Input(const Scan_Options &options) {
+  return options.Path == nullptr || std::strcmp(options.Path, Standard_Input_Name) == 0;
+}
 
-bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
-                     int *status) {
-  Catch_Lost_Bytes();
-  const bool from_standard_input =
-      options.Path == nullptr || std::strcmp(options.Path, Standard_Input_Name) == 0;
-  if (options.Path == nullptr && isatty(0)) {
-    *status = Usage_Error("no capture named, and standard input is a terminal");
-    return false;
-  }
-  input.Name = from_standard_input ? Standard_Input_Name : options.Path;
-  if (from_standard_input) {
-    Open_Ts_Descriptor(reader, 0);
-  } else if (!Open_Ts_File(reader, options.Path)) {
-    *status = Fail(input.Name, std::strerror(errno));
-    return false;
-  }
-
+// Sets the opened reader up as the options ask.
+void Set_Up_Reader(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input) {
+  const bool from_standard_input = From_Standard_Input(options);
   Scan_Progress &progress = input.Progress;
   progress.Shown = isatty(2) != 0 && !options.Follow;
   struct stat status_now {};
@@ -193,19 +189,74 @@ bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input 
     reader.Progress_At = 0;
   }
   Catch_Stop_Signals(reader);
+  if (regular)
+    reader.Before_Read = Look_For_Stop;
   if (options.Follow && regular) {
     reader.At_End_Wait = Wait_For_Growth;
     Limits.Followed = status_now;
     Limits.Followed_Path = from_standard_input ? nullptr : options.Path;
     Limits.Followed_Name = input.Name;
+    Limits.Said_Waiting = false;
+    Limits.Change = Followed_Change::None;
+  }
+  if (options.Max_Packets > 0)
+    reader.Packet_Limit = options.Max_Packets - input.Packets_Before;
+  reader.Sync_Search_Most = Sync_Search_Bytes;
+}
+
+} // namespace
+
+bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
+                     int *status) {
+  const bool from_standard_input = From_Standard_Input(options);
+  if (options.Path == nullptr && isatty(0)) {
+    *status = Usage_Error("no capture named, and standard input is a terminal");
+    return false;
+  }
+  input.Name = from_standard_input ? Standard_Input_Name : options.Path;
+  if (from_standard_input) {
+    Open_Ts_Descriptor(reader, 0);
+  } else if (!Open_Ts_File(reader, options.Path)) {
+    *status = Fail(input.Name, std::strerror(errno));
+    return false;
   }
   if (options.Max_Seconds > 0) {
     clock_gettime(CLOCK_MONOTONIC, &Limits.Deadline);
     Limits.Deadline.tv_sec += options.Max_Seconds;
     Limits.Has_Deadline = true;
   }
-  if (options.Max_Packets > 0)
-    reader.Packet_Limit = options.Max_Packets;
+  Set_Up_Reader(options, reader, input);
+  return true;
+}
+
+Followed_Change Followed_File_Change(const Ts_Reader &reader) {
+  if (Limits.Change != Followed_Change::None)
+    return Limits.Change;
+  return reader.Source_Shrank && reader.At_End_Wait != nullptr ? Followed_Change::Written_Anew
+                                                               : Followed_Change::None;
+}
+
+bool Reopen_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
+                       Followed_Change change, uint64_t packets_read, int *status) {
+  input.Packets_Before += packets_read;
+  ++input.Capture;
+  std::fprintf(stderr, "%s: %s: %s: read from its start as capture %d\n", Scan_Tool, input.Name,
+               change == Followed_Change::Replaced ? "another file put in its place"
+                                                   : "cut shorter than what was read",
+               input.Capture);
+  if (From_Standard_Input(options)) { // (cut shorter: the same file, from its start)
+    if (lseek(0, 0, SEEK_SET) != 0) {
+      *status = Fail(input.Name, std::strerror(errno));
+      return false;
+    }
+    Open_Ts_Descriptor(reader, 0);
+  } else if (!Open_Ts_File(reader, options.Path)) {
+    const int error = errno;
+    const int failed = Fail(input.Name, std::strerror(error));
+    *status = error == ENOENT ? Input_Gone_Status : failed; // gone again: as if removed
+    return false;
+  }
+  Set_Up_Reader(options, reader, input);
   return true;
 }
 

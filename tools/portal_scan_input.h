@@ -1,7 +1,7 @@
 // portal-scan's input: opening the capture the command line names, progress
 // on a terminal, the signals (Ctrl+C or SIGTERM end the input where it
-// stands; a mapped file that shrinks ends the scan), the limits, and waiting
-// for a live input or a followed file to grow.
+// stands), the limits, and waiting for a live input or a followed file to
+// grow.
 #pragma once
 
 #include "stream/ts_reader.h"
@@ -18,6 +18,8 @@ struct Scan_Progress {
 struct Scan_Input {
   const char *Name = Standard_Input_Name; // as the user named it, "-" for standard input
   Scan_Progress Progress;
+  int Capture = 1;             // a followed file's captures: one more each time it is written anew
+  uint64_t Packets_Before = 0; // packets of the earlier captures (--max-packets counts them all)
 };
 
 // Opens the capture into `reader` and sets it up as the options ask: the
@@ -25,6 +27,19 @@ struct Scan_Input {
 // False after one line on stderr, the exit status in *status.
 bool Open_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
                      int *status);
+
+// What became of a followed regular file once its pass has ended: nothing
+// (or no file followed); written anew (cut shorter than what was read, as a
+// recorder that starts over truncates it); replaced (another file put in its
+// place, found by its name); removed.
+enum class Followed_Change { None, Written_Anew, Replaced, Removed };
+// Asks before the reader is closed.
+Followed_Change Followed_File_Change(const Ts_Reader &reader);
+// After a followed file was written anew or replaced: says so on stderr and
+// opens it again, from its start, as the next capture (`reader` closed
+// before). False after one line on stderr, the exit status in *status.
+bool Reopen_Scan_Input(const Scan_Options &options, Ts_Reader &reader, Scan_Input &input,
+                       Followed_Change change, uint64_t packets_read, int *status);
 
 // Rubs out the progress line, if one was shown.
 void Clear_Progress(const Scan_Input &input);

@@ -20,14 +20,17 @@ filter runs; each takes every PID 0x12 packet's payload (or the whole packet, wi
 
   FILE.ts          the capture: a file, FIFO or device, of 188-, 192- (a time stamp in
                    front, as in .m2ts) or 204-byte packets (parity behind), found from the
-                   sync bytes' spacing; '-' for standard input (a pipe), which is also read
-                   when no FILE.ts is given and it is no terminal
+                   sync bytes' spacing (no packet in its first %llu MiB: refused); '-' for
+                   standard input (a pipe), which is also read when no FILE.ts is given and
+                   it is no terminal
   --json           JSON instead of text (layout in the README, "format_version" %d)
   --follow         for live streams: read until the input ends or Ctrl+C (SIGINT or
                    SIGTERM), keep reading a regular file as it grows (like tail -f) until
-                   Ctrl+C or the file is removed or replaced, re-arm each decoder after its
-                   decode as the window's refresh does, and print a portal's list each time
-                   it differs from the one printed last for it, then the report
+                   Ctrl+C, re-arm each decoder after its decode as the window's refresh
+                   does, and print a portal's list each time it differs from the one
+                   printed last for it, then the report; a file written anew (found shorter
+                   than what was read) or replaced: its report, then the file read from its
+                   start as the next capture; a file removed: its report, exit status 3
   --explain        also reassemble the PID 0x12 sections the standard way and tell per
                    portal how its source section is on air (copies, versions, CRC failures,
                    at a payload start or packed behind another section, copies flagged with
@@ -56,29 +59,34 @@ filter runs; each takes every PID 0x12 packet's payload (or the whole packet, wi
 
 Output: "FILE.ts: N packets", the packet size, the input's health (sync losses, bytes
 skipped looking for sync, packets dropped for the transport error indicator,
-continuity errors on PID 0x12), the time span (by the PCR or the TDT/TOT), what is on
-PID 0x12 (packets, sections sound and failing, table ids, per original network the
-transport streams and services, and a summary line), then per portal whether its
-source section was decoded, its count and its entries (#, name, TS id, service id;
-the default entry of a portal without a list marked so). Names: the entry's bytes as
-ISO-8859-1, written as UTF-8. With --explain, indented under each portal's entries:
-the counts, the entries of the last sound copy unless the plug-in shows them, and
-"verdict: " with the verdict's line. With --json one object (one line after
---follow's lines). With --follow, first per change: "Portal P  NAME: source section
-decoded at offset N, count C" and the entries, N being the input offset of the packet
-the section ended in; with --json one object per line.
+continuity errors on PID 0x12, the bytes of a last packet cut short), the time span
+(by the PCR or the TDT/TOT), what is on PID 0x12 (packets, sections sound and failing,
+table ids, per original network the transport streams and services, and a summary
+line; flagged packets left out), "stopped before the end of the input" if so, then
+per portal whether its source section was decoded, its count and its entries (#,
+name, TS id, service id; the default entry of a portal without a list marked so);
+from a followed file's second capture on the first line is "FILE.ts (capture N): ...".
+Names: the entry's bytes as ISO-8859-1, written as UTF-8. With --explain, indented
+under each portal's entries: the counts, the entries of the last sound copy unless the
+plug-in shows them, and "verdict: " with the verdict's line. With --json one object
+(one line after --follow's lines). With --follow, first per change: "Portal P  NAME:
+source section decoded at offset N, count C" ("at offset N of capture C" from the
+second capture on) and the entries, N being the input offset of the packet the
+section ended in; with --json one object per line.
 Ctrl+C (or SIGTERM), --until-decoded, --max-packets and --max-seconds end the input
 where it stands: the report shows the lists as they are then.
 On stderr: a progress line when it is a terminal (not with --follow); a note when
 the input ends inside a packet (it is read up to its last whole packet), when bytes at
-its end hold no packet (counted as skipped), and once when a followed file is at its
-end.
+its end hold no packet (counted as skipped), once per capture when a followed file is
+at its end, and when it is written anew, replaced or removed.
 Exit status: 0 after a scan; with --until-decoded 0 if every portal was decoded and 1
 if not; 2 with one line on stderr for bad usage, an input that cannot be read or is
 not a transport stream (no 0x47 sync bytes 188, 192 or 204 bytes apart, shorter than
-a packet, or nothing arrived), or output that cannot be written.
+a packet, or nothing arrived), or output that cannot be written; 3 when a followed
+file was removed.
 )",
-      Scan_Tool, Portal_Total, Json_Format_Version, Seconds_Most);
+      Scan_Tool, Portal_Total, static_cast<unsigned long long>(Sync_Search_Bytes >> 20),
+      Json_Format_Version, Seconds_Most);
 }
 
 int Usage_Error(const std::string &what) {

@@ -12,7 +12,11 @@ constexpr const char *Standard_Input_Name = "-";
 constexpr int Usage_Status = 2;
 constexpr int Input_Status = 2;
 constexpr int Undecoded_Status = 1;     // --until-decoded: a portal was not decoded
+constexpr int Input_Gone_Status = 3;    // --follow: the followed file was removed
 constexpr int Seconds_Most = 7 * 86400; // --max-seconds: a week
+// An input that brings no packet in its first this many bytes (e.g. a
+// device of zeros) is given up on as no transport stream.
+constexpr uint64_t Sync_Search_Bytes = uint64_t{16} << 20;
 
 struct Scan_Options {
   bool Json = false;

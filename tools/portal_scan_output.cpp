@@ -91,8 +91,30 @@ std::string Hex_Id(uint32_t value) {
   return text;
 }
 
+int Decoded_Portals(const Scan_Report &report) {
+  int decoded = 0;
+  for (const Portal_Result &result : report.Portals)
+    decoded += result.Decoded;
+  return decoded;
+}
+
+// The survey's summary line; where it found no EIT but flagged packets came
+// on PID 0x12, its part behind "N of 4 portal lists decoded; " says so.
+std::string Eit_Summary(const Scan_Report &report) {
+  const std::string summary = Survey_Summary(*report.Survey, Decoded_Portals(report));
+  const uint64_t flagged = report.Flagged_Eit_Packets;
+  if (report.Survey->Packets > 0 || flagged == 0)
+    return summary;
+  return summary.substr(0, summary.find("; ") + 2) +
+         (flagged == 1 ? "an EIT packet arrived on PID 0x12, but it was flagged with the transport "
+                         "error indicator and is left out"
+                       : "EIT packets arrived on PID 0x12, but all " + Number(flagged) +
+                             " were flagged with the transport error indicator and are left out");
+}
+
 // The EIT PID's lines of the text report.
-std::string Survey_Text(const Eit_Survey &survey, int decoded_portals) {
+std::string Survey_Text(const Scan_Report &report) {
+  const Eit_Survey &survey = *report.Survey;
   std::string out = "  EIT on PID 0x12: " + Counted(survey.Packets, "packet", "packets") + " (" +
                     Counted(survey.Bytes, "byte", "bytes") + "), " +
                     Counted(survey.Sections, "section", "sections") + " (" +
@@ -114,13 +136,14 @@ std::string Survey_Text(const Eit_Survey &survey, int decoded_portals) {
     }
     out += "; " + Counted(network.second.Services.size(), "service", "services") + "\n";
   }
-  if (survey.Bytes < static_cast<uint64_t>(Scan_Threshold))
+  if (survey.Packets > 0 && survey.Bytes < static_cast<uint64_t>(Scan_Threshold))
     out += "  PID 0x12 carried fewer bytes than the " + std::to_string(Scan_Threshold) +
            " the plug-in gathers before it looks\n";
-  return out + "  summary: " + Survey_Summary(survey, decoded_portals) + "\n";
+  return out + "  summary: " + Eit_Summary(report) + "\n";
 }
 
-std::string Survey_Json(const Eit_Survey &survey, int decoded_portals) {
+std::string Survey_Json(const Scan_Report &report) {
+  const Eit_Survey &survey = *report.Survey;
   std::string ids;
   for (int id = 0; id < 256; ++id)
     if (survey.Table_Ids.test(static_cast<std::size_t>(id)))
@@ -138,8 +161,8 @@ std::string Survey_Json(const Eit_Survey &survey, int decoded_portals) {
   return "{\"packets\": " + Number(survey.Packets) + ", \"bytes\": " + Number(survey.Bytes) +
          ", \"sections\": " + Number(survey.Sections) +
          ", \"crc_failures\": " + Number(survey.Crc_Failures) + ", \"table_ids\": [" + ids +
-         "], \"networks\": [" + networks + "], \"summary\": " +
-         Json_String(Survey_Summary(survey, decoded_portals), Json_Text::Utf8) + "}";
+         "], \"networks\": [" + networks +
+         "], \"summary\": " + Json_String(Eit_Summary(report), Json_Text::Utf8) + "}";
 }
 
 // "2026-12-08 18:00:00" for seconds since 1970, UTC; `iso` puts a T between
@@ -159,36 +182,53 @@ std::string Seconds_Text(double seconds) {
   return text;
 }
 
+// Whether the PCR gives a span (a step between two PCRs summed), and the
+// TDT/TOT (a time seen, and the last no earlier than the first).
+bool Pcr_Span(const Capture_Time &time) {
+  return time.Pcr_Pid >= 0 && time.Pcr_Steps > 0;
+}
+bool Utc_Span(const Capture_Time &time) {
+  return time.Utc_Seen && time.Utc_Last >= time.Utc_First;
+}
+
 std::string Time_Text(const Capture_Time &time) {
-  if (time.Pcr_Pid < 0 && !time.Utc_Seen)
-    return "  time span: not known (no PCR, TDT or TOT in the capture)\n";
+  const std::string pcr_pid = Hex_Id(static_cast<uint32_t>(time.Pcr_Pid));
+  if (!Pcr_Span(time) && !time.Utc_Seen)
+    return "  time span: not known (" +
+           (time.Pcr_Pid < 0 ? std::string("no PCR, TDT or TOT in the capture")
+            : time.Pcr_Count == 1
+                ? "a single PCR, on PID " + pcr_pid + "; no TDT or TOT in the capture"
+                : Number(time.Pcr_Count) + " PCRs on PID " + pcr_pid +
+                      ", each a jump or a discontinuity after the last; no TDT or TOT in the "
+                      "capture") +
+           ")\n";
   std::string out = "  time span:";
-  if (time.Pcr_Pid >= 0)
-    out += " " + Seconds_Text(time.Pcr_Seconds) + " s by the PCR on PID " +
-           Hex_Id(static_cast<uint32_t>(time.Pcr_Pid)) + (time.Utc_Seen ? ";" : "");
+  if (Pcr_Span(time))
+    out += " " + Seconds_Text(time.Pcr_Seconds) + " s by the PCR on PID " + pcr_pid +
+           (time.Utc_Seen ? ";" : "");
   if (time.Utc_Seen)
     out += " " + Utc_Text(time.Utc_First, false) + " to " + Utc_Text(time.Utc_Last, false) +
-           " UTC (" + std::to_string(time.Utc_Last - time.Utc_First) + " s) by the TDT/TOT";
+           " UTC (" +
+           (Utc_Span(time) ? std::to_string(time.Utc_Last - time.Utc_First) + " s"
+                           : std::string("no span: the time goes back")) +
+           ") by the TDT/TOT";
   return out + "\n";
 }
 
 std::string Time_Json(const Capture_Time &time) {
-  const bool pcr = time.Pcr_Pid >= 0;
   const auto utc = [&time](int64_t seconds) {
     return time.Utc_Seen ? "\"" + Utc_Text(seconds, true) + "\"" : std::string("null");
   };
-  return "{\"pcr_pid\": " + (pcr ? std::to_string(time.Pcr_Pid) : "null") +
-         ", \"pcr_seconds\": " + (pcr ? Seconds_Text(time.Pcr_Seconds) : "null") +
+  return "{\"pcr_pid\": " + (time.Pcr_Pid >= 0 ? std::to_string(time.Pcr_Pid) : "null") +
+         ", \"pcr_seconds\": " + (Pcr_Span(time) ? Seconds_Text(time.Pcr_Seconds) : "null") +
          ", \"utc_first\": " + utc(time.Utc_First) + ", \"utc_last\": " + utc(time.Utc_Last) +
          ", \"utc_seconds\": " +
-         (time.Utc_Seen ? std::to_string(time.Utc_Last - time.Utc_First) : "null") + "}";
+         (Utc_Span(time) ? std::to_string(time.Utc_Last - time.Utc_First) : "null") + "}";
 }
 
-int Decoded_Portals(const Scan_Report &report) {
-  int decoded = 0;
-  for (const Portal_Result &result : report.Portals)
-    decoded += result.Decoded;
-  return decoded;
+// ", \"capture\": N" from a followed file's second capture on.
+std::string Capture_Json(int capture) {
+  return capture > 1 ? ", \"capture\": " + std::to_string(capture) : "";
 }
 
 } // namespace
@@ -210,15 +250,18 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
               ? "; repeated every " + Seconds_Text(evidence.Repeat_Seconds) + " s on average"
               : "") +
          "\n";
+  if (evidence.Others.Count > 0)
+    out += indent + "also on air: " + Other_Sections_Words(evidence.Others) + "\n";
+  out += indent + "decoder: " + Account_Words(evidence.Account) + "\n";
   const bool agrees = verdict.Kind == Verdict_Kind::Shown ||
                       verdict.Kind == Verdict_Kind::Shown_Mended ||
                       verdict.Kind == Verdict_Kind::Shown_Packed ||
                       verdict.Kind == Verdict_Kind::Shown_From_Packets;
+  const Source_Copy &last = evidence.Last_Sound;
   if (evidence.Sound_Seen && !agrees) {
-    out +=
-        indent + "last sound copy lists " + Plural(evidence.Entry_Count, "entry", "entries") + "\n";
-    for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-      const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+    out += indent + "last sound copy lists " + Plural(last.Entry_Count, "entry", "entries") + "\n";
+    for (int32_t k = 0; k < last.Entry_Count; ++k) {
+      const Explain_Entry &entry = last.Entries[static_cast<std::size_t>(k)];
       out += indent + Entry_Row(k, entry.Name, entry.Transport_Stream_Id, entry.Service_Id);
     }
   }
@@ -226,6 +269,8 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
 }
 
 std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict) {
+  const Source_Copy &last = evidence.Last_Sound;
+  const Decoder_Account &account = evidence.Account;
   std::string out =
       "{\"repetitions\": " + std::to_string(evidence.Repetitions) + ", \"versions\": [";
   for (int32_t i = 0; i < evidence.Version_Count; ++i)
@@ -233,15 +278,25 @@ std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &
   out += "], \"crc_failures\": " + std::to_string(evidence.Crc_Failures) +
          ", \"at_payload_start\": " + std::to_string(evidence.At_Payload_Start) +
          ", \"packed\": " + std::to_string(evidence.Packed) + ", \"entries\": [";
-  for (int32_t k = 0; k < evidence.Entry_Count; ++k) {
-    const Explain_Entry &entry = evidence.Entries[static_cast<std::size_t>(k)];
+  for (int32_t k = 0; k < last.Entry_Count; ++k) {
+    const Explain_Entry &entry = last.Entries[static_cast<std::size_t>(k)];
     out += std::string(k ? ", " : "") + "{\"name\": " + Json_String(entry.Name, Json_Text::Latin1) +
            ", \"transport_stream_id\": " + std::to_string(entry.Transport_Stream_Id) +
            ", \"service_id\": " + std::to_string(entry.Service_Id) + "}";
   }
-  return out + "], \"refused\": " + std::to_string(evidence.Refused) +
+  const bool decoded = account.Decoded;
+  const bool placed = decoded && account.Decoded_Where.Known;
+  return out + "], \"refused\": " + std::to_string(last.Refused) +
          ", \"flagged\": " + std::to_string(evidence.Flagged) + ", \"repeat_seconds\": " +
          (evidence.Repeat_Seconds >= 0 ? Seconds_Text(evidence.Repeat_Seconds) : "null") +
+         ", \"other_sections\": " + std::to_string(evidence.Others.Count) + ", \"decoded_at\": " +
+         (placed ? Number(account.Decoded_Where.Packet_Offset) : std::string("null")) +
+         ", \"rule\": " +
+         (decoded ? std::to_string(static_cast<int32_t>(account.List.Way)) : std::string("null")) +
+         ", \"rule_name\": " +
+         (decoded ? Json_String(Judgement_Name(account.List.Way), Json_Text::Utf8)
+                  : std::string("null")) +
+         ", \"decoder\": " + Json_String(Account_Words(account), Json_Text::Utf8) +
          ", \"verdict\": \"" + Verdict_Word(verdict.Kind) +
          "\", \"says\": " + Json_String(verdict.Says, Json_Text::Utf8) + "}";
 }
@@ -253,17 +308,16 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
   const Input_Health &health = report.Health;
   std::string out = "{\"format_version\": " + std::to_string(Json_Format_Version) +
                     ", \"file\": " + Json_String(report.Name, Json_Text::Utf8) +
-                    ", \"packets\": " + Number(report.Packets) +
+                    Capture_Json(report.Capture) + ", \"packets\": " + Number(report.Packets) +
                     ", \"packet_size\": " + std::to_string(health.Packet_Size) +
                     ", \"stopped\": " + (report.Stopped ? "true" : "false") +
                     ", \"health\": {\"sync_losses\": " + Number(health.Sync_Losses) +
                     ", \"skipped_bytes\": " + Number(health.Skipped_Bytes) +
                     ", \"transport_error_packets\": " + Number(health.Flagged_Packets) +
-                    ", \"continuity_errors\": " + Number(health.Continuity_Errors) + "}" +
+                    ", \"continuity_errors\": " + Number(health.Continuity_Errors) +
+                    ", \"cut_packet_bytes\": " + Number(health.Cut_Packet_Bytes) + "}" +
                     ", \"time\": " + Time_Json(report.Time) +
-                    (report.Survey != nullptr
-                         ? ", \"eit\": " + Survey_Json(*report.Survey, Decoded_Portals(report))
-                         : "") +
+                    (report.Survey != nullptr ? ", \"eit\": " + Survey_Json(report) : "") +
                     ", \"portals\": [";
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
@@ -284,20 +338,27 @@ std::string Json_Report(const Scan_Report &report, bool one_line) {
 
 std::string Text_Report(const Scan_Report &report) {
   const Input_Health &health = report.Health;
-  std::string out = std::string(report.Name) + ": " + Counted(report.Packets, "packet", "packets") +
-                    "\n" + "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
-                    Packet_Layout_Words(health.Packet_Size) + "\n" +
-                    "  health: " + Counted(health.Sync_Losses, "sync loss", "sync losses") + ", " +
-                    Counted(health.Skipped_Bytes, "byte", "bytes") + " skipped, " +
-                    Counted(health.Flagged_Packets, "packet", "packets") +
-                    " dropped for the transport error indicator, " +
-                    Counted(health.Continuity_Errors, "continuity error", "continuity errors") +
-                    " on PID 0x12\n";
+  std::string out =
+      std::string(report.Name) +
+      (report.Capture > 1 ? " (capture " + std::to_string(report.Capture) + ")" : "") + ": " +
+      Counted(report.Packets, "packet", "packets") + "\n" +
+      "  packet size: " + std::to_string(health.Packet_Size) + " bytes" +
+      Packet_Layout_Words(health.Packet_Size) + "\n" +
+      "  health: " + Counted(health.Sync_Losses, "sync loss", "sync losses") + ", " +
+      Counted(health.Skipped_Bytes, "byte", "bytes") + " skipped, " +
+      Counted(health.Flagged_Packets, "packet", "packets") +
+      " dropped for the transport error indicator, " +
+      Counted(health.Continuity_Errors, "continuity error", "continuity errors") + " on PID 0x12" +
+      (health.Cut_Packet_Bytes > 0
+           ? "; the last packet cut short, its first " +
+                 Counted(health.Cut_Packet_Bytes, "byte", "bytes") + " left out"
+           : "") +
+      "\n";
   out += Time_Text(report.Time);
+  if (report.Survey != nullptr)
+    out += Survey_Text(report);
   if (report.Stopped)
     out += "  stopped before the end of the input\n";
-  if (report.Survey != nullptr)
-    out += Survey_Text(*report.Survey, Decoded_Portals(report));
   for (int portal = 0; portal < Portal_Total; ++portal) {
     const std::size_t p = static_cast<std::size_t>(portal);
     const Portal_Result &result = report.Portals[p];
@@ -312,15 +373,18 @@ std::string Text_Report(const Scan_Report &report) {
   return out;
 }
 
-std::string Json_Change(int portal, uint64_t offset, const Portal_Listing &listing) {
-  return "{\"offset\": " + Number(offset) + ", \"portal\": " + std::to_string(portal) +
+std::string Json_Change(int portal, uint64_t offset, int capture, const Portal_Listing &listing) {
+  return "{\"offset\": " + Number(offset) + Capture_Json(capture) +
+         ", \"portal\": " + std::to_string(portal) +
          ", \"name\": " + Json_String(Portal_Name(portal), Json_Text::Latin1) +
          ", \"count\": " + std::to_string(listing.Count) + ", " + Listing_Json(listing, " ", " ") +
          "}\n";
 }
 
-std::string Text_Change(int portal, uint64_t offset, const Portal_Listing &listing, bool first) {
+std::string Text_Change(int portal, uint64_t offset, int capture, const Portal_Listing &listing,
+                        bool first) {
   return std::string(first ? "" : "\n") + "Portal " + std::to_string(portal) + "  " +
-         Portal_Name(portal) + ": source section decoded at offset " + Number(offset) + ", count " +
+         Portal_Name(portal) + ": source section decoded at offset " + Number(offset) +
+         (capture > 1 ? " of capture " + std::to_string(capture) : "") + ", count " +
          std::to_string(listing.Count) + "\n" + Entry_Table(listing.Entries);
 }

@@ -24,11 +24,14 @@ struct Input_Health {
   uint64_t Skipped_Bytes = 0;     // bytes passed over looking for sync
   uint64_t Flagged_Packets = 0;   // packets dropped for the transport error indicator
   uint64_t Continuity_Errors = 0; // on PID 0x12
+  uint64_t Cut_Packet_Bytes = 0;  // at the end: the bytes of a packet cut short, left out
 };
 
 // The capture's time span, where a clock in it gives one.
 struct Capture_Time {
-  int32_t Pcr_Pid = -1; // -1: no PCR seen
+  int32_t Pcr_Pid = -1;   // -1: no PCR seen
+  uint64_t Pcr_Count = 0; // PCRs on it
+  uint64_t Pcr_Steps = 0; // steps between them summed in Pcr_Seconds; none: no span
   double Pcr_Seconds = 0;
   bool Utc_Seen = false; // a TDT or TOT
   int64_t Utc_First = 0, Utc_Last = 0;
@@ -39,12 +42,14 @@ struct Capture_Time {
 // portal's; otherwise both are nullptr.
 struct Scan_Report {
   const char *Name = "";
+  int Capture = 1; // a followed file's captures, counted when it is written anew
   uint64_t Packets = 0;
   Input_Health Health;
   Capture_Time Time;
   bool Stopped = false; // read only up to Ctrl+C or a limit
   std::array<Portal_Result, Portal_Total> Portals{};
   const Eit_Survey *Survey = nullptr; // what PID 0x12 carries, if surveyed
+  uint64_t Flagged_Eit_Packets = 0;   // PID 0x12 packets left out of it for the error flag
   const Capture_Evidence *Evidence = nullptr;
   const std::array<Portal_Verdict, Portal_Total> *Verdicts = nullptr;
 };
@@ -63,8 +68,10 @@ std::string Explain_Text(const Portal_Evidence &evidence, const Portal_Verdict &
 // The JSON object for the portal's "explain" member, on one line.
 std::string Explain_Json(const Portal_Evidence &evidence, const Portal_Verdict &verdict);
 
-// Follow mode: a portal's listing after a decode at input offset `offset`.
+// Follow mode: a portal's listing after a decode at input offset `offset`
+// of the followed file's capture `capture` (named from the second on).
 // JSON: one object on one line. Text: a block, with a blank line in front of
 // all but the first.
-std::string Json_Change(int portal, uint64_t offset, const Portal_Listing &listing);
-std::string Text_Change(int portal, uint64_t offset, const Portal_Listing &listing, bool first);
+std::string Json_Change(int portal, uint64_t offset, int capture, const Portal_Listing &listing);
+std::string Text_Change(int portal, uint64_t offset, int capture, const Portal_Listing &listing,
+                        bool first);

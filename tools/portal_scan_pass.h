@@ -8,6 +8,7 @@
 // once every portal is decoded).
 #pragma once
 
+#include "core/section_decoder.h"
 #include "stream/ts_reader.h"
 #include "tools/portal_listing.h"
 
@@ -29,6 +30,21 @@ using Payload_Consumer = void (*)(const uint8_t *payload, int32_t size, bool uni
 using Decode_Callback = void (*)(int portal, uint64_t packet_offset, const Portal_Listing &listing,
                                  void *context);
 
+// Where a byte a decoder names stands in the input: the packet whose payload
+// brought it and its place in that payload. Not known for a byte older than
+// the chunks the pass remembers of the decoder's feed.
+struct Input_Place {
+  bool Known = false;
+  uint64_t Packet_Offset = 0; // where the packet starts in the input
+  int32_t Payload_Byte = 0;   // counted from the payload's first byte
+};
+// Hears every step of the portals' decoders (Decoder_Event in
+// core/section_decoder.h) and where the event's At stands in the input.
+// Called on the decoding thread, as the Payload_Consumer is, while a decoder
+// takes the payload that brought it to the step (the consumer has had that
+// payload already).
+using Step_Observer = void (*)(const Decoder_Event &event, const Input_Place &at, void *context);
+
 // What each call hands a decoder.
 enum class Feed_Unit {
   Payloads, // the packet's payload behind its header and adaptation field
@@ -49,6 +65,8 @@ struct Scan_Setup {
   void *Decode_Context = nullptr;
   Payload_Consumer Consumer = nullptr;
   void *Consumer_Context = nullptr;
+  Step_Observer Observe = nullptr;
+  void *Observe_Context = nullptr;
 };
 
 struct Scan_Outcome {

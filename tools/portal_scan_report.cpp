@@ -29,8 +29,9 @@ void Print_If_Changed(int portal, uint64_t decode_offset, const Portal_Listing &
                               : decode_offset;
   if (printer.Printed[portal] && Same_Listing(printer.Last[portal], listing))
     return;
-  Write_Out(printer.Json ? Json_Change(portal, offset, listing)
-                         : Text_Change(portal, offset, listing, !printer.Printed_Any));
+  Write_Out(printer.Json
+                ? Json_Change(portal, offset, printer.Capture, listing)
+                : Text_Change(portal, offset, printer.Capture, listing, !printer.Printed_Any));
   printer.Printed[portal] = true;
   printer.Printed_Any = true;
   printer.Last[portal] = listing;
@@ -42,6 +43,7 @@ void Gather_Evidence(const uint8_t *payload, int32_t size, bool unit_start, bool
                      int32_t continuity, uint64_t packet_offset, void *context) {
   Evidence_Gathering &gathering = *static_cast<Evidence_Gathering *>(context);
   if (flagged) {
+    ++gathering.Flagged_Payloads;
     if (gathering.Explain)
       Explain_Take_Flagged(payload, size, unit_start, gathering.Evidence);
     return;
@@ -71,7 +73,7 @@ constexpr uint64_t Sync_Bytes_Least = Ts_Sync_Confirm_Packets * Ts_Packet_Size;
 
 // Why the input is no transport stream, for the one line on stderr.
 std::string Not_Transport_Stream_Reason(const Scan_Options &options, uint64_t bytes_seen,
-                                        int32_t other_spacing) {
+                                        int32_t other_spacing, bool gave_up) {
   if (bytes_seen == 0 && Deadline_Reached())
     return "no data arrived within " + std::to_string(options.Max_Seconds) +
            (options.Max_Seconds == 1 ? " second" : " seconds");
@@ -90,6 +92,10 @@ std::string Not_Transport_Stream_Reason(const Scan_Options &options, uint64_t by
     return "not a transport stream of 188-, 192- or 204-byte packets: its 0x47 sync bytes "
            "are " +
            std::to_string(other_spacing) + " bytes apart";
+  if (gave_up)
+    return "not a transport stream: no sync found in its first " +
+           std::to_string(Sync_Search_Bytes >> 20) +
+           " MiB (no 0x47 sync bytes 188, 192 or 204 bytes apart), so the scan gave up";
   return "not a transport stream (no 0x47 sync bytes 188, 192 or 204 bytes apart)";
 }
 
@@ -116,28 +122,38 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
     setup.Decode_Context = &printer;
   }
   gathering.Explain = options.Explain;
+  if (options.Explain)
+    Explain_Observe(setup, gathering.Evidence);
   gathering.Reassembler.Deliver = Take_Section;
   gathering.Reassembler.Context = &gathering;
   setup.Consumer = Gather_Evidence;
   setup.Consumer_Context = &gathering;
 }
 
-int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
-                  const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
-                  Evidence_Gathering &gathering) {
+namespace {
+
+// The capture's report on stdout, after what went wrong or was left out on
+// stderr; closes the reader. Returns 0, or the status to end in.
+int Write_Capture_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
+                         const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
+                         Evidence_Gathering &gathering) {
   const char *name = input.Name;
   Scan_Report report;
   report.Name = name;
+  report.Capture = input.Capture;
   report.Packets = reader.Packets;
-  // A followed file's wait ends the input without the reader's knowing why.
+  // Ended by Ctrl+C or the deadline (which a followed file's wait for more
+  // does not tell the reader) or by a limit, with input left behind.
   report.Stopped =
-      reader.Stopped || (options.Follow && (Stop_Was_Requested() || Deadline_Reached()));
+      Stop_Was_Requested() || Deadline_Reached() ? Ts_Input_Left(reader) : reader.Stopped;
   report.Health.Packet_Size = reader.Packet_Size;
   report.Health.Sync_Losses = reader.Sync_Losses;
   report.Health.Skipped_Bytes = reader.Skipped_Bytes;
   report.Health.Flagged_Packets = reader.Error_Packets;
   report.Health.Continuity_Errors = reader.Continuity_Errors;
   report.Time.Pcr_Pid = reader.Pcr_Pid;
+  report.Time.Pcr_Count = reader.Pcr_Count;
+  report.Time.Pcr_Steps = reader.Pcr_Steps;
   report.Time.Pcr_Seconds =
       static_cast<double>(reader.Pcr_Ticks) / static_cast<double>(Pcr_Ticks_Per_Second);
   report.Time.Utc_Seen = reader.Utc_Seen;
@@ -146,17 +162,24 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
   const uint64_t bytes_read = reader.Offset;
   report.Portals = outcome.Portals;
   report.Survey = &gathering.Survey;
-  const uint64_t tail_bytes = reader.Tail_Bytes;
-  const uint64_t trailing_junk = reader.At_End && !reader.Stopped ? reader.Trailing_Junk : 0;
+  report.Flagged_Eit_Packets = gathering.Flagged_Payloads;
+  const uint64_t tail_bytes = report.Stopped ? 0 : reader.Tail_Bytes;
+  report.Health.Cut_Packet_Bytes = tail_bytes;
+  const uint64_t trailing_junk = reader.At_End && !report.Stopped ? reader.Trailing_Junk : 0;
   const uint64_t bytes_seen = reader.Offset + (reader.End - reader.Start);
   const int32_t other_spacing = reader.Other_Spacing;
+  const bool gave_up = reader.Gave_Up;
+  const bool shrank = reader.Source_Shrank && !options.Follow;
   Close_Ts_Reader(reader);
   if (Output_Errno != 0)
     return Fail("standard output", std::strerror(Output_Errno));
   if (outcome.Status == Ts_Read_Result::Read_Error)
     return Fail(name, std::strerror(read_errno));
+  if (shrank)
+    return Fail(name, "the capture shrank while it was read");
   if (outcome.Status == Ts_Read_Result::Not_Transport_Stream)
-    return Fail(name, Not_Transport_Stream_Reason(options, bytes_seen, other_spacing).c_str());
+    return Fail(name,
+                Not_Transport_Stream_Reason(options, bytes_seen, other_spacing, gave_up).c_str());
   if (tail_bytes > 0)
     std::fprintf(stderr,
                  "%s: %s: ends inside a packet: read up to its last whole packet, the %llu "
@@ -189,10 +212,49 @@ int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reade
     Write_Out(Json_Report(report, options.Follow));
   else
     Write_Out((printer.Printed_Any ? "\n" : "") + Text_Report(report));
-  if (Output_Errno != 0 || std::fclose(stdout) != 0)
-    return Fail("standard output", std::strerror(Output_Errno != 0 ? Output_Errno : errno));
+  return Output_Errno != 0 ? Fail("standard output", std::strerror(Output_Errno)) : 0;
+}
+
+} // namespace
+
+int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
+                  const Scan_Outcome &outcome, int read_errno, Followed_Change change,
+                  const Follow_Printer &printer, Evidence_Gathering &gathering) {
+  const int status =
+      Write_Capture_Report(options, input, reader, outcome, read_errno, printer, gathering);
+  if (status != 0)
+    return status;
+  if (std::fclose(stdout) != 0)
+    return Fail("standard output", std::strerror(errno));
+  if (change == Followed_Change::Removed) {
+    std::fprintf(stderr, "%s: %s: removed while it was followed: the scan ends there\n", Scan_Tool,
+                 input.Name);
+    return Input_Gone_Status;
+  }
   bool all_decoded = true;
   for (const Portal_Result &result : outcome.Portals)
     all_decoded = all_decoded && result.Decoded;
   return options.Until_Decoded && !all_decoded ? Undecoded_Status : 0;
+}
+
+int Report_Capture_Then_Next(const Scan_Options &options, const Scan_Input &input,
+                             Ts_Reader &reader, const Scan_Outcome &outcome, int read_errno,
+                             Scan_Setup &setup, Follow_Printer &printer,
+                             Evidence_Gathering &gathering) {
+  if (outcome.Status == Ts_Read_Result::Not_Transport_Stream) {
+    Close_Ts_Reader(reader); // no packet yet: nothing to report
+  } else {
+    const int status =
+        Write_Capture_Report(options, input, reader, outcome, read_errno, printer, gathering);
+    if (status != 0)
+      return status;
+  }
+  const bool printed_any =
+      printer.Printed_Any || outcome.Status != Ts_Read_Result::Not_Transport_Stream;
+  printer = Follow_Printer{};
+  printer.Printed_Any = printed_any;
+  printer.Capture = input.Capture + 1;
+  gathering = Evidence_Gathering{};
+  Attach_Report(options, setup, printer, gathering);
+  return 0;
 }

@@ -23,6 +23,7 @@ struct Evidence_Gathering {
   Section_Reassembler Reassembler;
   Eit_Survey Survey;
   bool Explain = false;
+  uint64_t Flagged_Payloads = 0; // PID 0x12 payloads flagged with the transport error indicator
   Capture_Evidence Evidence;
   uint64_t Packet_Offset = 0; // of the payload being reassembled
   bool Completed[Portal_Total] = {};
@@ -33,6 +34,7 @@ struct Evidence_Gathering {
 // printed last for it, with the offset of the packet its section ended in.
 struct Follow_Printer {
   bool Json = false;
+  int Capture = 1; // the followed file's capture being read
   bool Printed_Any = false;
   bool Printed[Portal_Total] = {};
   Portal_Listing Last[Portal_Total];
@@ -46,7 +48,16 @@ void Attach_Report(const Scan_Options &options, Scan_Setup &setup, Follow_Printe
                    Evidence_Gathering &gathering);
 
 // After the pass: closes the reader, says on stderr what went wrong or was
-// left out, prints the report and returns the exit status.
+// left out (and that a followed file was removed), prints the report and
+// returns the exit status.
 int Finish_Report(const Scan_Options &options, const Scan_Input &input, Ts_Reader &reader,
-                  const Scan_Outcome &outcome, int read_errno, const Follow_Printer &printer,
-                  Evidence_Gathering &gathering);
+                  const Scan_Outcome &outcome, int read_errno, Followed_Change change,
+                  const Follow_Printer &printer, Evidence_Gathering &gathering);
+// After the pass over a followed file's capture, when the file was written
+// anew or replaced: the same for that capture (nothing for one that never
+// synced), and the printer and the gathering made ready for the next one.
+// Returns 0, or the exit status to end in.
+int Report_Capture_Then_Next(const Scan_Options &options, const Scan_Input &input,
+                             Ts_Reader &reader, const Scan_Outcome &outcome, int read_errno,
+                             Scan_Setup &setup, Follow_Printer &printer,
+                             Evidence_Gathering &gathering);

@@ -2,6 +2,8 @@
 // back out of the reader intact, whatever the layout, the noise around them
 // or the damage in between.
 #include "core/host_contract.h"
+#include "core/section_crc.h"
+#include "core/section_crc_fast.h"
 #include "stream/eit_writer.h"
 #include "stream/ts_reader.h"
 #include "stream/ts_writer.h"
@@ -59,6 +61,26 @@ void Read_On(Ts_Reader &reader, Read_Back &back) {
   back.Reader = reader;
 }
 
+// The same through Next_Ts_Payloads, `room` payloads at most a call, their
+// packets copied (the payloads looked at only after each call).
+void Read_On_In_Batches(Ts_Reader &reader, Read_Back &back, int room) {
+  std::vector<Ts_Payload> payloads(static_cast<std::size_t>(room));
+  std::vector<uint8_t> copies(static_cast<std::size_t>(room) * Ts_Packet_Size);
+  int count = 0;
+  while ((count = Next_Ts_Payloads(reader, Eit_Pid, payloads.data(), room, &back.Last,
+                                   {copies.data(), Ts_Packet_Size})) > 0) {
+    for (int i = 0; i < count; ++i) {
+      const Ts_Payload &payload = payloads[static_cast<std::size_t>(i)];
+      EXPECT_EQ(payload.Bytes + payload.Size, copies.data() + (i + 1) * Ts_Packet_Size);
+      back.Payloads.emplace_back(payload.Bytes, payload.Bytes + payload.Size);
+      back.Unit_Starts.push_back(payload.Unit_Start);
+      back.Continuities.push_back(payload.Continuity);
+      back.Packet_Offsets.push_back(payload.Packet_Offset);
+    }
+  }
+  back.Reader = reader;
+}
+
 Read_Back Read_All(Ts_Reader &reader) {
   Read_Back back;
   Read_On(reader, back);
@@ -66,11 +88,18 @@ Read_Back Read_All(Ts_Reader &reader) {
   return back;
 }
 
-Read_Back Read_Memory(const Byte_Vector &bytes, std::size_t read_limit = Ts_Reader_Buffer_Size) {
+// Read one payload at a time, or with `room`, in batches.
+Read_Back Read_Memory(const Byte_Vector &bytes, std::size_t read_limit = Ts_Reader_Buffer_Size,
+                      int room = 0) {
   Ts_Reader reader;
   Open_Ts_Memory(reader, bytes.data(), bytes.size());
   reader.Read_Limit = read_limit;
-  return Read_All(reader);
+  if (room == 0)
+    return Read_All(reader);
+  Read_Back back;
+  Read_On_In_Batches(reader, back, room);
+  Close_Ts_Reader(reader);
+  return back;
 }
 
 // Reassembles sections from payloads the way a demultiplexer does: the
@@ -96,9 +125,10 @@ std::vector<Byte_Vector> Reassemble(const Read_Back &back) {
     }
     while (at < payload.size()) {
       if (wanted == 0) {
-        if (payload[at] == 0xFF || payload.size() - at < 3)
+        if (payload[at] == Stuffing_Byte || payload.size() - at < Section_Head_Bytes)
           break;
-        wanted = 3 + (((payload[at + 1] & 0x0F) << 8) | payload[at + 2]);
+        wanted = Section_Head_Bytes +
+                 (Big_Endian_16(&payload[at + Section_Length_Offset]) & Section_Length_Mask);
       }
       const std::size_t n = std::min(wanted - current.size(), payload.size() - at);
       current.insert(current.end(), payload.begin() + static_cast<long>(at),
@@ -126,18 +156,71 @@ TEST(Ts_Writer, PacketsCarrySyncPidAndRunningContinuityCounters) {
   for (std::size_t at = 0; at < writer.Bytes.size(); at += Ts_Packet_Size) {
     const uint8_t *packet = writer.Bytes.data() + at;
     ASSERT_EQ(packet[0], Ts_Sync_Byte);
-    const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
+    const int pid = Ts_Packet_Pid(packet);
     ASSERT_TRUE(pid == Eit_Pid || pid == 0x0100);
-    const int counter = packet[3] & 0x0F;
+    const int counter = Ts_Packet_Continuity(packet);
     if (next[pid] >= 0) {
       EXPECT_EQ(counter, next[pid]) << "packet at " << at;
     }
-    next[pid] = (counter + 1) & 0x0F;
+    next[pid] = (counter + 1) & Ts_Continuity_Mask;
   }
 }
 
+// The CRC register after one more byte, a bit at a time, as the CRC's
+// definition reads.
+uint32_t Bitwise_Crc_Update(uint32_t crc, uint8_t byte) {
+  for (int bit = 7; bit >= 0; --bit) {
+    const bool feedback = ((crc >> 31) ^ ((byte >> bit) & 1u)) != 0;
+    crc = feedback ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
+  }
+  return crc;
+}
+
+// Sections come back whole with a CRC that holds; and every way of computing
+// the CRC that this processor runs gives the bitwise definition's register
+// over every piece of the packets they travel in: every length, starting at
+// every alignment, from assorted registers.
 TEST(Ts_Round_Trip, SectionsComeBackWithValidCrcInEveryLayout) {
   const std::vector<Byte_Vector> sections = Test_Sections();
+  Ts_Writer packets;
+  Write_Sections(packets, Eit_Pid, sections);
+  const std::size_t span = 1100; // 17 of the folding's 64-byte steps, and more
+  ASSERT_GE(packets.Bytes.size(), span);
+  struct Crc_Case {
+    const char *Name;
+    bool Available;
+    uint32_t (*Update)(uint32_t crc, const uint8_t *bytes, std::size_t size);
+  };
+  const Crc_Case crc_cases[] = {
+      {"Mpeg_Crc32_Update", true, Mpeg_Crc32_Update},
+      {"sliced", Crc_Method_Available(Crc_Method::Sliced),
+       [](uint32_t crc, const uint8_t *bytes, std::size_t size) {
+         return Mpeg_Crc32_Update_By(Crc_Method::Sliced, crc, bytes, size);
+       }},
+      {"folded", Crc_Method_Available(Crc_Method::Folded),
+       [](uint32_t crc, const uint8_t *bytes, std::size_t size) {
+         return Mpeg_Crc32_Update_By(Crc_Method::Folded, crc, bytes, size);
+       }},
+  };
+  for (const Crc_Case &c : crc_cases) {
+    if (!c.Available) {
+      std::printf("note: this processor has no %s CRC method to check\n", c.Name);
+      continue;
+    }
+    for (uint32_t start : {0u, Mpeg_Crc32_Initial, 0x8001A5C3u})
+      for (std::size_t alignment = 0; alignment < 16; ++alignment) {
+        const uint8_t *bytes = packets.Bytes.data() + alignment;
+        uint32_t expected = start;
+        for (std::size_t size = 0; alignment + size <= span; ++size) {
+          ASSERT_EQ(c.Update(start, bytes, size), expected)
+              << c.Name << ": " << size << " bytes at alignment " << alignment << " from 0x"
+              << std::hex << start;
+          if (alignment + size < span)
+            expected = Bitwise_Crc_Update(expected, bytes[size]);
+        }
+      }
+  }
+
   for (int adaptation : {-1, 0, 1, 40}) {
     for (bool pack : {false, true}) {
       SCOPED_TRACE("adaptation " + std::to_string(adaptation) + (pack ? " packed" : ""));
@@ -201,38 +284,40 @@ TEST(Ts_Reader, RefindsSyncAfterGarbageAndSkipsDamagedAndForeignPackets) {
       Write_Garbage(noisy, 77); // lost sync in the middle
     Write_Noise_Packet(noisy, 0x0101);
   }
-  noisy.Bytes.resize(noisy.Bytes.size() + 100, 0x47); // a cut-off last packet
+  noisy.Bytes.resize(noisy.Bytes.size() + 100, Ts_Sync_Byte); // a cut-off last packet
 
   const Read_Back expected = Read_Memory(clean.Bytes);
-  for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}}) {
-    SCOPED_TRACE("read limit " + std::to_string(limit));
-    const Read_Back back = Read_Memory(noisy.Bytes, limit);
-    EXPECT_EQ(back.Last, Ts_Read_Result::End);
-    EXPECT_EQ(back.Payloads, expected.Payloads);
-    EXPECT_EQ(back.Reader.Sync_Losses, 1u);
-    EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
-    EXPECT_EQ(back.Reader.Error_Packets, 3u);
-    EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
-    EXPECT_EQ(back.Reader.Tail_Bytes, 100u);
-    // Each payload's packet where the reader says it starts, garbage counted.
-    ASSERT_EQ(back.Packet_Offsets.size(), back.Payloads.size());
-    for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
-      SCOPED_TRACE("payload " + std::to_string(i));
-      const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
-      ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
-      EXPECT_EQ(packet[0], Ts_Sync_Byte);
-      EXPECT_EQ(((packet[1] & 0x1F) << 8) | packet[2], Eit_Pid);
-      EXPECT_EQ(back.Continuities[i], packet[3] & 0x0F);
-      EXPECT_EQ(
-          Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
-          back.Payloads[i]);
+  for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}, std::size_t{1}})
+    for (int room : {0, 1, 3, 1000}) {
+      SCOPED_TRACE("read limit " + std::to_string(limit) + ", batches of " + std::to_string(room));
+      const Read_Back back = Read_Memory(noisy.Bytes, limit, room);
+      EXPECT_EQ(back.Last, Ts_Read_Result::End);
+      EXPECT_EQ(back.Payloads, expected.Payloads);
+      EXPECT_EQ(back.Reader.Sync_Losses, 1u);
+      EXPECT_EQ(back.Reader.Skipped_Bytes, 1001u + 77u);
+      EXPECT_EQ(back.Reader.Error_Packets, 3u);
+      EXPECT_EQ(back.Reader.Packets, (noisy.Bytes.size() - 1001 - 77 - 100) / Ts_Packet_Size);
+      EXPECT_EQ(back.Reader.Tail_Bytes, 100u);
+      // Each payload's packet where the reader says it starts, garbage counted.
+      ASSERT_EQ(back.Packet_Offsets.size(), back.Payloads.size());
+      for (std::size_t i = 0; i < back.Payloads.size(); ++i) {
+        SCOPED_TRACE("payload " + std::to_string(i));
+        const uint8_t *packet = noisy.Bytes.data() + back.Packet_Offsets[i];
+        ASSERT_LE(back.Packet_Offsets[i] + Ts_Packet_Size, noisy.Bytes.size());
+        EXPECT_EQ(packet[0], Ts_Sync_Byte);
+        EXPECT_EQ(Ts_Packet_Pid(packet), Eit_Pid);
+        EXPECT_EQ(back.Continuities[i], Ts_Packet_Continuity(packet));
+        EXPECT_EQ(
+            Byte_Vector(packet + Ts_Packet_Size - back.Payloads[i].size(), packet + Ts_Packet_Size),
+            back.Payloads[i]);
+      }
     }
-  }
 }
 
 // The sync rule does not depend on how much data is left: a capture of any
 // number of whole packets followed by the start of one more is read up to its last
-// whole packet, whatever pieces the source hands over.
+// whole packet, whatever pieces the source hands over; followed instead by
+// fewer bytes than a packet that start none, those are a sync loss, skipped.
 TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
   Ts_Writer writer;
   for (int round = 0; round < 2; ++round)
@@ -243,18 +328,28 @@ TEST(Ts_Reader, CapturesCutInsideAPacketSyncAtEverySize) {
                               writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size));
     const Read_Back expected = Read_Memory(packets);
     for (std::size_t tail : {0, 1, 100, 187}) {
-      Byte_Vector cut = packets;
-      cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
-                 writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
-      for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
-        SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) +
-                     " bytes more, read limit " + std::to_string(limit));
-        const Read_Back back = Read_Memory(cut, limit);
-        EXPECT_EQ(back.Last, Ts_Read_Result::End);
-        EXPECT_EQ(back.Reader.Packets, whole);
-        EXPECT_EQ(back.Reader.Tail_Bytes, tail);
-        EXPECT_EQ(back.Reader.Skipped_Bytes, 0u);
-        EXPECT_EQ(back.Payloads, expected.Payloads);
+      for (bool junk : {false, true}) {
+        if (junk && whole < Ts_Sync_Confirm_Packets)
+          continue; // junk where a confirming packet's sync byte would stand: no sync at all
+        Byte_Vector cut = packets;
+        if (junk)
+          cut.insert(cut.end(), tail, 0x00);
+        else
+          cut.insert(cut.end(), writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size),
+                     writer.Bytes.begin() + static_cast<long>(whole * Ts_Packet_Size + tail));
+        for (std::size_t limit : {std::size_t{Ts_Reader_Buffer_Size}, std::size_t{7}}) {
+          SCOPED_TRACE(std::to_string(whole) + " packets, " + std::to_string(tail) + " bytes " +
+                       (junk ? "of junk" : "of a packet") + " more, read limit " +
+                       std::to_string(limit));
+          const Read_Back back = Read_Memory(cut, limit);
+          EXPECT_EQ(back.Last, Ts_Read_Result::End);
+          EXPECT_EQ(back.Reader.Packets, whole);
+          EXPECT_EQ(back.Reader.Tail_Bytes, junk ? 0u : tail);
+          EXPECT_EQ(back.Reader.Skipped_Bytes, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Trailing_Junk, junk ? tail : 0u);
+          EXPECT_EQ(back.Reader.Sync_Losses, junk && tail > 0 ? 1u : 0u);
+          EXPECT_EQ(back.Payloads, expected.Payloads);
+        }
       }
     }
   }
@@ -266,15 +361,18 @@ TEST(Ts_Reader, PacketsWithoutPayloadOrWithBadAdaptationLengthAreSkipped) {
   Write_Ts_Packet(writer, Eit_Pid, false, {0x01}, Ts_Packet_Options{182, false, false});
   // Raw headers: adaptation field only; both but the field fills the packet;
   // both with a field length past the end of the packet.
-  const uint8_t raw[][2] = {{0x20, 183}, {0x30, 183}, {0x30, 200}};
+  constexpr uint8_t Fills = Ts_Payload_Size - 1;
+  const uint8_t raw[][2] = {{Ts_Adaptation_Only, Fills},
+                            {Ts_Adaptation_And_Payload, Fills},
+                            {Ts_Adaptation_And_Payload, 200}};
   for (const auto &header : raw) {
     const std::size_t at = writer.Bytes.size();
-    writer.Bytes.resize(at + Ts_Packet_Size, 0xFF);
+    writer.Bytes.resize(at + Ts_Packet_Size, Stuffing_Byte);
     writer.Bytes[at] = Ts_Sync_Byte;
-    writer.Bytes[at + 1] = 0x00;
+    writer.Bytes[at + 1] = 0x00; // and the PID's high bits, 0 for Eit_Pid
     writer.Bytes[at + 2] = Eit_Pid;
-    writer.Bytes[at + 3] = header[0];
-    writer.Bytes[at + 4] = header[1];
+    writer.Bytes[at + 3] = static_cast<uint8_t>(header[0] << Ts_Adaptation_Shift);
+    writer.Bytes[at + Ts_Adaptation_Length_Offset] = header[1];
   }
   const Read_Back back = Read_Memory(writer.Bytes);
   ASSERT_EQ(back.Payloads.size(), 2u);
@@ -355,7 +453,7 @@ TEST(Ts_Reader, FilesDescriptorsAndPipesReadLikeMemoryAndNonStreamsAreRecognised
       prose.push_back(static_cast<uint8_t>(c));
   EXPECT_EQ(Read_Memory(prose).Last, Ts_Read_Result::Not_Transport_Stream);
   EXPECT_EQ(Read_Memory({}).Last, Ts_Read_Result::Not_Transport_Stream);
-  Byte_Vector short_packet(100, 0x47);
+  Byte_Vector short_packet(100, Ts_Sync_Byte);
   EXPECT_EQ(Read_Memory(short_packet).Last, Ts_Read_Result::Not_Transport_Stream);
 
   EXPECT_FALSE(Open_Ts_File(reader, (testing::TempDir() + "no-such-file.ts").c_str()));

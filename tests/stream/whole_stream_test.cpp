@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 namespace {
@@ -58,30 +59,32 @@ Scan_Output Run_Scan(const std::string &arguments) {
 
 // portal-scan's JSON, checked and flattened by python3's json module into
 // lines: "F packets", "H packet_size sync_losses skipped_bytes
-// transport_error_packets continuity_errors", then per portal "P decoded
+// transport_error_packets continuity_errors cut_packet_bytes", then per portal "P decoded
 // count name", with --explain "X verdict flagged says", and 17 lines "E name
 // length transport_stream_id service_id" from its "table"; text as UTF-8 in
-// hex. "entries" must be the first of those, count of them or one.
+// hex. "entries" must be the first of those, count of them or one. Given
+// several files, their lines one file after the other.
 constexpr const char *Flatten_Json = R"(python3 -c '
 import json, sys
-d = json.load(open(sys.argv[1], encoding="utf-8"))
-assert d["format_version"] == 2
-print("F", d["packets"], d["file"].encode().hex() or "-")
-h = d["health"]
-print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
-      h["continuity_errors"])
-t = d["eit"]
-print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
-      t["summary"].encode().hex())
-for p in d["portals"]:
-    print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
-    assert p["entries"] == p["table"][:max(p["count"], 1)]
-    if "explain" in p:
-        x = p["explain"]
-        print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
-    for e in p["table"]:
-        print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
-              e["transport_stream_id"], e["service_id"])
+for path in sys.argv[1:]:
+  d = json.load(open(path, encoding="utf-8"))
+  assert d["format_version"] == 2
+  print("F", d["packets"], d["file"].encode().hex() or "-")
+  h = d["health"]
+  print("H", d["packet_size"], h["sync_losses"], h["skipped_bytes"], h["transport_error_packets"],
+        h["continuity_errors"], h["cut_packet_bytes"])
+  t = d["eit"]
+  print("T", t["packets"], t["sections"], t["crc_failures"], len(t["networks"]),
+        t["summary"].encode().hex())
+  for p in d["portals"]:
+      print("P", int(p["decoded"]), p["count"], p["name"].encode().hex() or "-")
+      assert p["entries"] == p["table"][:max(p["count"], 1)]
+      if "explain" in p:
+          x = p["explain"]
+          print("X", x["verdict"], x["flagged"], x["says"].encode().hex())
+      for e in p["table"]:
+          print("E", e["name"].encode().hex() or "-", e["descriptor_length"],
+                e["transport_stream_id"], e["service_id"])
 ' )";
 
 // Follow mode's JSON lines, one object each, flattened the same way: per
@@ -117,7 +120,7 @@ struct Portal_Lines {
 // The input's health as the report gives it.
 struct Health_Line {
   long long Packet_Size = -1, Sync_Losses = -1, Skipped_Bytes = -1, Flagged_Packets = -1,
-            Continuity_Errors = -1;
+            Continuity_Errors = -1, Cut_Packet_Bytes = -1;
 };
 // What the report says of the EIT PID.
 struct Eit_Line {
@@ -139,11 +142,11 @@ std::string From_Hex(const std::string &hex) {
   return out;
 }
 
-Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
-  const std::string path = Temp_File("scan.json", Byte_Vector(json.begin(), json.end()));
-  std::FILE *pipe = popen((flattener + path).c_str(), "r");
+// The lines of the flattener run over `paths` (separated by spaces).
+Scan_Lines Flatten_Files(const std::string &flattener, const std::string &paths) {
+  std::FILE *pipe = popen((flattener + paths).c_str(), "r");
   Scan_Lines scan;
-  char tag[2], text[1000], more[1000];
+  char tag[2], text[1000], more[4000];
   long long a, b, c;
   Health_Line &h = scan.Health;
   while (std::fscanf(pipe, "%1s", tag) == 1) {
@@ -151,9 +154,10 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
       scan.Packets = a;
       scan.File = From_Hex(text);
     } else if (tag[0] == 'H') {
-      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
-                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors),
-                5);
+      EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %lld %lld", &h.Packet_Size, &h.Sync_Losses,
+                            &h.Skipped_Bytes, &h.Flagged_Packets, &h.Continuity_Errors,
+                            &h.Cut_Packet_Bytes),
+                6);
     } else if (tag[0] == 'T') {
       Eit_Line &t = scan.Eit;
       EXPECT_EQ(std::fscanf(pipe, "%lld %lld %lld %lld %999s", &t.Packets, &t.Sections,
@@ -170,14 +174,18 @@ Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
                std::fscanf(pipe, "%999s %lld %lld %lld", text, &a, &b, &c) == 4) {
       scan.Portals.back().Entries.push_back({From_Hex(text), a, b, c});
     } else if (tag[0] == 'X' && !scan.Portals.empty() &&
-               std::fscanf(pipe, "%999s %lld %999s", text, &a, more) == 3) {
+               std::fscanf(pipe, "%999s %lld %3999s", text, &a, more) == 3) {
       scan.Portals.back().Verdict = text;
       scan.Portals.back().Flagged = a;
       scan.Portals.back().Says = From_Hex(more);
     }
   }
-  EXPECT_EQ(pclose(pipe), 0) << json;
+  EXPECT_EQ(pclose(pipe), 0) << paths;
   return scan;
+}
+
+Scan_Lines Flatten(const std::string &flattener, const std::string &json) {
+  return Flatten_Files(flattener, Temp_File("scan.json", Byte_Vector(json.begin(), json.end())));
 }
 
 // The scan of a capture whose stderr must stay empty.
@@ -328,10 +336,12 @@ TEST(Whole_Stream, AbsentPortalAndSectionOneOnlyKeepTheDefaults) {
 }
 
 // What is on the EIT PID, whatever it is: the report says so in one line,
-// in JSON and text, and marks the entries of a portal without a list as its
-// defaults.
+// in JSON and text (flagged packets left out of the counts, and said so when
+// they were all there was), notes in text when there was some EIT but too
+// little for the plug-in to look at, and marks the entries of a portal
+// without a list as its defaults.
 TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
-  Ts_Writer none, foreign, damaged;
+  Ts_Writer none, foreign, damaged, flagged, single;
   for (int i = 0; i < 20; ++i)
     Write_Noise_Packet(none, 0x0100);
   for (int i = 0; i < 6; ++i) {
@@ -343,24 +353,38 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
   }
   Byte_Vector hurt = Other_Service_Section(1);
   hurt[hurt.size() - 6] ^= 0x01;
-  for (int i = 0; i < 6; ++i)
+  Ts_Packet_Options transport_error;
+  transport_error.Transport_Error = true;
+  for (int i = 0; i < 6; ++i) {
     Write_Section(damaged, Eit_Pid, hurt);
+    Write_Section(flagged, Eit_Pid, Other_Service_Section(i), transport_error);
+    Write_Noise_Packet(flagged, 0x0100);
+  }
+  Write_Section(single, Eit_Pid, Other_Service_Section(1));
   const struct {
     const char *Name;
     Byte_Vector Capture;
     long long Packets, Sections, Crc_Failures, Networks;
     const char *Summary;
+    bool Too_Little; // the note that the plug-in would not have looked yet
   } cases[] = {
       {"sample", Make_Sample_Stream(), 102, 99, 0, 1,
-       "4 of 4 portal lists decoded; EIT of network 0x0085 present"},
+       "4 of 4 portal lists decoded; EIT of network 0x0085 present", false},
       {"absent", Absent_Capture(), 13, 13, 0, 1,
-       "2 of 4 portal lists decoded; EIT of network 0x0085 present"},
+       "2 of 4 portal lists decoded; EIT of network 0x0085 present", false},
       {"no EIT", none.Bytes, 0, 0, 0, 0,
-       "0 of 4 portal lists decoded; no EIT on PID 0x12 in this capture"},
+       "0 of 4 portal lists decoded; no EIT on PID 0x12 in this capture", false},
       {"another network", foreign.Bytes, 6, 6, 0, 1,
-       "0 of 4 portal lists decoded; EIT of other networks only (0x20FA)"},
+       "0 of 4 portal lists decoded; EIT of other networks only (0x20FA)", false},
       {"every section damaged", damaged.Bytes, 6, 6, 6, 0,
-       "0 of 4 portal lists decoded; no sound EIT section on PID 0x12 (6 packets, 6 sections)"},
+       "0 of 4 portal lists decoded; no sound EIT section on PID 0x12 (6 packets, 6 sections)",
+       false},
+      {"every EIT packet flagged", flagged.Bytes, 0, 0, 0, 0,
+       "0 of 4 portal lists decoded; EIT packets arrived on PID 0x12, but all 6 were flagged "
+       "with the transport error indicator and are left out",
+       false},
+      {"one EIT packet", single.Bytes, 1, 1, 0, 1,
+       "0 of 4 portal lists decoded; EIT of network 0x0085 present", true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -373,6 +397,8 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
     EXPECT_EQ(scan.Eit.Summary, c.Summary);
     const std::string text = Run_Scan(path).Out;
     EXPECT_NE(text.find("  summary: " + std::string(c.Summary) + "\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" the plug-in gathers before it looks") != std::string::npos, c.Too_Little)
+        << text;
     for (int portal = 0; portal < Portal_Total; ++portal) {
       const std::string name = Portal_Constants_Table[portal].Default_Name;
       const bool listed = scan.Portals[static_cast<std::size_t>(portal)].Decoded == 1;
@@ -390,7 +416,7 @@ TEST(Whole_Stream, ReportSaysWhatIsOnTheEitPid) {
 // (27 MHz), and one on PID 0x0014 carrying a TDT of `utc` (MJD and BCD).
 void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool discontinuity) {
   const uint64_t base = ticks / 300, extension = ticks % 300;
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   packet[0] = Ts_Sync_Byte;
   packet[1] = static_cast<uint8_t>(pid >> 8);
   packet[2] = static_cast<uint8_t>(pid);
@@ -410,7 +436,7 @@ void Write_Pcr_Packet(Ts_Writer &writer, uint16_t pid, uint64_t ticks, bool disc
 
 void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int seconds) {
   const auto bcd = [](int value) { return static_cast<uint8_t>(value / 10 << 4 | value % 10); };
-  Byte_Vector packet(Ts_Packet_Size, 0xFF);
+  Byte_Vector packet(Ts_Packet_Size, Stuffing_Byte);
   // The header, a pointer field of 0, then the table: no syntax indicator,
   // section_length 5, UTC_time.
   const uint8_t head[] = {Ts_Sync_Byte,
@@ -431,13 +457,20 @@ void Write_Tdt_Packet(Ts_Writer &writer, int mjd, int hours, int minutes, int se
 }
 
 // The capture's time span from its PCR (the first PID carrying one; a jump
-// or a discontinuity is passed over) or its TDT, and with --explain the time
-// between a portal's copies at the capture's pace.
+// or a discontinuity is passed over; a single PCR gives none) or its TDT (a
+// date past the 16-bit modified Julian date's wrap on 2038-04-23 read as
+// after it when the time before says so; never a span that runs backwards),
+// and with --explain the time between a portal's copies at the capture's
+// pace.
 TEST(Whole_Stream, TimeSpanAndRepeatIntervalComeFromTheClocks) {
   constexpr uint64_t Tick = 27000000 / 100; // 10 ms
-  const auto capture = [](bool pcr, bool jump, bool tdt) {
+  struct Utc {
+    int Mjd, Hours, Minutes, Seconds;
+  };
+  // A TDT behind each round, if any: the time of each.
+  const auto capture = [](bool pcr, bool jump, std::vector<Utc> tdt = {}) {
     Ts_Writer writer;
-    for (int round = 0; round < 2; ++round) {
+    for (std::size_t round = 0; round < 2; ++round) {
       Write_Portal(writer, 3, Sample_Portal_Entries(3));
       for (int i = 0; i < 48; ++i) {
         const uint64_t at = static_cast<uint64_t>(writer.Bytes.size() / Ts_Packet_Size);
@@ -449,28 +482,45 @@ TEST(Whole_Stream, TimeSpanAndRepeatIntervalComeFromTheClocks) {
         if (pcr)
           Write_Pcr_Packet(writer, 0x0200, 5, false); // a second PID with a PCR: not taken
       }
-      if (tdt)
-        Write_Tdt_Packet(writer, 61382, 18, 30 + round, 5); // 2026-12-08
+      if (round < tdt.size())
+        Write_Tdt_Packet(writer, tdt[round].Mjd, tdt[round].Hours, tdt[round].Minutes,
+                         tdt[round].Seconds);
     }
     Write_Other_Services(writer, 4);
     return writer.Bytes;
   };
+  Ts_Writer one_pcr;
+  Write_Portal(one_pcr, 3, Sample_Portal_Entries(3));
+  Write_Pcr_Packet(one_pcr, 0x0100, 12345678, false);
+  Write_Other_Services(one_pcr, 4);
+  const std::vector<Utc> evening = {{61382, 18, 30, 5}, {61382, 18, 31, 5}}; // 2026-12-08
   const struct {
     const char *Name;
     Byte_Vector Capture;
     const char *Text, *Json;
   } cases[] = {
-      {"no clock", capture(false, false, false),
+      {"no clock", capture(false, false),
        "  time span: not known (no PCR, TDT or TOT in the capture)\n",
        "\"time\": {\"pcr_pid\": null, \"pcr_seconds\": null, \"utc_first\": null"},
-      {"PCR", capture(true, false, false), "  time span: 1.910 s by the PCR on PID 0x0100\n",
+      {"PCR", capture(true, false), "  time span: 1.910 s by the PCR on PID 0x0100\n",
        "\"pcr_pid\": 256, \"pcr_seconds\": 1.910"},
-      {"PCR with a jump", capture(true, true, false),
-       "  time span: 1.880 s by the PCR on PID 0x0100\n", "\"pcr_seconds\": 1.880"},
-      {"TDT", capture(false, false, true),
+      {"PCR with a jump", capture(true, true), "  time span: 1.880 s by the PCR on PID 0x0100\n",
+       "\"pcr_seconds\": 1.880"},
+      {"a single PCR", one_pcr.Bytes,
+       "  time span: not known (a single PCR, on PID 0x0100; no TDT or TOT in the capture)\n",
+       "\"time\": {\"pcr_pid\": 256, \"pcr_seconds\": null, \"utc_first\": null"},
+      {"TDT", capture(false, false, evening),
        "  time span: 2026-12-08 18:30:05 to 2026-12-08 18:31:05 UTC (60 s) by the TDT/TOT\n",
        "\"utc_first\": \"2026-12-08T18:30:05Z\", \"utc_last\": \"2026-12-08T18:31:05Z\", "
        "\"utc_seconds\": 60"},
+      {"TDT across the date's wrap", capture(false, false, {{65535, 23, 59, 0}, {0, 0, 2, 0}}),
+       "  time span: 2038-04-22 23:59:00 to 2038-04-23 00:02:00 UTC (180 s) by the TDT/TOT\n",
+       "\"utc_first\": \"2038-04-22T23:59:00Z\", \"utc_last\": \"2038-04-23T00:02:00Z\", "
+       "\"utc_seconds\": 180"},
+      {"TDT going back", capture(false, false, {evening[1], evening[0]}),
+       "  time span: 2026-12-08 18:31:05 to 2026-12-08 18:30:05 UTC (no span: the time goes "
+       "back) by the TDT/TOT\n",
+       "\"utc_last\": \"2026-12-08T18:30:05Z\", \"utc_seconds\": null"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -603,8 +653,8 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
   long long flagged = 0;
   std::vector<std::size_t> eit_packets; // where the packets on PID 0x12 start
   for (std::size_t at = 0; at < sample.size(); at += Ts_Packet_Size) {
-    flagged += sample[at + 1] >> 7;
-    if ((sample[at + 1] & 0x1F) == 0 && sample[at + 2] == Eit_Pid)
+    flagged += Ts_Packet_Flagged(&sample[at]);
+    if (Ts_Packet_Pid(&sample[at]) == Eit_Pid)
       eit_packets.push_back(at);
   }
   Byte_Vector lost = sample; // the third packet on PID 0x12 missing
@@ -614,8 +664,9 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
   uint32_t seed = 0x2545F491u;
   for (uint8_t &byte : garbage)
     byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
-  enum class Damage { None, Garbage, Lost_Packet, Junk_At_End, Cut_Time_Stamp };
-  constexpr long long Junk = 250; // more than a packet of any size
+  enum class Damage { None, Garbage, Lost_Packet, Junk_At_End, Short_Junk_At_End, Cut_Time_Stamp };
+  constexpr long long Junk = 250;       // more than a packet of any size
+  constexpr long long Short_Junk = 100; // less than a packet, and no packet's start
   const struct {
     const char *Name;
     Damage Kind;
@@ -627,6 +678,9 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
       {"a PID 0x12 packet lost", Damage::Lost_Packet, sample_packets - 1, 0, 0, 1, ""},
       {"junk behind the last packet", Damage::Junk_At_End, sample_packets, 1, Junk, 0,
        "the last 250 bytes after the last packet hold no packet: skipped\n"},
+      {"less than a packet of junk behind the last packet", Damage::Short_Junk_At_End,
+       sample_packets, 1, Short_Junk, 0,
+       "the last 100 bytes after the last packet hold no packet: skipped\n"},
       {"cut inside the first time stamp", Damage::Cut_Time_Stamp, sample_packets, 0, 0, 0, ""},
   };
   for (const std::size_t size : {188u, 192u, 204u}) {
@@ -640,6 +694,8 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
         bytes.insert(bytes.begin() + static_cast<long>(100 * size), garbage.begin(), garbage.end());
       if (damage.Kind == Damage::Junk_At_End)
         bytes.insert(bytes.end(), Junk, 0x00);
+      if (damage.Kind == Damage::Short_Junk_At_End)
+        bytes.insert(bytes.end(), Short_Junk, 0x00);
       if (damage.Kind == Damage::Cut_Time_Stamp)
         bytes.erase(bytes.begin(), bytes.begin() + 2);
       const std::string path = Temp_File("sized.ts", bytes);
@@ -653,6 +709,7 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
       EXPECT_EQ(scan.Health.Skipped_Bytes, damage.Skipped_Bytes);
       EXPECT_EQ(scan.Health.Flagged_Packets, flagged);
       EXPECT_EQ(scan.Health.Continuity_Errors, damage.Continuity_Errors);
+      EXPECT_EQ(scan.Health.Cut_Packet_Bytes, 0);
       for (int portal = 0; portal < Portal_Total; ++portal) {
         Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
         ASSERT_EQ(scan.Portals.size(), std::size_t{Portal_Total});
@@ -673,7 +730,7 @@ TEST(Whole_Stream, PacketSizesAndDamageAreFoundAndShown) {
 }
 
 // A capture that ends inside a packet is read up to its last whole packet,
-// whatever its size, and says so on stderr.
+// whatever its size, and says so on stderr and in the report's health.
 TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
   const Byte_Vector sample = Make_Sample_Stream();
   const long long sample_packets = static_cast<long long>(sample.size() / Ts_Packet_Size);
@@ -685,18 +742,18 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
     const char *Name;
     Byte_Vector Whole;    // whole packets (and garbage)
     std::size_t Cut_Kept; // bytes of one more packet behind them
-    long long Packets;
+    long long Packets, Skipped_Bytes;
     bool Sample_Entries;
   } cases[] = {
       {"cut-sample.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 100,
-       sample_packets - 1, true},
+       sample_packets - 1, 0, true},
       {"cut-one-byte.ts", Byte_Vector(sample.begin(), sample.end() - Ts_Packet_Size), 1,
-       sample_packets - 1, true},
+       sample_packets - 1, 0, true},
       {"cut-three-packets.ts", Byte_Vector(sample.begin(), sample.begin() + 3 * Ts_Packet_Size),
-       187, 3, false},
-      {"cut-one-packet.ts", Byte_Vector(sample.begin(), sample.begin() + Ts_Packet_Size), 50, 1,
+       187, 3, 0, false},
+      {"cut-one-packet.ts", Byte_Vector(sample.begin(), sample.begin() + Ts_Packet_Size), 50, 1, 0,
        false},
-      {"cut-after-garbage.ts", garbled.Bytes, 120, sample_packets + 2, true},
+      {"cut-after-garbage.ts", garbled.Bytes, 120, sample_packets + 2, 77, true},
   };
   for (const auto &cut : cases) {
     SCOPED_TRACE(cut.Name);
@@ -710,6 +767,14 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
                               std::to_string(cut.Cut_Kept) + " bytes after it left out\n");
     const Scan_Lines scan = Flatten(Flatten_Json, output.Out);
     EXPECT_EQ(scan.Packets, cut.Packets);
+    EXPECT_EQ(scan.Health.Cut_Packet_Bytes, static_cast<long long>(cut.Cut_Kept));
+    EXPECT_EQ(scan.Health.Skipped_Bytes, cut.Skipped_Bytes);
+    const std::string text = Run_Scan(path).Out;
+    EXPECT_NE(text.find(" continuity errors on PID 0x12; the last packet cut short, its first " +
+                        std::to_string(cut.Cut_Kept) + (cut.Cut_Kept == 1 ? " byte" : " bytes") +
+                        " left out\n"),
+              std::string::npos)
+        << text;
     for (int portal = 0; cut.Sample_Entries && portal < Portal_Total; ++portal)
       Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
   }
@@ -717,10 +782,13 @@ TEST(Whole_Stream, CapturesCutInsideAPacketAreReadToTheLastWholePacket) {
 
 // --explain on captures where one portal's section is on air in a given way
 // (each capture has the others' off air): every portal gets its verdict, in
-// JSON and as the last of its lines in text. A section damaged on the way is
-// damaged differently in each copy (here in the same byte, so no copy mends
-// another), and shown unchecked while no sound copy comes; one damaged the
-// same way in every transmission is how the stream carries it.
+// JSON and as the last of its lines in text, naming the decoder's rule where
+// it decoded. A section damaged on the way is damaged differently in each
+// copy (here in the same byte, so no copy mends another), and shown
+// unchecked while no sound copy comes; one damaged the same way in every
+// transmission is how the stream carries it. A service that carries only
+// sections other than the portal's source section leaves the portal off air,
+// and its sections are named.
 TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   Ts_Packet_Options flagged, packed;
   flagged.Transport_Error = true;
@@ -795,23 +863,24 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
       {"damaged differently in each copy",
        carousel_ends(hurt),
        {"shown_unchecked", "not_on_air", "not_on_air", "not_on_air"},
-       "so it shows one unchecked, as it arrives, until a sound copy replaces it"},
+       "of a copy that fails its CRC, by rule 5 (unchecked)"},
       {"damaged in different packets",
        carousel_ends(hurt_apart),
        {"not_on_air", "shown_repaired", "not_on_air", "not_on_air"},
-       "each damaged in another packet, gave the section back whole"},
+       "of a copy that fails its CRC, by rule 4 (repaired)"},
       {"header",
        carousel_ends(header),
-       {"not_on_air", "disagree", "not_on_air", "not_on_air"},
-       "requires segment_last_section_number 1 (the section has 0)"},
+       {"not_on_air", "not_on_air", "not_on_air", "not_on_air"},
+       "not on air in this capture (2 other sections of service 513: "
+       "segment_last_section_number 0, not 1)"},
       {"followed",
        carousel_ends(followed),
        {"not_on_air", "shown_mended", "not_on_air", "not_on_air"},
-       "once it has taken out the pointer field of the next section"},
+       "by rule 2 (stray pointer field taken out)"},
       {"damaged the same way",
        carousel_ends(same_hurt),
        {"shown_as_carried", "not_on_air", "not_on_air", "not_on_air"},
-       "fails its CRC the same way"},
+       "by rule 3 (the same failure twice)"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -841,6 +910,97 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
   ASSERT_EQ(whole.Portals.size(), std::size_t{Portal_Total});
   EXPECT_EQ(whole.Portals[3].Verdict, "shown_from_packets") << whole.Portals[3].Says;
   EXPECT_NE(whole.Portals[3].Says.find("taken from the whole 188-byte packets"), std::string::npos);
+
+  // EIT packed as multiplexers pack it, each portal's source section among
+  // other sections of its own service (same service, transport stream and
+  // network; another section_number or last_section_number), in front of it,
+  // behind it or both, at several alignments in the packets, as a carousel
+  // goes round twice: portal-scan lists each source section's entries, and
+  // the explanation says the plug-in shows them, never that they disagree or
+  // that the section lists none. The verdicts of this table are counted and
+  // printed.
+  // A section of `portal`'s source service with these numbers, carried as the
+  // sample carries the source section.
+  const auto service_section = [](int portal, const std::vector<Portal_Listing_Entry> &entries,
+                                  uint8_t section_number, uint8_t last_section_number) {
+    Eit_Section section = Portal_Source_Section(portal, entries);
+    const Byte_Vector sample = Sample_Source_Section(portal, entries);
+    section.Table_Id = section.Last_Table_Id = sample[Section_Table_Id_Offset];
+    section.Section_Number = section_number;
+    section.Last_Section_Number = last_section_number;
+    return Build_Eit_Section(section);
+  };
+  const auto filler = [](std::size_t text) { // an ordinary service's section
+    Eit_Section section;
+    section.Service_Id = 0x0060;
+    section.Transport_Stream_Id = 4;
+    Eit_Event event;
+    event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Wetter", std::string(text, 'w'));
+    section.Events.push_back(event);
+    return Build_Eit_Section(section);
+  };
+  enum Place { Before = 1, After = 2, Around = 3 };
+  const struct { uint8_t Section_Number, Last_Section_Number; } kinds[] = {{1, 1}, {0, 0}};
+  const std::size_t alignments[] = {0, 37, 61, 98, 140, 171}; // the filler's text
+  std::vector<std::string> names;
+  std::string reports; // each stream's JSON report, by path
+  for (const Place place : {Before, After, Around}) {
+    for (const auto &kind : kinds) {
+      for (std::size_t a = 0; a < std::size(alignments); ++a) {
+        names.push_back("place " + std::to_string(place) + ", section_number " +
+                        std::to_string(kind.Section_Number) + ", last_section_number " +
+                        std::to_string(kind.Last_Section_Number) + ", filler text " +
+                        std::to_string(alignments[a]));
+        std::vector<Byte_Vector> carousel;
+        for (int round = 0; round < 2; ++round) {
+          for (int portal = 0; portal < Portal_Total; ++portal) {
+            // Every other stream's other sections list entries of their own.
+            const Byte_Vector other = service_section(
+                portal, a % 2 ? Many_Entries(2, "Anderswo") : std::vector<Portal_Listing_Entry>{},
+                kind.Section_Number, kind.Last_Section_Number);
+            carousel.push_back(filler(alignments[a]));
+            if (place & Before)
+              carousel.push_back(other);
+            carousel.push_back(Sample_Source_Section(portal, Sample_Portal_Entries(portal)));
+            if (place & After)
+              carousel.push_back(other);
+          }
+        }
+        Ts_Writer writer;
+        Write_Sections(writer, Eit_Pid, carousel, packed);
+        Write_Other_Services(writer, 8);
+        const std::string stream = "packed-" + std::to_string(names.size()) + ".ts";
+        const Scan_Output output = Run_Scan("--explain --json " + Temp_File(stream, writer.Bytes));
+        EXPECT_EQ(output.Status, 0) << names.back();
+        reports +=
+            " " + Temp_File(stream + ".json", Byte_Vector(output.Out.begin(), output.Out.end()));
+      }
+    }
+  }
+  const Scan_Lines all = Flatten_Files(Flatten_Json, reports);
+  ASSERT_EQ(all.Portals.size(), names.size() * Portal_Total);
+  std::map<std::string, int> tally;
+  int portals = 0;
+  for (std::size_t stream = 0; stream < names.size(); ++stream) {
+    SCOPED_TRACE(names[stream]);
+    Scan_Lines scan;
+    scan.Portals.assign(all.Portals.begin() + static_cast<long>(stream * Portal_Total),
+                        all.Portals.begin() + static_cast<long>((stream + 1) * Portal_Total));
+    for (int portal = 0; portal < Portal_Total; ++portal) {
+      Expect_Portal(scan, portal, Sample_Portal_Entries(portal));
+      const Portal_Lines &result = scan.Portals[static_cast<std::size_t>(portal)];
+      const bool no_entries = result.Says.find("lists no entries") != std::string::npos;
+      ++tally[no_entries ? "lists no entries" : result.Verdict];
+      ++portals;
+      EXPECT_TRUE(result.Verdict.rfind("shown", 0) == 0 && !no_entries)
+          << "portal " << portal << ": " << result.Verdict << ": " << result.Says;
+    }
+  }
+  std::string counts = std::to_string(portals) + " portals:";
+  for (const auto &verdict : tally)
+    counts += " " + verdict.first + " " + std::to_string(verdict.second) + ",";
+  counts.back() = '\n';
+  std::printf("packed-stream table: %s", counts.c_str());
 }
 
 // --follow on a stream where portal 1's list changes midway (each version
@@ -1010,6 +1170,8 @@ TEST(Whole_Stream, CommandLineCases) {
       {"\"$SCAN\" --json --feed payloads " + sample, Expect::Json, ""},
       {"\"$SCAN\" --feed frames " + sample, Expect::Error, "--feed"},
       {"\"$SCAN\" " + sample + " --feed", Expect::Error, "--feed"},
+      // An endless input that never syncs: given up on, saying so.
+      {"timeout 60 \"$SCAN\" /dev/zero", Expect::Error, "no sync found in its first 16 MiB"},
   };
   for (const auto &command : cases) {
     SCOPED_TRACE(command.Command_Line);

@@ -310,19 +310,6 @@ TEST(Decoder, PackedSectionsDecodeWholeWithoutTheNextSectionsPointerField) {
   EXPECT_EQ(cases, 2 * (21 * (Ts_Payload_Size - 2) + 49));
 }
 
-// Another service's section of `size` bytes (at least 37: one event with a
-// short event descriptor), for packing around the portal's.
-Byte_Vector Other_Section(std::size_t size) {
-  Eit_Section other;
-  other.Service_Id = 0x0300;
-  other.Transport_Stream_Id = 4;
-  other.Events.resize(1);
-  const std::size_t bare = Build_Eit_Section(other).size() + 7;
-  other.Events[0].Descriptors =
-      Short_Event_Descriptor_Bytes("deu", "", std::string(size - bare, 'y'));
-  return Build_Eit_Section(other);
-}
-
 // Sections packed back to back, as multiplexers pack EIT: each right behind
 // the previous one, so the portal section starts anywhere in a packet,
 // behind another section's last byte, and the next one starts inside its

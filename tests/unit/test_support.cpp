@@ -46,6 +46,17 @@ Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &
   return payload;
 }
 
+Byte_Vector Other_Section(std::size_t size, char fill) {
+  Eit_Section other;
+  other.Service_Id = 0x0300;
+  other.Transport_Stream_Id = 4;
+  other.Events.resize(1);
+  const std::size_t bare = Build_Eit_Section(other).size() + 7;
+  other.Events[0].Descriptors =
+      Short_Event_Descriptor_Bytes("deu", "", std::string(size - bare, fill));
+  return Build_Eit_Section(other);
+}
+
 void Feed(const Byte_Vector &bytes, std::size_t chunk) {
   for (std::size_t at = 0; at < bytes.size(); at += chunk) {
     const std::size_t n = std::min(chunk, bytes.size() - at);

@@ -32,6 +32,11 @@ Byte_Vector Payload_Of(const Byte_Vector &section);
 Byte_Vector Portal_Payload(int portal, const std::vector<Portal_Listing_Entry> &entries,
                            std::size_t padding = 1000);
 
+// Another service's section of `size` bytes (at least 37: one event with a
+// short event descriptor whose text is `fill` bytes), for packing around the
+// portal's.
+Byte_Vector Other_Section(std::size_t size, char fill = 'y');
+
 // Hands `bytes` to On_Section_Data in chunks of `chunk` bytes.
 void Feed(const Byte_Vector &bytes, std::size_t chunk = Ts_Payload_Size);
 void Feed_Once(const Byte_Vector &bytes);

@@ -168,8 +168,15 @@ def main():
                                      "--headless", "1", "no-such-capture.ts")
         check_failure(status, stdout, stderr, "cannot open no-such-capture.ts")
     elif mode == "not-a-capture":
+        # Plain text with no sync byte (0x47, "G") at all: no packet can be
+        # found in it, whatever the reader's rules (a program file may hold
+        # sync bytes at a packet spacing by chance).
+        # (Beside the work folder, which the run makes anew.)
+        text = workdir.rstrip("/") + "-not-a-capture.ts"
+        with open(text, "w") as out:
+            out.write("only text here, no packets\n" * 400)
         status, stdout, stderr = run(runner, prefix, workdir, program, module,
-                                     "--headless", "1", program)
+                                     "--headless", "1", text)
         check_failure(status, stdout, stderr, "is not a transport stream")
     elif mode == "missing-module":
         status, stdout, stderr = run(runner, prefix, workdir, program, module,
