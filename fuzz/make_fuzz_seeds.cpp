@@ -97,7 +97,13 @@ struct Sequence_Builder {
     return *this;
   }
   Sequence_Builder &Channel(int index) { return Op(Op_Channel_Change, {uint8_t(index)}); }
-  Sequence_Builder &Select(int blob) { return Op(Op_Select_Blob, {uint8_t(blob), 0}); }
+  // The blob from `step` 16-byte units on, undamaged.
+  Sequence_Builder &Select(int blob, int step = 0) {
+    return Op(Op_Select_Blob, {uint8_t(blob), uint8_t(step)});
+  }
+  Sequence_Builder &Damage(int offset, int bit) {
+    return Op(Op_Damage, {uint8_t(offset >> 8), uint8_t(offset & 0xFF), uint8_t(bit)});
+  }
   Sequence_Builder &Feed(uint32_t n) {
     return Op(Op_Feed_Long, {uint8_t(n >> 8), uint8_t(n & 0xFF)});
   }
@@ -116,25 +122,26 @@ static void Sequence_Seeds(const std::string &folder) {
   // the host switches for, go on with ">>".
   Sequence_Builder all;
   all.Channel(0).Op(Op_Hot_Key);
+  constexpr int lists[] = {0, 2, 3, 4}; // 3 entries, 1, 2 among 4, none
   for (int portal = 0; portal < 4; ++portal)
-    all.Select(Blob_Plain(portal, portal % Plain_Lists_Per_Portal))
+    all.Select(Blob_Plain(portal, lists[portal]))
         .Feed(Whole_Plain_Blob)
         .Op(Op_Entry_Button, {uint8_t(Host_Switches | 1)})
         .Op(Op_Refresh_Tick)
         .Op(Op_Next_Portal);
   Write_Seed(folder, all.Bytes);
 
-  // The large section of portal 2 in packet-sized chunks.
+  // The largest section, of portal 3, in packet-sized chunks.
   Sequence_Builder large;
-  large.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Op(Op_Next_Portal);
-  large.Select(Blob_Portal_2_Large).Packets(30).Op(Op_Refresh_Tick).Packets(10);
+  large.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Op(Op_Next_Portal).Op(Op_Next_Portal);
+  large.Select(Blob_Plain(3, 1)).Packets(30).Op(Op_Refresh_Tick).Packets(10);
   Write_Seed(folder, large.Bytes);
 
   // A damaged copy, then the sound one.
   Sequence_Builder damaged;
   damaged.Channel(0).Op(Op_Hot_Key).Select(Blob_Plain(0, 1));
-  damaged.Op(Op_Damage, {0, 100, 3}).Feed(Whole_Plain_Blob).Select(Blob_Plain(0, 1));
-  damaged.Feed(Whole_Plain_Blob);
+  damaged.Damage(100, 3).Feed(Plain_Blob_Size(0, 1)).Select(Blob_Plain(0, 1));
+  damaged.Feed(Plain_Blob_Size(0, 1));
   Write_Seed(folder, damaged.Bytes);
 
   // Packed payload streams in small chunks while the shown portal changes.
@@ -161,16 +168,6 @@ static void Sequence_Seeds(const std::string &folder) {
   host.Op(Op_Start).Channel(0).Op(Op_Hot_Key).Feed(Whole_Plain_Blob); // a new session
   Write_Seed(folder, host.Bytes);
 
-  // Every section no portal decodes, on every portal.
-  Sequence_Builder foreign;
-  foreign.Channel(0).Op(Op_Hot_Key);
-  for (int portal = 0; portal < 4; ++portal) {
-    for (int blob = Blob_Foreign_First; blob < Blob_Foreign_First + Blob_Foreign_Total; ++blob)
-      foreign.Select(blob).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-    foreign.Op(Op_Next_Portal);
-  }
-  Write_Seed(folder, foreign.Bytes);
-
   // Whole packets one at a time, on every portal.
   Sequence_Builder packets;
   packets.Channel(0).Op(Op_Hot_Key).Select(Blob_Packets);
@@ -178,17 +175,47 @@ static void Sequence_Seeds(const std::string &folder) {
     packets.Packets(30).Op(Op_Refresh_Tick).Op(Op_Next_Portal);
   Write_Seed(folder, packets.Bytes);
 
-  // Copies damaged differently: one shows unchecked while the portal has no
-  // list, then a sound copy; once a list is shown, damaged copies again.
-  Sequence_Builder twice;
-  twice.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Select(Blob_Plain(1, 0));
-  twice.Op(Op_Damage, {0, 60, 2}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 60, 2}).Op(Op_Damage, {0, 90, 5}).Feed(Whole_Plain_Blob);
-  twice.Op(Op_Refresh_Tick).Select(Blob_Plain(1, 0)).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 70, 1}).Feed(Whole_Plain_Blob).Op(Op_Refresh_Tick);
-  twice.Op(Op_Damage, {0, 70, 1}).Op(Op_Damage, {0, 95, 3}).Feed(Whole_Plain_Blob);
-  twice.Op(Op_Refresh_Tick).Feed(Whole_Plain_Blob);
-  Write_Seed(folder, twice.Bytes);
+  // Failing copies on portal 1 while it shows no list: one kept, the same
+  // bytes again carried; copies damaged at the same byte otherwise, the
+  // first shown unchecked, then the second (their vote fails). Once a list
+  // that checked out shows, the same failing bytes twice show nothing.
+  constexpr uint32_t Short = Plain_Blob_Size_Min;
+  Sequence_Builder failing;
+  failing.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal);
+  failing.Select(Blob_Plain(1, 0)).Damage(60, 2).Feed(Short).Feed(Short);
+  for (int bit : {5, 7})
+    failing.Op(Op_Refresh_Tick).Select(Blob_Plain(1, 0)).Damage(60, bit).Feed(Short);
+  failing.Op(Op_Refresh_Tick).Select(Blob_Plain(1, 0)).Feed(Short).Op(Op_Refresh_Tick);
+  failing.Damage(60, 2).Feed(Short).Feed(Short);
+  Write_Seed(folder, failing.Bytes);
+
+  // Three copies damaged twice each, apart so that no two splice: the
+  // second shows the first unchecked, the third's vote with both checks out.
+  Sequence_Builder vote;
+  vote.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal);
+  const int places[][2] = {{20, 70}, {45, 85}, {30, 60}};
+  for (const auto &place : places)
+    vote.Op(Op_Refresh_Tick)
+        .Select(Blob_Plain(1, 0))
+        .Damage(place[0], 1)
+        .Damage(place[1], 1)
+        .Feed(Short);
+  Write_Seed(folder, vote.Bytes);
+
+  // Portal 1's large section with a payload sent twice, taken once; then a
+  // copy damaged far in, and one that lost a piece of 368 bytes where a
+  // chunk started, put back from the first.
+  const uint32_t blob_size = Plain_Blob_Size(1, 1), piece = 2 * Ts_Payload_Size;
+  Sequence_Builder cut;
+  cut.Channel(0).Op(Op_Hot_Key).Op(Op_Next_Portal).Select(Blob_Plain(1, 1)).Packets(3);
+  cut.Select(Blob_Plain(1, 1), piece / 16).Packets(14).Op(Op_Refresh_Tick);
+  cut.Select(Blob_Plain(1, 1)).Damage(1500, 1);
+  for (uint32_t fed = 0; fed < blob_size; fed += piece)
+    cut.Feed(std::min(piece, blob_size - fed));
+  cut.Select(Blob_Plain(1, 1)).Feed(piece).Select(Blob_Plain(1, 1), 2 * piece / 16);
+  for (int i = 0; i < 6; ++i)
+    cut.Feed(piece);
+  Write_Seed(folder, cut.Bytes);
 }
 
 int main(int argc, char **argv) {

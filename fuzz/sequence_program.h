@@ -30,8 +30,10 @@ enum Sequence_Op : uint8_t {
   Sequence_Op_Total = 16
 };
 
-constexpr uint32_t Packet_Chunk_Size = Ts_Payload_Size;
 constexpr uint32_t Huge_Chunk_Base = 20000;
+// A plain blob (below) of a short section holds this many bytes, so that
+// one fed whole reaches the scan threshold.
+constexpr uint32_t Plain_Blob_Size_Min = 1100;
 
 // The channels a channel change can go to: transport stream id and service id.
 struct Sequence_Channel {
@@ -53,19 +55,19 @@ constexpr int Sequence_Channel_Total = sizeof Sequence_Channels / sizeof Sequenc
 
 // The fixed blobs, in this order. Blob_Plain(portal, list) is the payload
 // (pointer field 0, the section, 0xFF stuffing) of a sound source section of
-// a portal with list 0 (3 entries), 1 (20 entries, 17 kept), 2 (1 entry) or
-// 3 (2 good entries among 2 that do not match).
-constexpr int Plain_Lists_Per_Portal = 4;
+// a portal whose version_number is `list`, with list 0 (3 entries), 1 (20
+// entries, 17 kept, in a section grown by filler descriptors of 200 bytes
+// to 1000 bytes or more per portal number plus 1000), 2 (1 entry), 3 (2
+// good entries among 2 that do not match) or 4 (no entry). Plain_Blob_Size
+// bytes long: the section, its pointer field and a payload's stuffing fit.
+constexpr int Plain_Lists_Per_Portal = 5;
 constexpr int Blob_Plain(int portal, int list) {
   return portal * Plain_Lists_Per_Portal + list;
 }
-constexpr int Blob_Portal_0_Empty = 16;  // portal 0, no entries
-constexpr int Blob_Portal_3_Empty = 17;  // portal 3, no entries
-constexpr int Blob_Portal_1_Update = 18; // portal 1, a new version with 4 entries
-constexpr int Blob_Portal_2_Large = 19;  // portal 2, 17 entries in a section near 4096 bytes
-constexpr int Blob_Foreign_First = 20;   // sections no portal decodes, one per blob
-constexpr int Blob_Foreign_Total = 6;
-constexpr int Blob_Packed_First = 26; // payload streams of several sections
+constexpr uint32_t Plain_Blob_Size(int portal, int list) {
+  return list == 1 ? 1000u * static_cast<uint32_t>(portal + 1) + 420 : Plain_Blob_Size_Min;
+}
+constexpr int Blob_Packed_First = 20; // payload streams of several portals' sections
 constexpr int Blob_Packed_Total = 3;
 constexpr int Blob_Packets = Blob_Packed_First + Blob_Packed_Total; // whole packets, as some
                                                                     // hosts hand them over
