@@ -216,6 +216,17 @@ static void Sequence_Seeds(const std::string &folder) {
   for (int i = 0; i < 6; ++i)
     cut.Feed(piece);
   Write_Seed(folder, cut.Bytes);
+
+  // Two programs the fuzzer once found the decoder failing on, kept so that
+  // every run tries them: a host's 223-byte chunk repeating the stuffing in
+  // front of it inside a candidate (it was taken for a packet sent twice, and
+  // the candidate waited for ever), and a failing copy about to be shown
+  // while a sound one stood behind an incomplete candidate (the look at the
+  // rest of the buffer stopped there).
+  Write_Seed(folder,
+             {0x06, 0x00, 0xff, 0xd2, 0x55, 0x00, 0x02, 0x02, 0x02, 0x02, 0x30, 0xdf, 0x03});
+  Write_Seed(folder, {0x06, 0x00, 0x55, 0x00, 0x02, 0x03, 0x97, 0x61, 0x0d, 0xfb, 0x04, 0x00, 0x00,
+                      0x01, 0x04});
 }
 
 int main(int argc, char **argv) {

@@ -249,7 +249,10 @@ constexpr uint16_t Bit(S step) {
 // candidate judged 3 or 5 waits, the later candidates' CRCs are checked,
 // and the first incomplete one ends the look.
 constexpr uint16_t Next_Steps[Scan_Start + 1] = {
-    /* Candidate_Found */ Bit(S::Kept_Incomplete) | Bit(S::Crc_Checked) | Bit(S::Decoded),
+    // (A candidate found but not whole while a failing copy waits to be
+    // shown is stepped over: the next candidate's step follows.)
+    /* Candidate_Found */ Bit(S::Kept_Incomplete) | Bit(S::Crc_Checked) | Bit(S::Decoded) |
+        Bit(S::Candidate_Found),
     /* Kept_Incomplete */ 0,
     /* Tail_Kept */ 0,
     /* Crc_Checked */ Bit(S::Stray_Taken_Out) | Bit(S::Paired) | Bit(S::Judged) |
