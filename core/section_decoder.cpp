@@ -18,41 +18,37 @@
 // Judge_Candidate applies them and writes nothing but its work areas;
 // Carry_Out does what the judgement says.
 //
-//  Rule                        The candidate...                  Why                          From
-//  1 Sound                     ...has a CRC_32 that holds over   it arrived as sent 13818-1 Annex
-//  A,
-//                              table_id to the CRC's end §2.4.4.11
-//  2 Stray_Pointer_Taken_Out   ...holds once a byte that counts  the next section starts in 13818-1
-//  §2.4.4.2
-//                              the section's bytes behind it is  its last packet, whose
-//                              taken out: in its last 184        pointer_field the payloads
-//                              bytes, or in its header if it     we are handed keep inside
-//                              began in a packet's last 12       the section
-//  A candidate that fails is shaped as it is kept: a stray pointer field at a packet start and a
-//  packet's bytes that stand in it twice are taken out, where the packet starts say so.
-//  4 Repaired                  ...shaped so, or together with    each copy damaged elsewhere,
-//  13818-1 §2.4.3.2
-//                              the failing copies kept before,   a packet lost or sent twice  and
-//                              §2.4.3.3 makes a section whose CRC holds:  (once, as the standard
-//                              lets a splice of two, a lost packet    a multiplexer): together put
-//                              back, the vote of three or    they hold every byte more
-//                              (failed_copies.h)
-//  Where nothing checks out, a decoder without a CRC check is matched, one repetition later: it
-//  shows the first failing copy behind a zero byte it meets. Rules 3 and 5 show a failing copy
-//  only where the portal shows no list, the default entry a reset left, a list of another
-//  version_number, or one that did not check out either; first the rest of the buffer is
-//  looked at, and a section that checks out there wins.
-//  3 As_Carried                ...behind a zero byte, has the    the stream carries it so (a  -
-//                              bytes of a kept copy that stood   multiplexer's wrong CRC)
-//                              a packet's payload or more before
-//  5 Unchecked                 ...fails, and a failing copy      every copy damaged: show     -
-//                              behind a zero byte was kept: that what the plain decoder shows
-//                              one is shown
-//  6 Failed_Remembered         ...fails otherwise: kept          it may make a sound one      -
-//                                                                with the next copies
-//  7 Failed_Passed_Over        ...has the bytes of a kept copy   one transmission, or one 13818-1
-//  §2.4.3.3
-//                              and is not shown: it adds nothing copy standing twice
+//  Rule                      The candidate...                  Why                         From
+//  1 Sound                   ...has a CRC_32 that holds        it arrived as sent          13818-1
+//                            over table_id to the CRC's end                                Annex A
+//  2 Stray_Pointer_Taken_Out ...holds once a byte counting     the next section starts in  13818-1
+//                            the section's bytes behind it     its last packet, whose      2.4.4.2
+//                            is taken out: in its last 184     pointer_field the payloads
+//                            bytes, or in its header if it     we are handed keep inside
+//                            began in a packet's last 12       the section
+//  A candidate that fails is shaped as it is kept: a stray pointer field at a packet
+//  start and a packet's bytes that stand in it twice are taken out, where the packet
+//  starts say so.
+//  4 Repaired                ...holds shaped so, or made       each copy damaged elsewhere 13818-1
+//                            with the failing copies kept      or a packet lost or sent    2.4.3.2,
+//                            before: a splice of two, a        twice: together they hold   2.4.3.3
+//                            lost packet put back, the         every byte once
+//                            vote of three or more             (failed_copies.h)
+//  Where nothing checks out, a decoder without a CRC check is matched, one repetition
+//  later: it shows the first failing copy behind a zero byte it meets. Rules 3 and 5
+//  show a failing copy only where the portal shows no list, the default entry a reset
+//  left, a list of another version_number, or one that did not check out either; first
+//  the rest of the buffer is looked at, and a section that checks out there wins.
+//  3 As_Carried              ...behind a zero byte, has the    the stream carries it so    -
+//                            bytes of a kept copy that stood   (a multiplexer's wrong CRC)
+//                            a packet's payload or more before
+//  5 Unchecked               ...fails, and a failing copy      every copy damaged: show    -
+//                            behind a zero byte was kept:      what the plain decoder
+//                            that one is shown                 shows
+//  6 Failed_Remembered       ...fails otherwise: kept          it may make a sound one     -
+//                                                              with the next copies
+//  7 Failed_Passed_Over      ...has the bytes of a kept copy   one transmission, or one    13818-1
+//                            and is not shown                  copy standing twice         2.4.3.3
 //
 // A failure is passed over as if its header had not matched: the scan goes
 // on behind it, and the decoder stays armed.
