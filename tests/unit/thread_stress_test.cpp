@@ -85,10 +85,13 @@ void Keep_Failing_Lists(const Decoder_Event &event, void *context) {
     const auto way = static_cast<Judgement>(event.Value);
     if (Judgement_Decodes(way) && !Judgement_Checked(way))
       ++lists.Pending;
-  } else if (event.Step == Decoder_Step::Decoded && !Judgement_Checked(event.List->Way)) {
+  } else if (event.Step == Decoder_Step::Decoded) {
+    // A scan ends at its one decode; a sound copy behind may have won over
+    // the failing one judged before it.
     std::lock_guard<std::mutex> hold(lists.Lock);
-    lists.Kept.push_back(*event.List);
-    --lists.Pending;
+    if (!Judgement_Checked(event.List->Way))
+      lists.Kept.push_back(*event.List);
+    lists.Pending = 0;
   }
 }
 
