@@ -3,18 +3,9 @@
 
 #include "core/dvb_layout.h"
 #include "core/portal_table.h"
+#include "tools/text_json.h"
 
 #include <cstdio>
-
-namespace {
-
-std::string Hex(uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
-} // namespace
 
 void Survey_Payload(Eit_Survey &survey, int32_t size) {
   ++survey.Packets;
@@ -63,9 +54,15 @@ std::string Table_Id_Ranges(const Eit_Survey &survey) {
   return out;
 }
 
-std::string Survey_Summary(const Eit_Survey &survey, int decoded_portals) {
+std::string Survey_Summary(const Eit_Survey &survey, int decoded_portals, uint64_t flagged) {
   std::string out = std::to_string(decoded_portals) + " of " + std::to_string(Portal_Total) +
                     " portal lists decoded; ";
+  if (survey.Packets == 0 && flagged == 1)
+    return out + "an EIT packet arrived on PID 0x12, but it was flagged with the transport error "
+                 "indicator and is left out";
+  if (survey.Packets == 0 && flagged > 1)
+    return out + "EIT packets arrived on PID 0x12, but all " + std::to_string(flagged) +
+           " were flagged with the transport error indicator and are left out";
   if (survey.Packets == 0)
     return out + "no EIT on PID 0x12 in this capture";
   if (survey.Networks.empty())

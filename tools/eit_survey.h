@@ -39,7 +39,8 @@ void Survey_Section(Eit_Survey &survey, const Reassembled_Section &section);
 // One line: how many of the portals' lists were decoded and what the EIT
 // PID holds: "2 of 4 portal lists decoded; EIT of network 0x0085 present",
 // "no EIT on PID 0x12 in this capture", "EIT of other networks only
-// (0x20FA)".
-std::string Survey_Summary(const Eit_Survey &survey, int decoded_portals);
+// (0x20FA)". Where no EIT was taken but `flagged` packets came on PID 0x12
+// (left out for the transport error indicator), it says so instead.
+std::string Survey_Summary(const Eit_Survey &survey, int decoded_portals, uint64_t flagged);
 // The table ids seen, as "0x4E 0x50-0x57".
 std::string Table_Id_Ranges(const Eit_Survey &survey);

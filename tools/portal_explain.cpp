@@ -197,21 +197,11 @@ std::string Ids(int32_t transport_stream_id, int32_t service_id) {
          std::to_string(service_id);
 }
 
-std::string Plural(int32_t count, const char *one, const char *more) {
-  return std::to_string(count) + " " + (count == 1 ? one : more);
-}
-
 std::string Place_Words(const Input_Place &place) {
   if (!place.Known)
     return "at a place the scan no longer remembers";
   return "at byte " + std::to_string(place.Payload_Byte) +
          " of the payload of the packet at offset " + std::to_string(place.Packet_Offset);
-}
-
-std::string Hex_Byte(int32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value & 0xFF));
-  return text;
 }
 
 // One step of a candidate, in words.
@@ -404,8 +394,9 @@ std::string Account_Words(const Decoder_Account &account) {
            "); the last";
   }
   out += " " + Place_Words(last.Where) + ", " +
-         (last.Byte_In_Front < 0 ? std::string("first of the bytes gathered")
-                                 : "behind byte " + Hex_Byte(last.Byte_In_Front)) +
+         (last.Byte_In_Front < 0
+              ? std::string("first of the bytes gathered")
+              : "behind byte " + Hex(static_cast<uint32_t>(last.Byte_In_Front) & 0xFF, 2)) +
          ", section length " + std::to_string(last.Length);
   if (last.Waits > 0)
     out += ", kept " + Plural(last.Waits, "time", "times") + " for more bytes (" +

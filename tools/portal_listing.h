@@ -25,10 +25,7 @@ bool Same_Listing(const Portal_Listing &a, const Portal_Listing &b);
 int32_t Held_Entry_Count(const Portal_Listing &listing);
 
 struct Portal_Result {
-  bool Decoded = false;            // the portal's decoder took a source section
-  Judgement Way = Judgement::None; // how its last decode came about
-  bool Inside_Packet = false;      // its section had no zero byte in front (packed)
-  bool From_Packets = false;       // it came in whole 188-byte packets
-  uint64_t Bytes_Fed = 0;          // bytes handed to the decoder, all calls
-  Portal_Listing Listing;          // after the pass
+  bool Decoded = false;   // the portal's decoder took a source section
+  uint64_t Bytes_Fed = 0; // bytes handed to the decoder, all calls
+  Portal_Listing Listing; // after the pass
 };

@@ -75,21 +75,7 @@ const char *Packet_Layout_Words(int32_t packet_size) {
   return "";
 }
 
-std::string Counted(uint64_t count, const char *one, const char *more) {
-  return Number(count) + " " + (count == 1 ? one : more);
-}
-
-std::string Plural(int32_t count, const char *one, const char *more) {
-  return Counted(static_cast<uint64_t>(count), one, more);
-}
-
 constexpr std::size_t Text_Id_List_Most = 8; // transport stream ids listed in text
-
-std::string Hex_Id(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
 
 int Decoded_Portals(const Scan_Report &report) {
   int decoded = 0;
@@ -98,18 +84,8 @@ int Decoded_Portals(const Scan_Report &report) {
   return decoded;
 }
 
-// The survey's summary line; where it found no EIT but flagged packets came
-// on PID 0x12, its part behind "N of 4 portal lists decoded; " says so.
 std::string Eit_Summary(const Scan_Report &report) {
-  const std::string summary = Survey_Summary(*report.Survey, Decoded_Portals(report));
-  const uint64_t flagged = report.Flagged_Eit_Packets;
-  if (report.Survey->Packets > 0 || flagged == 0)
-    return summary;
-  return summary.substr(0, summary.find("; ") + 2) +
-         (flagged == 1 ? "an EIT packet arrived on PID 0x12, but it was flagged with the transport "
-                         "error indicator and is left out"
-                       : "EIT packets arrived on PID 0x12, but all " + Number(flagged) +
-                             " were flagged with the transport error indicator and are left out");
+  return Survey_Summary(*report.Survey, Decoded_Portals(report), report.Flagged_Eit_Packets);
 }
 
 // The EIT PID's lines of the text report.
@@ -124,7 +100,7 @@ std::string Survey_Text(const Scan_Report &report) {
     out += ", table ids " + Table_Id_Ranges(survey);
   out += "\n";
   for (const auto &network : survey.Networks) {
-    out += "    network " + Hex_Id(network.first) + ": transport stream" +
+    out += "    network " + Hex(network.first, 4) + ": transport stream" +
            (network.second.Transport_Stream_Ids.size() == 1 ? " " : "s ");
     std::size_t listed = 0;
     for (uint16_t id : network.second.Transport_Stream_Ids) {
@@ -192,7 +168,7 @@ bool Utc_Span(const Capture_Time &time) {
 }
 
 std::string Time_Text(const Capture_Time &time) {
-  const std::string pcr_pid = Hex_Id(static_cast<uint32_t>(time.Pcr_Pid));
+  const std::string pcr_pid = Hex(static_cast<uint32_t>(time.Pcr_Pid), 4);
   if (!Pcr_Span(time) && !time.Utc_Seen)
     return "  time span: not known (" +
            (time.Pcr_Pid < 0 ? std::string("no PCR, TDT or TOT in the capture")

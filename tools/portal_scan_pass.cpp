@@ -90,8 +90,6 @@ struct Decoding {
   const Scan_Setup *Setup = nullptr;
   Decoder_Owner Owner{};
   std::array<Portal_Result, Portal_Total> Results{};
-  bool Decoded[Portal_Total] = {};
-  uint64_t Bytes_Fed[Portal_Total] = {};
   int Decoded_Total = 0;       // portals decoded at least once
   int Scanning = Portal_Total; // decoders still fed (all of them in follow mode)
 };
@@ -99,12 +97,8 @@ struct Decoding {
 // The decoders' owner: each decoded list goes into the pass's own row of
 // its portal, by the table's rule.
 void Keep_List(const Decoded_List &list, void *context) {
-  Portal_Result &result = static_cast<Decoding *>(context)->Results[list.Portal];
-  Portal_Listing &listing = result.Listing;
+  Portal_Listing &listing = static_cast<Decoding *>(context)->Results[list.Portal].Listing;
   listing.Count = Apply_Decoded_List(listing.Entries, listing.Count, listing.Shown, list);
-  result.Way = list.Way;
-  result.Inside_Packet = list.Inside_Packet;
-  result.From_Packets = list.From_Packets;
 }
 
 Shown_List Listing_Shows(int32_t portal, void *context) {
@@ -124,23 +118,23 @@ void Feed_Decoders(Decoding &decoding, const uint8_t *chunk, int32_t size, uint6
   const Scan_Setup &setup = *decoding.Setup;
   for (int portal = 0; portal < Portal_Total; ++portal) {
     Section_Decoder &decoder = Decoders[portal];
-    if (decoding.Decoded[portal] && !setup.Follow)
+    Portal_Result &result = decoding.Results[portal];
+    if (result.Decoded && !setup.Follow)
       continue;
     if (setup.Observe != nullptr)
       Remember_Chunk(Chunks_Fed[portal], decoder, packet_offset);
     Feed_Section_Decoder(decoder, size, chunk, decoding.Owner);
-    decoding.Bytes_Fed[portal] += static_cast<uint64_t>(size);
+    result.Bytes_Fed += static_cast<uint64_t>(size);
     if (!decoder.Scan_Idle)
       continue;
-    decoding.Decoded_Total += !decoding.Decoded[portal];
-    decoding.Decoded[portal] = true;
+    decoding.Decoded_Total += !result.Decoded;
+    result.Decoded = true;
     if (!setup.Follow) {
       --decoding.Scanning;
       continue;
     }
     if (setup.On_Decode != nullptr)
-      setup.On_Decode(portal, packet_offset, decoding.Results[portal].Listing,
-                      setup.Decode_Context);
+      setup.On_Decode(portal, packet_offset, result.Listing, setup.Decode_Context);
     Arm_Section_Decoder(decoder);
   }
 }
@@ -335,11 +329,6 @@ Scan_Outcome Scan_Capture(Ts_Reader &reader, const Scan_Setup &setup) {
   // it), the decoders are fed inline.
   outcome.Status = setup.Follow || setup.Stop_When_Decoded ? Read_Inline(reader, decoding)
                                                            : Read_Beside_Decoders(reader, decoding);
-  for (int portal = 0; portal < Portal_Total; ++portal) {
-    Portal_Result &result = outcome.Portals[static_cast<std::size_t>(portal)];
-    result = decoding.Results[portal];
-    result.Decoded = decoding.Decoded[portal];
-    result.Bytes_Fed = decoding.Bytes_Fed[portal];
-  }
+  outcome.Portals = decoding.Results;
   return outcome;
 }

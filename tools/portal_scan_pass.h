@@ -74,7 +74,7 @@ struct Scan_Outcome {
   std::array<Portal_Result, Portal_Total> Portals{};
 };
 
-// Resets the core state, reads `reader` to its end and reports per portal.
+// Reads `reader` to its end with decoders of its own and reports per portal.
 // The reader's counters (Packets, Tail_Bytes, Stopped, the health counters
 // with continuity counted on PID 0x12) tell the rest. On Read_Error errno
 // tells why.

@@ -94,6 +94,20 @@ std::string Padded(const std::string &text, std::size_t width) {
   return text + std::string(characters < width ? width - characters : 0, ' ');
 }
 
+std::string Counted(uint64_t count, const char *one, const char *more) {
+  return std::to_string(count) + " " + (count == 1 ? one : more);
+}
+
+std::string Plural(int64_t count, const char *one, const char *more) {
+  return std::to_string(count) + " " + (count == 1 ? one : more);
+}
+
+std::string Hex(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
 std::string Entry_Table_Head() {
   return "   #  " + Padded("Name", Name_Column) + "  TS id  Service id\n";
 }

@@ -26,6 +26,13 @@ std::string Entry_Name_Bytes(const Portal_Entry &entry);
 // UTF-8 text padded with spaces to `width` characters.
 std::string Padded(const std::string &text, std::size_t width);
 
+// A count and its noun: "1 packet", "2 packets".
+std::string Counted(uint64_t count, const char *one, const char *more);
+std::string Plural(int64_t count, const char *one, const char *more);
+
+// A value in hex with at least `digits` digits: "0x12", "0x0085".
+std::string Hex(uint32_t value, int digits);
+
 // The head of the text entry table ("#  Name  TS id  Service id").
 std::string Entry_Table_Head();
 // A line of the text entry table: index, name (ISO-8859-1), TS id, service id.
