@@ -92,7 +92,7 @@ void Take_Eit(void *context, dvbpsi_eit_t *eit) {
 // The demultiplexer's call for a sub-table it has no decoder for yet: an
 // EIT decoder for each EIT sub-table.
 void New_Subtable(dvbpsi_t *handle, uint8_t table_id, uint16_t extension, void *context) {
-  if (table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last)
+  if (Is_Eit_Table_Id(table_id))
     dvbpsi_eit_attach(handle, table_id, extension, Take_Eit, context);
 }
 

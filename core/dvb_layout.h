@@ -130,6 +130,15 @@ constexpr uint8_t Short_Event_Descriptor_Tag = 0x4D;
 inline int32_t Big_Endian_16(const uint8_t *at) {
   return (at[0] << 8) | at[1];
 }
+// A section's whole size, from the table_id at `section` on: the bytes up
+// to and with its section_length, and section_length more.
+inline int32_t Section_Size_At(const uint8_t *section) {
+  return Section_Head_Bytes +
+         (Big_Endian_16(section + Section_Length_Offset) & Section_Length_Mask);
+}
+inline bool Is_Eit_Table_Id(uint8_t table_id) {
+  return table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last;
+}
 
 static_assert(Ts_Payload_Size == 184, "a packet carries at most 184 payload bytes");
 static_assert(Linkage_Fixed_Bytes == 7, "seven fixed bytes in a linkage descriptor");

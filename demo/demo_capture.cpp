@@ -34,12 +34,11 @@ void Note_Section_Headers(Demo_Capture &capture, const uint8_t *payload, int32_t
     const uint8_t table_id = section[Section_Table_Id_Offset];
     if (table_id == Stuffing_Byte)
       return;
-    if (table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last)
+    if (Is_Eit_Table_Id(table_id))
       Add_Demo_Channel(
           capture, static_cast<uint16_t>(Big_Endian_16(section + Eit_Transport_Stream_Id_Offset)),
           static_cast<uint16_t>(Big_Endian_16(section + Eit_Service_Id_Offset)));
-    at +=
-        Section_Head_Bytes + (Big_Endian_16(section + Section_Length_Offset) & Section_Length_Mask);
+    at += Section_Size_At(section);
   }
 }
 

@@ -13,11 +13,6 @@ namespace {
 constexpr int32_t Crc_Section_Min = Section_Filter_Head_Size + Section_Crc_Size; // 12
 constexpr int32_t Given_Up = -1;
 
-// The whole section's size from its table_id and length word at `head`.
-int32_t Section_Size(const uint8_t *head) {
-  return Section_Head_Bytes + (Big_Endian_16(head + Section_Length_Offset) & Section_Length_Mask);
-}
-
 void Drop_Section(Section_Reassembler &r) {
   if (r.Phase != Section_Phase::Idle)
     ++r.Dropped;
@@ -62,7 +57,7 @@ void Deliver_Section(Section_Reassembler &r) {
 bool Finish_Phase(Section_Reassembler &r) {
   switch (r.Phase) {
   case Section_Phase::Length:
-    r.Total = Section_Size(r.Buffer.data());
+    r.Total = Section_Size_At(r.Buffer.data());
     if (r.Total > Section_Size_Max) {
       Drop_Section(r);
       return false;
@@ -118,7 +113,7 @@ int32_t Bytes_Still_Needed(const Section_Reassembler &r, const uint8_t *next, in
     else
       return -1;
   }
-  return Section_Size(field) - r.Fill;
+  return Section_Size_At(field) - r.Fill;
 }
 
 // False for a duplicate of the previous packet; drops the section in

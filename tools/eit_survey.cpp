@@ -20,8 +20,7 @@ void Survey_Section(Eit_Survey &survey, const Reassembled_Section &section) {
     ++survey.Crc_Failures;
     return;
   }
-  if (section.Size < Eit_Header_Size || s[Section_Table_Id_Offset] < Eit_Table_Id_First ||
-      s[Section_Table_Id_Offset] > Eit_Table_Id_Last)
+  if (section.Size < Eit_Header_Size || !Is_Eit_Table_Id(s[Section_Table_Id_Offset]))
     return;
   const uint16_t network_id =
       static_cast<uint16_t>(Big_Endian_16(s + Eit_Original_Network_Id_Offset));

@@ -30,14 +30,10 @@ std::array<uint8_t, Eit_Header_Size> Accepted_Header(int32_t portal) {
   return header;
 }
 
-bool Is_Eit(uint8_t table_id) {
-  return table_id >= Eit_Table_Id_First && table_id <= Eit_Table_Id_Last;
-}
-
 // The portal whose service this EIT section is of (its source service and
 // transport stream on the portal network), or -1.
 int32_t Service_Portal(const uint8_t *s, int32_t size) {
-  if (size < Eit_Header_Size || !Is_Eit(s[Section_Table_Id_Offset]) ||
+  if (size < Eit_Header_Size || !Is_Eit_Table_Id(s[Section_Table_Id_Offset]) ||
       Big_Endian_16(s + Eit_Original_Network_Id_Offset) != Portal_Original_Network_Id)
     return -1;
   for (int32_t portal = 0; portal < Portal_Total; ++portal) {
@@ -424,7 +420,7 @@ std::string Other_Sections_Words(const Other_Sections &others) {
 }
 
 bool Explain_Wants_Section(const uint8_t *head, int32_t size, void *) {
-  if (size < Eit_Service_Id_Offset + 2 || !Is_Eit(head[Section_Table_Id_Offset]))
+  if (size < Eit_Service_Id_Offset + 2 || !Is_Eit_Table_Id(head[Section_Table_Id_Offset]))
     return false;
   for (const Portal_Constants &constants : Portal_Constants_Table)
     if (Big_Endian_16(head + Eit_Service_Id_Offset) == constants.Source_Service_Id)

@@ -127,8 +127,7 @@ std::vector<Byte_Vector> Reassemble(const Read_Back &back) {
       if (wanted == 0) {
         if (payload[at] == Stuffing_Byte || payload.size() - at < Section_Head_Bytes)
           break;
-        wanted = Section_Head_Bytes +
-                 (Big_Endian_16(&payload[at + Section_Length_Offset]) & Section_Length_Mask);
+        wanted = static_cast<std::size_t>(Section_Size_At(&payload[at]));
       }
       const std::size_t n = std::min(wanted - current.size(), payload.size() - at);
       current.insert(current.end(), payload.begin() + static_cast<long>(at),
