@@ -9,16 +9,12 @@
 
 namespace {
 
-bool Crc_Holds(const uint8_t *bytes, int32_t size) {
-  return Mpeg_Crc32(bytes, static_cast<std::size_t>(size)) == 0;
-}
-
 // The product of two polynomials over GF(2) modulo the CRC's polynomial, as
 // CRC registers hold them (bit i the coefficient of x^i).
 uint32_t Crc_Times(uint32_t a, uint32_t b) {
   uint32_t product = 0;
   for (uint32_t bit = 0x80000000u; bit != 0; bit >>= 1) {
-    product = (product << 1) ^ ((product & 0x80000000u) != 0 ? Mpeg_Crc32_Polynomial : 0);
+    product = Mpeg_Crc32_Times_X(product);
     if ((b & bit) != 0)
       product ^= a;
   }
@@ -105,7 +101,7 @@ bool Splice_Copies(const uint8_t *a, const uint8_t *b, int32_t size, uint8_t *ou
       continue;
     Piece(out, head, j);
     Piece(out + j, (head == a ? b : a) + j, size - j);
-    if (Crc_Holds(out, size))
+    if (Section_Crc_Holds(out, static_cast<std::size_t>(size)))
       return true;
   }
   return false;
@@ -138,7 +134,7 @@ bool Put_Back_Lost_Packet(const Failed_Copy &short_copy, const Failed_Copy &whol
       Piece(out, short_one, at);
       Piece(out + at, whole + at, lost);
       Piece(out + at + lost, short_one + at, size - at - lost);
-      if (Crc_Holds(out, size))
+      if (Section_Crc_Holds(out, static_cast<std::size_t>(size)))
         return true;
     }
   }
@@ -158,5 +154,5 @@ bool Vote_Copies(const uint8_t *const *copies, int32_t count, int32_t size, uint
       }
     out[i] = leader;
   }
-  return Crc_Holds(out, size);
+  return Section_Crc_Holds(out, static_cast<std::size_t>(size));
 }

@@ -16,7 +16,7 @@ constexpr std::array<uint32_t, 1 << Nibble_Bits> Make_Crc_Table() {
   for (uint32_t nibble = 0; nibble <= Nibble_Mask; ++nibble) {
     uint32_t crc = nibble << (32 - Nibble_Bits);
     for (int bit = 0; bit < Nibble_Bits; ++bit)
-      crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
+      crc = Mpeg_Crc32_Times_X(crc);
     table[nibble] = crc;
   }
   return table;

@@ -9,6 +9,12 @@
 constexpr uint32_t Mpeg_Crc32_Initial = 0xFFFFFFFFu;
 constexpr uint32_t Mpeg_Crc32_Polynomial = 0x04C11DB7u;
 
+// The register after one more bit of zero: the polynomial it holds times
+// x, modulo the CRC's polynomial.
+constexpr uint32_t Mpeg_Crc32_Times_X(uint32_t crc) {
+  return (crc & 0x80000000u) != 0 ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
+}
+
 // The CRC register after `size` more bytes, from the register `crc`: a CRC
 // can be carried over bytes in pieces, leaving out a byte between them.
 uint32_t Mpeg_Crc32_Update(uint32_t crc, const uint8_t *bytes, std::size_t size);

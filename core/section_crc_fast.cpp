@@ -25,14 +25,8 @@
 
 namespace {
 
-constexpr uint32_t Top_Bit = 0x80000000u;
 constexpr int Slices = 8;
 constexpr int Byte_Values = 256;
-
-// The register after one more bit of zero: the polynomial times x, mod P.
-constexpr uint32_t Times_X(uint32_t crc) {
-  return (crc & Top_Bit) != 0 ? (crc << 1) ^ Mpeg_Crc32_Polynomial : crc << 1;
-}
 
 using Crc_Table = std::array<std::array<uint32_t, Byte_Values>, Slices>;
 
@@ -43,7 +37,7 @@ constexpr Crc_Table Make_Slices() {
   for (uint32_t byte = 0; byte < Byte_Values; ++byte) {
     uint32_t crc = byte << 24;
     for (int bit = 0; bit < 8; ++bit)
-      crc = Times_X(crc);
+      crc = Mpeg_Crc32_Times_X(crc);
     table[0][byte] = crc;
   }
   for (int slice = 1; slice < Slices; ++slice)
@@ -83,7 +77,7 @@ constexpr uint64_t Block_Bits = Block * 8; // 128
 constexpr uint64_t X_Power_Mod(uint64_t n) {
   uint32_t r = 1;
   for (uint64_t i = 0; i < n; ++i)
-    r = Times_X(r);
+    r = Mpeg_Crc32_Times_X(r);
   return r;
 }
 

@@ -15,8 +15,9 @@
 //
 // Judging. A complete candidate is judged by the rules below, in their
 // order; the first that applies says how it decodes, or why it does not.
-// Judge_Candidate applies them and writes nothing but its work areas;
-// Carry_Out does what the judgement says.
+// Judge_Candidate applies them and writes nothing but its work areas; the
+// scan keeps a failing copy where the judgement says so, and Carry_Out
+// decodes.
 //
 //  Rule                      The candidate...                  Why                         From
 //  1 Sound                   ...has a CRC_32 that holds        it arrived as sent          13818-1
@@ -312,7 +313,7 @@ bool Shape_Failing_Copy(const Section_Decoder &decoder, const Candidate &candida
     std::memcpy(work.Made.data(), raw, static_cast<std::size_t>(start));
     std::memcpy(work.Made.data() + start, raw + start + packet,
                 static_cast<std::size_t>(size - start));
-    if (Mpeg_Crc32(work.Made.data(), static_cast<std::size_t>(size)) == 0)
+    if (Section_Crc_Holds(work.Made.data(), static_cast<std::size_t>(size)))
       return true;
   }
   for (int32_t i = copy.Packet_Start_Count - 1; i >= 0; --i) {
@@ -505,17 +506,12 @@ void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t
   Empty_Section_Buffer(decoder);
 }
 
-// Does what the judgement says: decodes the section where it stands (the
-// stray byte taken out first, a section made of copies put in place of the
-// copy, a kept copy put at the front), and keeps the failing copy. Says
-// whether it decoded.
-[[gnu::noinline]] bool Carry_Out(Section_Decoder &decoder, const Candidate &candidate,
+// Decodes as a judgement that decodes says: the section where it stands
+// (the stray byte taken out first), a section made of copies put in place
+// of the copy, or a kept copy put at the front.
+[[gnu::noinline]] void Carry_Out(Section_Decoder &decoder, const Candidate &candidate,
                                  const Verdict &verdict, int32_t portal,
                                  const Decoder_Owner &owner) {
-  if (verdict.Keep)
-    Keep_Copy(decoder, verdict.Slot);
-  if (!Judgement_Decodes(verdict.Way))
-    return false;
   uint8_t *buffer = decoder.Section_Buffer.data();
   int32_t t = candidate.At, length = candidate.Length;
   Decode_Note note{verdict.Way, !candidate.Behind_Zero, Gathered_At(decoder, t)};
@@ -535,7 +531,6 @@ void Decode_Section(Section_Decoder &decoder, int32_t t, int32_t length, int32_t
     Take_Out_Byte(decoder, verdict.Stray);
   }
   Decode_Section(decoder, t, length, portal, note, owner);
-  return true;
 }
 
 // The portal this scan decodes: the plug-in's decoder copies the shown
@@ -606,16 +601,13 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
     }
     if (showing)
       continue;
-    if (verdict.Way == Judgement::Unchecked || verdict.Way == Judgement::As_Carried) {
-      if (verdict.Keep)
-        Keep_Copy(decoder, verdict.Slot);
-      verdict.Keep = false;
+    if (verdict.Keep)
+      Keep_Copy(decoder, verdict.Slot);
+    if (Judgement_Decodes(verdict.Way)) { // rule 3 or 5: once the rest has been looked at
       shown_candidate = candidate;
       shown = verdict;
       showing = true;
-      continue;
     }
-    Carry_Out(decoder, candidate, verdict, portal, owner);
   }
   if (showing) {
     Carry_Out(decoder, shown_candidate, shown, portal, owner);
@@ -632,8 +624,7 @@ void Scan_Section_Buffer(Section_Decoder &decoder, const Decoder_Owner &owner) {
 int32_t Apply_Decoded_List(Portal_Row &row, int32_t count, Shown_List &shown,
                            const Decoded_List &list) {
   if (list.Count >= 2) {
-    for (int32_t i = 0; i < Portal_Entry_Total; ++i)
-      row[i] = list.Entries[i];
+    row = list.Entries;
     shown.Listed = true;
     shown.Checked = Judgement_Checked(list.Way);
     shown.Version = list.Version;
