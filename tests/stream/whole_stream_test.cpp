@@ -240,13 +240,15 @@ void Expect_Undecoded(const Scan_Lines &scan, int portal) {
   EXPECT_EQ(result.Entries[1].Name, "");
 }
 
-// The EIT section of an ordinary service, the `index`th of the carousel.
-Byte_Vector Other_Service_Section(int index) {
+// The EIT section of an ordinary service, the `index`th of the carousel,
+// its event titled `title` with `text` bytes of text.
+Byte_Vector Other_Service_Section(int index, const std::string &title = "Nachrichten",
+                                  std::size_t text = 0) {
   Eit_Section section;
   section.Service_Id = static_cast<uint16_t>(0x0050 + index);
   section.Transport_Stream_Id = 4;
   Eit_Event event;
-  event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Nachrichten", "");
+  event.Descriptors = Short_Event_Descriptor_Bytes("deu", title, std::string(text, 'w'));
   section.Events.push_back(event);
   return Build_Eit_Section(section);
 }
@@ -930,15 +932,6 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
     section.Last_Section_Number = last_section_number;
     return Build_Eit_Section(section);
   };
-  const auto filler = [](std::size_t text) { // an ordinary service's section
-    Eit_Section section;
-    section.Service_Id = 0x0060;
-    section.Transport_Stream_Id = 4;
-    Eit_Event event;
-    event.Descriptors = Short_Event_Descriptor_Bytes("deu", "Wetter", std::string(text, 'w'));
-    section.Events.push_back(event);
-    return Build_Eit_Section(section);
-  };
   enum Place { Before = 1, After = 2, Around = 3 };
   const struct { uint8_t Section_Number, Last_Section_Number; } kinds[] = {{1, 1}, {0, 0}};
   const std::size_t alignments[] = {0, 37, 61, 98, 140, 171}; // the filler's text
@@ -958,7 +951,7 @@ TEST(Whole_Stream, ExplainGivesEachPortalItsVerdict) {
             const Byte_Vector other = service_section(
                 portal, a % 2 ? Many_Entries(2, "Anderswo") : std::vector<Portal_Listing_Entry>{},
                 kind.Section_Number, kind.Last_Section_Number);
-            carousel.push_back(filler(alignments[a]));
+            carousel.push_back(Other_Service_Section(0x10, "Wetter", alignments[a]));
             if (place & Before)
               carousel.push_back(other);
             carousel.push_back(Sample_Source_Section(portal, Sample_Portal_Entries(portal)));

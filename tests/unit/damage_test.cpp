@@ -30,7 +30,6 @@ struct Copy_Plan {
   Harm_Kind Harm = Harm_Kind::None;
   int Packet = -1;
   int From = -1, To = -1;
-  int Version = 0;
   bool Changed_List = false; // the list of version 1: one name changed
 };
 
@@ -60,7 +59,7 @@ Entries List_Of(bool changed) {
 // the entries.
 Byte_Vector Section_For(const Copy_Plan &plan) {
   Eit_Section section = Portal_Source_Section(Portal, List_Of(plan.Changed_List));
-  section.Version_Number = static_cast<uint8_t>(plan.Version);
+  section.Version_Number = plan.Changed_List ? 1 : 0;
   Byte_Vector &loop = section.Events[0].Descriptors;
   while (Build_Eit_Section(section).size() + 2 + 200 <= Section_Size) {
     loop.push_back(0x80);
@@ -100,11 +99,7 @@ Stream Make_Stream(const Kind &kind, std::mt19937 &random) {
     writer.Continuity = copy.Continuity;
     // The packets that carry the portal's section: where its bytes stand in
     // the payloads.
-    Byte_Vector payloads;
-    for (std::size_t at = 0; at < copy.Bytes.size(); at += Ts_Packet_Size)
-      payloads.insert(payloads.end(),
-                      copy.Bytes.begin() + static_cast<long>(at + Ts_Packet_Size - room),
-                      copy.Bytes.begin() + static_cast<long>(at + Ts_Packet_Size));
+    const Byte_Vector payloads = Filter_Payloads(copy.Bytes);
     const std::size_t start = static_cast<std::size_t>(
         std::search(payloads.begin(), payloads.end(), section.begin(), section.begin() + 20) -
         payloads.begin());
@@ -157,21 +152,13 @@ Stream Make_Stream(const Kind &kind, std::mt19937 &random) {
 
 enum class Outcome { Missed, Marred, Exact }; // worse to better
 
-bool Holds(const Portal_Row &row, int32_t count, const Entries &list) {
-  bool same = count == static_cast<int32_t>(list.size());
-  for (std::size_t i = 0; same && i < list.size(); ++i)
-    same = Name_Of(row[i]) == list[i].Name && row[i].Service_Id == list[i].Service_Id &&
-           row[i].Transport_Stream_Id == list[i].Transport_Stream_Id;
-  return same;
-}
-
 // Exact: the buttons show the list on air. Missed: no list, or the list of
 // the other version (the old one still). Marred: another list.
 Outcome Outcome_Of(const Portal_Row &row, int32_t count, const Entries &on_air) {
-  if (Holds(row, count, on_air))
+  if (Row_Holds(row, count, on_air))
     return Outcome::Exact;
   const bool changed = on_air[2].Name == "Kanal neu";
-  if (Name_Of(row[1]).empty() || Holds(row, count, List_Of(!changed)))
+  if (Name_Of(row[1]).empty() || Row_Holds(row, count, List_Of(!changed)))
     return Outcome::Missed;
   return Outcome::Marred;
 }
@@ -192,11 +179,8 @@ void Hear(const Decoder_Event &event, void *) {
   if (event.Step != Decoder_Step::Decoded || event.List->Way != Judgement::Repaired)
     return;
   ++Watching.Made;
-  const Entries &on_air = *Watching.On_Air;
-  bool same = event.List->Count == static_cast<int32_t>(on_air.size());
-  for (std::size_t i = 0; same && i < on_air.size(); ++i)
-    same = Name_Of(event.List->Entries[i]) == on_air[i].Name;
-  Watching.False_Acceptances += !same;
+  Watching.False_Acceptances +=
+      !Row_Holds(event.List->Entries, event.List->Count, *Watching.On_Air);
 }
 
 // Plays one stream through the plug-in (re-armed at once after every
@@ -273,7 +257,6 @@ TEST(Damage, CopiesJudgedTogetherNeverWorseThanThePlainDecoder) {
   Copy_Plan twice;
   twice.Harm = Harm_Kind::Twice;
   Copy_Plan changed = bytes;
-  changed.Version = 1;
   changed.Changed_List = true;
   const int last = static_cast<int>(Section_Size / Ts_Payload_Size); // the section's last packet
   std::vector<Kind> kinds = {

@@ -244,19 +244,6 @@ TEST(Decoder, FailingCopiesShowWhatThePlainDecoderShowsUntilASoundOne) {
   }
 }
 
-// The payloads of every packet on the EIT PID, one after another.
-Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
-  Byte_Vector payloads;
-  Ts_Reader reader;
-  Open_Ts_Memory(reader, packets.data(), packets.size());
-  const uint8_t *payload = nullptr;
-  int32_t size = 0;
-  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
-    payloads.insert(payloads.end(), payload, payload + size);
-  Close_Ts_Reader(reader);
-  return payloads;
-}
-
 // Sections packed back to back, as EIT usually is: the portal section starts
 // a packet, and the next section starts inside its last packet, whose
 // pointer field the raw payloads put inside the portal section. For
@@ -403,16 +390,6 @@ TEST(Decoder, NeverLaterNorOtherThanThePlainDecoder) {
         streams.push_back({std::string(pack ? "packed" : "behind a pointer field"), 0,
                            Filter_Payloads(writer.Bytes), entries});
       }
-  const auto same = [](const Portal_Row &row, int32_t count,
-                       const std::vector<Portal_Listing_Entry> &list) {
-    if (count != static_cast<int32_t>(list.size()))
-      return false;
-    for (std::size_t i = 0; i < list.size(); ++i)
-      if (Name_Of(row[i]) != list[i].Name || row[i].Service_Id != list[i].Service_Id ||
-          row[i].Transport_Stream_Id != list[i].Transport_Stream_Id)
-        return false;
-    return true;
-  };
   int plain_exact = 0, plain_other = 0, sooner = 0;
   std::size_t bytes_sooner = 0;
   for (const Stream &stream : streams) {
@@ -429,8 +406,8 @@ TEST(Decoder, NeverLaterNorOtherThanThePlainDecoder) {
       if (Plain_Feed(plain, &stream.Payloads[at], n))
         plain_at = at + n;
     }
-    ASSERT_TRUE(same(Portal_Table[stream.Portal], Portal_Count[stream.Portal], stream.On_Air));
-    if (plain.Decoded && same(plain.Entries, plain.Count, stream.On_Air)) {
+    ASSERT_TRUE(Row_Holds(Portal_Table[stream.Portal], Portal_Count[stream.Portal], stream.On_Air));
+    if (plain.Decoded && Row_Holds(plain.Entries, plain.Count, stream.On_Air)) {
       ++plain_exact;
       EXPECT_LE(ours_at, plain_at);
       sooner += ours_at < plain_at;

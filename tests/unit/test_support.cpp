@@ -1,5 +1,7 @@
 #include "tests/unit/test_support.h"
 
+#include "stream/ts_reader.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -75,4 +77,27 @@ Byte_Vector Buffered() {
 
 std::string Name_Of(const Portal_Entry &entry) {
   return std::string(entry.Name, strnlen(entry.Name, sizeof entry.Name));
+}
+
+bool Row_Holds(const Portal_Row &row, int32_t count,
+               const std::vector<Portal_Listing_Entry> &list) {
+  if (count != static_cast<int32_t>(list.size()))
+    return false;
+  for (std::size_t i = 0; i < list.size(); ++i)
+    if (Name_Of(row[i]) != list[i].Name || row[i].Service_Id != list[i].Service_Id ||
+        row[i].Transport_Stream_Id != list[i].Transport_Stream_Id)
+      return false;
+  return true;
+}
+
+Byte_Vector Filter_Payloads(const Byte_Vector &packets) {
+  Byte_Vector payloads;
+  Ts_Reader reader;
+  Open_Ts_Memory(reader, packets.data(), packets.size());
+  const uint8_t *payload = nullptr;
+  int32_t size = 0;
+  while (Next_Ts_Payload(reader, Eit_Pid, &payload, &size) == Ts_Read_Result::Payload)
+    payloads.insert(payloads.end(), payload, payload + size);
+  Close_Ts_Reader(reader);
+  return payloads;
 }

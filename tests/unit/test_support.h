@@ -45,3 +45,9 @@ void Feed_Once(const Byte_Vector &bytes);
 Byte_Vector Buffered();
 
 std::string Name_Of(const Portal_Entry &entry);
+
+// Whether a row and its count hold `list`: its names and ids, in order.
+bool Row_Holds(const Portal_Row &row, int32_t count, const std::vector<Portal_Listing_Entry> &list);
+
+// The payloads of every packet on the EIT PID of `packets`, one after another.
+Byte_Vector Filter_Payloads(const Byte_Vector &packets);
