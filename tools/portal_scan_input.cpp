@@ -80,6 +80,13 @@ bool Time_Left(long most, timespec *left) {
   return true;
 }
 
+// Whether SIGINT or SIGTERM waits, blocked, to be delivered.
+bool Stop_Pending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 &&
+         (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
 // Ts_Reader's Before_Read callback: waits until the descriptor has data, an
 // end or an error for read() to report; false once a stop was asked for or
 // the deadline has passed.
@@ -90,9 +97,7 @@ bool Wait_For_Input(int descriptor, void *) {
     const int ready = ppoll(&wait, 1, Limits.Has_Deadline ? &left : nullptr, &Waiting_Mask);
     // A signal that came with the data or the end stays pending (ppoll
     // delivers it only when it returns for it); it comes first.
-    sigset_t pending;
-    if (sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
+    if (Stop_Pending())
       Stop_Requested = 1;
     if (Stop_Requested)
       break;
@@ -110,12 +115,8 @@ bool Wait_For_Input(int descriptor, void *) {
 // thread's time on a large file.
 bool Look_For_Stop(int, void *) {
   static unsigned reads = 0;
-  if (reads++ % Stop_Check_Reads == 0) {
-    sigset_t pending;
-    if (sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
-      Stop_Requested = 1;
-  }
+  if (reads++ % Stop_Check_Reads == 0 && Stop_Pending())
+    Stop_Requested = 1;
   timespec left{};
   return !Stop_Requested && Time_Left(-1, &left);
 }
@@ -148,7 +149,7 @@ bool Wait_For_Growth(int descriptor, void *) {
   return !Stop_Requested;
 }
 
-void Catch_Stop_Signals(Ts_Reader &reader) {
+void Catch_Stop_Signals() {
   sigset_t stop;
   sigemptyset(&stop);
   for (int signal_number : {SIGINT, SIGTERM}) {
@@ -165,7 +166,6 @@ void Catch_Stop_Signals(Ts_Reader &reader) {
   sigprocmask(SIG_BLOCK, &stop, &Waiting_Mask);
   sigdelset(&Waiting_Mask, SIGINT);
   sigdelset(&Waiting_Mask, SIGTERM);
-  reader.Before_Read = Wait_For_Input;
 }
 
 bool From_Standard_Input(const Scan_Options &options) {
@@ -188,9 +188,8 @@ void Set_Up_Reader(const Scan_Options &options, Ts_Reader &reader, Scan_Input &i
     reader.Progress_Context = &progress;
     reader.Progress_At = 0;
   }
-  Catch_Stop_Signals(reader);
-  if (regular)
-    reader.Before_Read = Look_For_Stop;
+  Catch_Stop_Signals();
+  reader.Before_Read = regular ? Look_For_Stop : Wait_For_Input;
   if (options.Follow && regular) {
     reader.At_End_Wait = Wait_For_Growth;
     Limits.Followed = status_now;
